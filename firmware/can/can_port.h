@@ -1,0 +1,31 @@
+// CAN ports 0 and 1: the firmware's receive and transmit rings and the
+// service step of the main loop.
+#pragma once
+#include <cstdint>
+
+struct can_frame {
+    uint32_t id;
+    uint8_t ext;
+    uint8_t rtr;
+    uint8_t len;
+    uint8_t data[8];
+    uint64_t time_us;
+};
+
+// The 16-byte queue slot: id << 3 (little-endian), flags (bit 2 extended,
+// bit 3 queued for sending, bits 4-7 length), eight data bytes, three unused.
+struct can_queue_entry {
+    uint8_t bytes[16];
+};
+
+constexpr uint8_t CAN_PORT_COUNT = 2;
+constexpr uint16_t CAN_RING_SLOTS = 240;
+
+void can_init();
+void can_service();
+void can_queue_frame(uint8_t port, uint32_t id, uint8_t ext, uint8_t len, const uint8_t* data);
+
+// Takes the next queued transmit slot of a port; 0 when the ring is empty.
+int can_tx_take(uint8_t port, can_queue_entry* out);
+// Number of frames waiting in a port's transmit ring.
+uint16_t can_tx_pending(uint8_t port);

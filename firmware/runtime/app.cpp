@@ -1,0 +1,125 @@
+// Initialisation, the 25 ms main-loop step and the 10 ms tick.
+#include "runtime/app.h"
+
+#include "can/can_port.h"
+#include "gfx/gfx.h"
+#include "gfx/panel.h"
+#include "model/mailbox.h"
+#include "model/model.h"
+#include "runtime/events.h"
+#include "runtime/hal.h"
+#include "runtime/keys.h"
+#include "runtime/settings.h"
+#include "screens/hmi.h"
+#include "screens/override_page.h"
+
+uint8_t sys_buzzer_countdown = 0;
+
+namespace {
+
+uint32_t start_time = 0;
+bool can_reset_request = true;  // the first main step always re-runs can_init
+
+// Tick dividers: each handler runs on the first tick, then every N ticks.
+struct divider {
+    uint8_t counter;
+    uint8_t period;
+};
+divider div_50ms{0, 5};
+divider div_100ms{0, 10};
+divider div_500ms{0, 50};
+divider div_1s{0, 100};
+
+bool divider_due(divider& d)
+{
+    bool due = false;
+    if (d.counter == 0) {
+        d.counter = d.period;
+        due = true;
+    }
+    --d.counter;
+    return due;
+}
+
+void every_100ms()
+{
+    panel_timer_tick();
+    static const uint8_t zeros[8] = {};
+    can_queue_frame(0, APP_TEST_FRAME_ID, 0, 8, zeros);
+}
+
+void every_second()
+{
+    override_countdown();
+    settings_save();
+}
+
+}  // namespace
+
+void app_init()
+{
+    hal_init();
+    hal_set_event_callback(app_event_handler);
+    start_time = hal_ms_clock();
+    settings_load();
+    rx_mailbox_init();
+    model_can_open();
+    model_init();
+}
+
+void app_start()
+{
+    key_reset_state();
+    hal_watchdog_kick();
+}
+
+void app_main_step()
+{
+    if (can_reset_request) {
+        can_init();
+        can_reset_request = false;
+    }
+    hal_watchdog_kick();
+    key_scan();
+    panel_step();
+    hmi_run_pass();
+    gfx_present();
+    app_events_poll();
+    can_service();
+}
+
+void sys_tick()
+{
+    panel_slide_tick();
+    model_tick();
+
+    if (sys_buzzer_countdown != 0) {
+        --sys_buzzer_countdown;
+        hal_buzzer_output(1000);
+    } else {
+        hal_buzzer_output(0);
+    }
+
+    key_sample();
+
+    if (divider_due(div_50ms))
+        hal_hook_50ms();
+    if (divider_due(div_100ms)) {
+        // The hold timers count down in 100 ms steps, before the handler.
+        for (auto& timer : key_hold_timer) {
+            uint8_t t = timer.load(std::memory_order_relaxed);
+            while (t != 0 && !timer.compare_exchange_weak(t, uint8_t(t - 1), std::memory_order_relaxed)) {
+            }
+        }
+        every_100ms();
+    }
+    if (divider_due(div_500ms))
+        hal_hook_500ms();
+    if (divider_due(div_1s))
+        every_second();
+}
+
+uint32_t sys_ms_since_start()
+{
+    return hal_ms_clock() - start_time;
+}

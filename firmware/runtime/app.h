@@ -1,0 +1,16 @@
+// The firmware's two execution contexts: the 25 ms main-loop step and the
+// 10 ms tick with its dividers.
+#pragma once
+#include <cstdint>
+
+void app_init();       // host UI thread, once, before the threads start
+void app_start();      // firmware thread, before the first app_main_step
+void app_main_step();  // firmware thread, every 25 ms
+void sys_tick();       // tick thread, every 10 ms
+
+uint32_t sys_ms_since_start();
+
+constexpr uint32_t APP_TEST_FRAME_ID = 0x421;  // sent on port 0 every 100 ms
+
+// The buzzer countdown in ticks; a beep drives the buzzer output with 1000.
+extern uint8_t sys_buzzer_countdown;

@@ -1,0 +1,155 @@
+// The unit's file system, mapped onto folders under the base folder.
+#include "runtime/fs.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/hal.h"
+
+struct fs_stream {
+    FILE* file;
+};
+
+namespace {
+
+const char* const roots[FS_ROOT_COUNT] = {
+    "rootfs/app/bin",       "rootfs/app/data",  "rootfs/app/data/config",
+    "rootfs/app/data/log",  "rootfs/app/event", "rootfs/media",
+};
+
+// Backslashes become slashes and trailing slashes go (not a leading one).
+void normalise(char* path)
+{
+    for (char* c = path; *c; ++c)
+        if (*c == '\\')
+            *c = '/';
+    size_t n = std::strlen(path);
+    while (n > 1 && path[n - 1] == '/')
+        path[--n] = '\0';
+}
+
+// The host path of a unit path: relative unit paths live in the base folder.
+std::string host_path(const char* unit_path)
+{
+    if (unit_path[0] == '/')
+        return unit_path;
+    std::string out = hal_base_dir();
+    out += '/';
+    out += unit_path;
+    return out;
+}
+
+// Open files come from a small fixed pool; the unit never holds more than a
+// couple at once.
+constexpr int FS_STREAMS = 8;
+fs_stream streams[FS_STREAMS];
+
+bool is_dir(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+const char* fs_root(uint8_t root)
+{
+    return root < FS_ROOT_COUNT ? roots[root] : nullptr;
+}
+
+int fs_form_path(uint8_t root, const char* name, char out[FS_PATH_MAX])
+{
+    if (root >= FS_ROOT_COUNT) {
+        out[0] = '\0';
+        return 0;
+    }
+    std::snprintf(out, FS_PATH_MAX, "%s/%s", roots[root], name ? name : "");
+    normalise(out);
+    return 1;
+}
+
+int fs_dir_exists(uint8_t root, const char* name)
+{
+    char path[FS_PATH_MAX];
+    if (!fs_form_path(root, name, path))
+        return 0;
+    return is_dir(host_path(path)) ? 1 : 0;
+}
+
+int fs_mkdir_all(uint8_t root, const char* name)
+{
+    if (root >= FS_ROOT_COUNT)
+        return 0;
+    char path[FS_PATH_MAX];
+    std::snprintf(path, FS_PATH_MAX, "%s%s", roots[root], name ? name : "");
+    normalise(path);
+    // Every prefix up to a slash first, then the whole path.
+    for (char* c = path + 1; *c; ++c) {
+        if (*c != '/')
+            continue;
+        *c = '\0';
+        const std::string prefix = host_path(path);
+        if (::access(prefix.c_str(), F_OK) != 0)
+            ::mkdir(prefix.c_str(), 0777);
+        *c = '/';
+    }
+    const std::string whole = host_path(path);
+    if (::access(whole.c_str(), F_OK) != 0)
+        ::mkdir(whole.c_str(), 0777);
+    return 1;
+}
+
+fs_stream* fs_open(uint8_t root, const char* name, const char* mode)
+{
+    char path[FS_PATH_MAX];
+    if (!fs_form_path(root, name, path) || !mode)
+        return nullptr;
+    char binary_mode[8];
+    std::snprintf(binary_mode, sizeof binary_mode, "%.6sb", mode);
+    for (fs_stream& stream : streams) {
+        if (stream.file)
+            continue;
+        stream.file = std::fopen(host_path(path).c_str(), binary_mode);
+        return stream.file ? &stream : nullptr;
+    }
+    return nullptr;
+}
+
+void fs_close(fs_stream* stream)
+{
+    if (!stream)
+        return;
+    if (stream->file)
+        std::fclose(stream->file);
+    stream->file = nullptr;
+}
+
+size_t fs_read(fs_stream* stream, void* buffer, size_t n)
+{
+    return stream ? std::fread(buffer, 1, n, stream->file) : 0;
+}
+
+size_t fs_write(fs_stream* stream, const void* data, size_t n)
+{
+    return stream ? std::fwrite(data, 1, n, stream->file) : 0;
+}
+
+int fs_remove(uint8_t root, const char* name)
+{
+    char path[FS_PATH_MAX];
+    if (!fs_form_path(root, name, path))
+        return 0;
+    return std::remove(host_path(path).c_str()) == 0 ? 1 : 0;
+}
+
+int fs_rename(uint8_t root, const char* name, uint8_t root2, const char* name2)
+{
+    char from[FS_PATH_MAX];
+    char to[FS_PATH_MAX];
+    if (!fs_form_path(root, name, from) || !fs_form_path(root2, name2, to))
+        return 0;
+    return std::rename(host_path(from).c_str(), host_path(to).c_str()) == 0 ? 1 : 0;
+}

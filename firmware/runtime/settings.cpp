@@ -1,0 +1,168 @@
+// The 32 KiB non-volatile image and the saved-settings record at its start.
+#include "runtime/settings.h"
+
+#include <cstring>
+
+#include "runtime/fs.h"
+
+constexpr uint8_t NV_ROOT = 2;  // "rootfs/app/data/config"
+constexpr const char* NV_FILE = "eeprom.dat";
+constexpr const char* NV_FILE_OLD = "eeprom.dat.old";
+
+settings_record settings_work;
+uint8_t settings_shadow[SETTINGS_SIZE];
+std::atomic<uint8_t> settings_dirty{0};
+uint8_t nv_image[NV_SIZE];
+
+uint32_t settings_record::u32(uint32_t ofs) const
+{
+    return uint32_t(byte(ofs)) | uint32_t(byte(ofs + 1)) << 8 | uint32_t(byte(ofs + 2)) << 16 |
+           uint32_t(byte(ofs + 3)) << 24;
+}
+
+void settings_record::set_u32(uint32_t ofs, uint32_t v)
+{
+    for (uint32_t i = 0; i < 4; ++i)
+        set_byte(ofs + i, uint8_t(v >> (8 * i)));
+}
+
+void settings_record::load_from(const uint8_t* src)
+{
+    for (uint32_t i = 0; i < SETTINGS_SIZE; ++i)
+        set_byte(i, src[i]);
+}
+
+void settings_record::store_to(uint8_t* dst) const
+{
+    for (uint32_t i = 0; i < SETTINGS_SIZE; ++i)
+        dst[i] = byte(i);
+}
+
+namespace {
+
+bool read_whole_image(const char* name)
+{
+    fs_stream* f = fs_open(NV_ROOT, name, "r");
+    if (!f)
+        return false;
+    const size_t n = fs_read(f, nv_image, NV_SIZE);
+    fs_close(f);
+    return n == NV_SIZE;
+}
+
+uint16_t crc_table[256];
+bool crc_table_built = false;
+
+void build_crc_table()
+{
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint16_t crc = uint16_t(i << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = uint16_t((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+        crc_table[i] = crc;
+    }
+    crc_table_built = true;
+}
+
+// CRC of record bytes [from, 48).
+uint16_t record_crc(uint32_t from)
+{
+    uint8_t bytes[SETTINGS_SIZE];
+    settings_work.store_to(bytes);
+    return settings_crc16(bytes + from, SETTINGS_SIZE - from);
+}
+
+uint16_t record_u16(uint32_t ofs)
+{
+    return uint16_t(settings_work.byte(ofs) | settings_work.byte(ofs + 1) << 8);
+}
+
+}  // namespace
+
+void nv_load()
+{
+    if (read_whole_image(NV_FILE))
+        return;
+    if (read_whole_image(NV_FILE_OLD))
+        return;
+    std::memset(nv_image, 0xFF, NV_SIZE);
+}
+
+void nv_read(uint32_t offset, void* destination, uint32_t length)
+{
+    if (offset > NV_SIZE || length > NV_SIZE - offset)
+        return;
+    std::memcpy(destination, nv_image + offset, length);
+}
+
+void nv_write(uint32_t offset, const void* source, uint32_t length)
+{
+    if (offset > NV_SIZE || length > NV_SIZE - offset)
+        return;
+    std::memcpy(nv_image + offset, source, length);
+    // Keep the previous generation; if the new file cannot be written the
+    // next start falls back to it.
+    fs_remove(NV_ROOT, NV_FILE_OLD);
+    fs_rename(NV_ROOT, NV_FILE, NV_ROOT, NV_FILE_OLD);
+    if (fs_stream* f = fs_open(NV_ROOT, NV_FILE, "w")) {
+        fs_write(f, nv_image, NV_SIZE);
+        fs_close(f);
+    }
+}
+
+uint16_t settings_crc16(const uint8_t* data, uint32_t length)
+{
+    if (!crc_table_built)
+        build_crc_table();
+    uint16_t crc = 0;
+    for (uint32_t i = 0; i < length; ++i)
+        crc = uint16_t((crc << 8) ^ crc_table[((crc >> 8) ^ data[i]) & 0xFF]);
+    return crc;
+}
+
+void settings_load()
+{
+    uint8_t bytes[SETTINGS_SIZE];
+    nv_read(0, bytes, SETTINGS_SIZE);
+    settings_work.load_from(bytes);
+    if (record_crc(4) != settings_work.u32(SETTINGS_OFS_CRC))
+        settings_defaults();
+    if (settings_work.u32(SETTINGS_OFS_MAGIC) != SETTINGS_MAGIC)
+        settings_defaults();
+    else if (record_crc(2) != record_u16(SETTINGS_OFS_CRC))
+        settings_defaults();
+}
+
+void settings_defaults()
+{
+    const uint32_t old_counter = settings_work.u32(SETTINGS_OFS_COUNTER);
+    for (uint32_t i = 0; i < SETTINGS_SIZE; ++i)
+        settings_work.set_byte(i, 0);
+    settings_work.set_u32(SETTINGS_OFS_MAGIC, SETTINGS_MAGIC);
+    uint32_t counter = 0;
+    if (old_counter == 0xFFFFFFFFu)
+        counter = 0;
+    else if (old_counter > 500000u)
+        counter = 1000;
+    settings_work.set_u32(SETTINGS_OFS_COUNTER, counter);
+    // A stored check value with byte 2 set can never equal a fresh CRC, so
+    // the next save writes the record.
+    settings_work.set_byte(2, 4);
+    settings_dirty.store(1, std::memory_order_relaxed);
+}
+
+void settings_save()
+{
+    if (record_crc(2) != record_u16(SETTINGS_OFS_CRC))
+        settings_dirty.store(1, std::memory_order_relaxed);
+    if (settings_dirty.load(std::memory_order_relaxed) &&
+        record_crc(4) != settings_work.u32(SETTINGS_OFS_CRC)) {
+        settings_work.set_u32(SETTINGS_OFS_COUNTER, settings_work.u32(SETTINGS_OFS_COUNTER) + 1);
+        settings_work.set_u32(SETTINGS_OFS_CRC, record_crc(4));
+        uint8_t bytes[SETTINGS_SIZE];
+        settings_work.store_to(bytes);
+        nv_write(0, bytes, SETTINGS_SIZE);
+        std::memcpy(settings_shadow, bytes, SETTINGS_SIZE);
+    }
+    settings_dirty.store(0, std::memory_order_relaxed);
+}

@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gfx/gfx.h"
+
+namespace norvane {
+
+// An 8-bit RGB picture, rows top first.
+struct rgb_image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;  // width * height * 3
+};
+
+// The frame as the window shows it (the same conversion as the bitmap file).
+rgb_image frame_to_rgb(const frame_buffer& frame);
+
+bool write_png(const std::string& path, const rgb_image& image, std::string& why);
+bool read_png(const std::string& path, rgb_image& image, std::string& why);
+
+}  // namespace norvane

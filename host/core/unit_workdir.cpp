@@ -1,0 +1,27 @@
+#include "host/core/unit_workdir.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "runtime/fs.h"
+#include "runtime/hal.h"
+
+namespace norvane {
+
+bool prepare_unit_workdir(const std::string& dir, std::string& why)
+{
+    const std::string folder = dir.empty() ? "." : dir;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder)) {
+        why = ec ? ec.message() : "not a folder";
+        return false;
+    }
+    hal_set_base_dir(folder.c_str());
+    for (uint8_t root = 0; root < FS_ROOT_COUNT; ++root)
+        if (!fs_dir_exists(root, ""))
+            fs_mkdir_all(root, "");
+    return true;
+}
+
+}  // namespace norvane

@@ -1,0 +1,49 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+
+#include "gfx/gfx.h"
+
+namespace norvane {
+
+// Drives the firmware in virtual time on one thread, deterministically. For
+// each unit millisecond t it applies the input due at t, runs sys_tick when t
+// is a multiple of 10 and app_main_step when t is a multiple of 25, taking
+// every presented frame at once.
+class VirtualStepper {
+public:
+    // Selects the virtual clock at 0 and runs app_init and app_start. The
+    // working folder must have been prepared (prepare_unit_workdir).
+    VirtualStepper();
+
+    uint64_t now() const { return now_; }
+
+    // Button levels as the host sets them: button 1..5 (F1..F5).
+    static void set_key(int button, bool down);
+
+    // Runs until unit time `t_end`. `before` runs at each millisecond before
+    // the tick and the main step (scenario actions); `after_step` runs after
+    // each main step once its frame was taken.
+    void run_until(uint64_t t_end, const std::function<void(uint64_t)>& before = {});
+    void advance(uint64_t ms, const std::function<void(uint64_t)>& before = {})
+    {
+        run_until(now_ + ms, before);
+    }
+    // Presses button n for `hold_ms` milliseconds, then releases it.
+    void tap(int button, uint64_t hold_ms = 100);
+
+    std::function<void(uint64_t)> after_step;
+
+    // The frame the window would show: gfx_front_buffer after the last step.
+    const frame_buffer& frame() const { return frame_; }
+    uint64_t main_steps() const { return main_steps_; }
+    uint64_t ticks() const { return ticks_; }
+
+private:
+    uint64_t now_ = 0;
+    uint64_t main_steps_ = 0;
+    uint64_t ticks_ = 0;
+    frame_buffer frame_{};
+};
+
+}  // namespace norvane

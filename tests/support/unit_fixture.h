@@ -1,0 +1,47 @@
+#pragma once
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "host/core/virtual_stepper.h"
+
+namespace norvane::testing {
+
+// A fresh, empty working folder for the unit, removed after the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A test with the unit's working folder prepared in a temporary folder.
+// start() boots the firmware in virtual time (app_init, app_start).
+class UnitTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    VirtualStepper& start();
+    std::filesystem::path unit_file(const std::string& relative) const { return dir_ / relative; }
+
+    TempDir dir_;
+    std::unique_ptr<VirtualStepper> unit_;
+};
+
+// Compares a frame with the PNG reference tests/<golden_path> exactly. On a
+// mismatch it writes <name>_err.png beside the reference and fails; a missing
+// reference fails. With NORVANE_UPDATE_GOLDENS=1 it writes the reference.
+::testing::AssertionResult frame_matches_golden(const frame_buffer& frame,
+                                                const std::string& golden_path);
+
+// Path of a file in the source tree's tests/ folder.
+std::filesystem::path test_source_path(const std::string& relative);
+
+}  // namespace norvane::testing
