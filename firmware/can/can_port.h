@@ -21,8 +21,28 @@ struct can_queue_entry {
 constexpr uint8_t CAN_PORT_COUNT = 2;
 constexpr uint16_t CAN_RING_SLOTS = 240;
 
+// Port types of the unit's configuration record, and ours.
+constexpr uint32_t CAN_TYPE_CANDO = 0;
+constexpr uint32_t CAN_TYPE_KVASER = 1;
+constexpr uint32_t CAN_TYPE_TRACE = 2;
+constexpr uint32_t CAN_TYPE_SOCKETCAN = 3;
+constexpr uint32_t CAN_TYPE_VIRTUAL = 4;
+
 void can_init();
-void can_service();
+void can_service();  // can_poll_receive, then can_flush_transmit
+void can_poll_receive();
+void can_flush_transmit();
+
+void can_port_config(uint8_t port, uint32_t type, const char* device);
+int can_port_set_bitrate(uint8_t port, uint32_t bit_rate);
+int can_port_open(uint8_t port);
+int can_port_send(uint8_t port, const can_frame* frame);
+int can_port_receive(uint8_t port, can_frame* frame);
+
+// The host may watch every frame the unit hands to a port for sending (the
+// headless runner's CAN log). Called on the main loop, in the order sent.
+using can_send_observer = void (*)(uint8_t port, const can_frame& frame, void* context);
+void can_set_send_observer(can_send_observer observer, void* context);
 void can_queue_frame(uint8_t port, uint32_t id, uint8_t ext, uint8_t len, const uint8_t* data);
 
 // Takes the next queued transmit slot of a port; 0 when the ring is empty.

@@ -8,6 +8,18 @@ extern std::atomic<uint8_t> display_levels[2];
 inline std::atomic<uint8_t>& keypad_level = display_levels[0];
 inline std::atomic<uint8_t>& display_level = display_levels[1];
 
+// Show/hide machine. Page key layouts write panel_state: 0 keeps the bar
+// shown, 1 shows it and lets it slide away after panel_hold_time, 2 hides it
+// at once.
+extern std::atomic<uint8_t> panel_state;
+extern std::atomic<uint8_t> panel_timer;      // 100 ms steps of show time left
+extern std::atomic<uint8_t> panel_hold_time;  // 50 = 5 s
+
+void hmi_draw_softkey_bar();
+void panel_draw_frame(uint8_t c1, uint8_t r1, uint8_t c2, uint8_t r2);
 void panel_step();        // main loop, after the key dispatch
 void panel_slide_tick();  // every tick, first thing
 void panel_timer_tick();  // every 100 ms
+void panel_hide();
+void panel_install_wake_keys();
+void panel_wake();

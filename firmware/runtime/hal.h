@@ -21,6 +21,15 @@ const char* hal_base_dir();
 
 void hal_init();
 
+// CAN port mapping: the back end of each firmware CAN port. The default is
+// the unit's own, a Kvaser channel without a device string. The host maps a
+// port with one string: "kvaser[:CHANNEL]", "cando[:SERIAL]", "trace:FILE",
+// "socketcan:IFACE" or "virtual". Returns 1, or 0 with a message (listing the
+// accepted forms) in `why`. can_init applies the mapping.
+int hal_can_map_port(uint8_t port, const char* mapping, char* why, uint32_t why_size);
+// The back-end type and device string can_init configures for the port.
+void hal_can_port_mapping(uint8_t port, uint32_t* type, const char** device);
+
 // Hooks without action on the PC.
 void hal_watchdog_kick();
 void hal_hook_50ms();

@@ -1,0 +1,179 @@
+#include "can/can_candump.h"
+
+#include <cstdio>
+
+namespace {
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool parse_hex(std::string_view digits, uint64_t& out)
+{
+    if (digits.empty())
+        return false;
+    out = 0;
+    for (char c : digits) {
+        const int v = hex_value(c);
+        if (v < 0)
+            return false;
+        out = out << 4 | uint64_t(v);
+    }
+    return true;
+}
+
+bool parse_decimal(std::string_view digits, uint64_t& out)
+{
+    if (digits.empty() || digits.size() > 19)
+        return false;
+    out = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return false;
+        out = out * 10 + uint64_t(c - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+bool can_parse_candump(std::string_view text, can_frame& out, std::string& why)
+{
+    out = can_frame{};
+    const size_t hash = text.find('#');
+    if (hash == std::string_view::npos) {
+        why = "expected ID#DATA, no '#' found";
+        return false;
+    }
+    const std::string_view id = text.substr(0, hash);
+    std::string_view data = text.substr(hash + 1);
+    uint64_t value = 0;
+    if ((id.size() != 3 && id.size() != 8) || !parse_hex(id, value)) {
+        why = "identifier must be 3 hex digits (standard) or 8 (extended)";
+        return false;
+    }
+    if (id.size() == 3 && value > 0x7FF) {
+        why = "standard identifier above 7FF";
+        return false;
+    }
+    if (id.size() == 8 && value > 0x1FFFFFFF) {
+        why = "extended identifier above 1FFFFFFF";
+        return false;
+    }
+    out.id = uint32_t(value);
+    out.ext = id.size() == 8 ? 1 : 0;
+    if (!data.empty() && (data[0] == 'R' || data[0] == 'r')) {
+        out.rtr = 1;
+        data.remove_prefix(1);
+        if (data.size() == 1 && data[0] >= '0' && data[0] <= '8') {
+            out.len = uint8_t(data[0] - '0');
+            return true;
+        }
+        if (!data.empty()) {
+            why = "remote frame takes at most a length digit after 'R'";
+            return false;
+        }
+        return true;
+    }
+    if (data.size() % 2 != 0) {
+        why = "data must be whole bytes (an even number of hex digits)";
+        return false;
+    }
+    if (data.size() > 16) {
+        why = "more than 8 data bytes";
+        return false;
+    }
+    for (size_t i = 0; i < data.size(); i += 2) {
+        uint64_t byte = 0;
+        if (!parse_hex(data.substr(i, 2), byte)) {
+            why = "data is not hex";
+            return false;
+        }
+        out.data[i / 2] = uint8_t(byte);
+    }
+    out.len = uint8_t(data.size() / 2);
+    return true;
+}
+
+bool can_parse_candump_line(std::string_view line, can_frame& out, std::string& iface, std::string& why)
+{
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+        line.remove_suffix(1);
+    if (line.size() < 2 || line[0] != '(') {
+        why = "expected '(' and a time in seconds";
+        return false;
+    }
+    const size_t close = line.find(')');
+    if (close == std::string_view::npos) {
+        why = "no ')' after the time";
+        return false;
+    }
+    const std::string_view time = line.substr(1, close - 1);
+    const size_t dot = time.find('.');
+    uint64_t seconds = 0;
+    uint64_t micros = 0;
+    if (dot == std::string_view::npos || !parse_decimal(time.substr(0, dot), seconds) ||
+        time.size() - dot - 1 != 6 || !parse_decimal(time.substr(dot + 1), micros)) {
+        why = "time must be SECONDS.MICROSECONDS with six digits after the point";
+        return false;
+    }
+    std::string_view rest = line.substr(close + 1);
+    if (rest.empty() || rest[0] != ' ') {
+        why = "expected a blank and an interface name after the time";
+        return false;
+    }
+    rest.remove_prefix(1);
+    const size_t blank = rest.find(' ');
+    if (blank == std::string_view::npos || blank == 0) {
+        why = "expected an interface name and a frame";
+        return false;
+    }
+    iface.assign(rest.substr(0, blank));
+    std::string_view frame = rest.substr(blank + 1);
+    // candump -L may add a flags field after the frame (" T" / " R"); ignore it.
+    const size_t extra = frame.find(' ');
+    if (extra != std::string_view::npos)
+        frame = frame.substr(0, extra);
+    if (!can_parse_candump(frame, out, why))
+        return false;
+    out.time_us = seconds * 1000000u + micros;
+    return true;
+}
+
+std::string can_format_candump(const can_frame& frame)
+{
+    char buffer[40];
+    int n = frame.ext ? std::snprintf(buffer, sizeof buffer, "%08X#", unsigned(frame.id & 0x1FFFFFFF))
+                      : std::snprintf(buffer, sizeof buffer, "%03X#", unsigned(frame.id & 0x7FF));
+    std::string out(buffer, size_t(n));
+    if (frame.rtr) {
+        out += 'R';
+        return out;
+    }
+    const uint8_t len = frame.len > 8 ? 8 : frame.len;
+    for (uint8_t i = 0; i < len; ++i) {
+        std::snprintf(buffer, sizeof buffer, "%02X", frame.data[i]);
+        out += buffer;
+    }
+    return out;
+}
+
+std::string can_format_candump_line(uint64_t time_us, std::string_view iface, const can_frame& frame)
+{
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "(%010llu.%06llu) ",
+                  static_cast<unsigned long long>(time_us / 1000000u),
+                  static_cast<unsigned long long>(time_us % 1000000u));
+    std::string out = buffer;
+    out.append(iface);
+    out += ' ';
+    out += can_format_candump(frame);
+    return out;
+}

@@ -1,0 +1,24 @@
+// candump syntax, as can-utils writes it: "ID#DATA" with 3 hex digits for a
+// standard identifier and 8 for an extended one, and log lines
+// "(SSSSSSSSSS.UUUUUU) iface ID#DATA".
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "can/can_port.h"
+
+// Parses "18FF0380#0D01010000000000". Returns false with a reason for
+// anything else; never reads past `text`. Remote frames ("123#R") are taken
+// with rtr set and no data.
+bool can_parse_candump(std::string_view text, can_frame& out, std::string& why);
+
+// Parses a log line "(1700000000.123456) can0 18FF0380#0D01". The time goes
+// to out.time_us; the interface name to `iface`.
+bool can_parse_candump_line(std::string_view line, can_frame& out, std::string& iface, std::string& why);
+
+// Formats "ID#DATA" (upper-case hex).
+std::string can_format_candump(const can_frame& frame);
+// Formats a log line with the time in microseconds and the interface name.
+std::string can_format_candump_line(uint64_t time_us, std::string_view iface, const can_frame& frame);
