@@ -1,0 +1,193 @@
+// Layers, primitives, the compositor and the frame hand-over.
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "gfx/gfx.h"
+
+namespace {
+
+gfx_color overlay_at(int x, int y)
+{
+    return gfx_overlay[y * GFX_WIDTH + x];
+}
+
+gfx_color background_at(int x, int y)
+{
+    return gfx_background[y * GFX_WIDTH + x];
+}
+
+void clear_both(gfx_color over, gfx_color back)
+{
+    for (int i = 0; i < GFX_WIDTH * GFX_LAYER_ROWS; ++i) {
+        gfx_overlay[i] = over;
+        gfx_background[i] = back;
+    }
+}
+
+TEST(Compositor, RevealZeroShowsOverlayOverBackgroundOnAllRows)
+{
+    clear_both(GFX_KEY_COLOR, 0);
+    for (int i = 0; i < GFX_WIDTH * GFX_LAYER_ROWS; ++i)
+        gfx_background[i] = gfx_color(i % 997);
+    gfx_overlay[5 * GFX_WIDTH + 7] = 0xFFFE;  // near-white is visible
+    gfx_overlay[239 * GFX_WIDTH + 319] = 0x0000;
+    gfx_overlay[240 * GFX_WIDTH + 3] = 0x1234;  // panel area: hidden at reveal 0
+    frame_buffer out;
+    gfx_compose_into(out, 0);
+    for (int y = 0; y < GFX_HEIGHT; ++y)
+        for (int x = 0; x < GFX_WIDTH; ++x) {
+            const gfx_color o = overlay_at(x, y);
+            ASSERT_EQ(out.pixels[y * GFX_WIDTH + x], o == GFX_KEY_COLOR ? background_at(x, y) : o)
+                << x << "," << y;
+        }
+    EXPECT_EQ(out.pixels[5 * GFX_WIDTH + 7], 0xFFFE);
+}
+
+TEST(Compositor, FullRevealShowsThePanelAreaOverTheLastRows)
+{
+    clear_both(0x1111, 0x2222);
+    for (int y = 240; y < 284; ++y)
+        for (int x = 0; x < GFX_WIDTH; ++x)
+            gfx_overlay[y * GFX_WIDTH + x] = (x % 2) ? GFX_KEY_COLOR : gfx_color(y);
+    for (int y = 0; y < GFX_HEIGHT; ++y)
+        for (int x = 0; x < GFX_WIDTH; ++x)
+            gfx_background[y * GFX_WIDTH + x] = gfx_color(0x8000 | y);
+    frame_buffer out;
+    gfx_compose_into(out, 22);
+    EXPECT_EQ(out.pixels[195 * GFX_WIDTH + 1], 0x1111);
+    for (int y = 196; y < 240; ++y) {
+        EXPECT_EQ(out.pixels[y * GFX_WIDTH + 0], gfx_color(240 + (y - 196))) << y;
+        // Key-coloured panel pixels let background rows 196..239 show.
+        EXPECT_EQ(out.pixels[y * GFX_WIDTH + 1], gfx_color(0x8000 | y)) << y;
+    }
+    // Reveal 3: six panel rows from its first row.
+    gfx_compose_into(out, 3);
+    EXPECT_EQ(out.pixels[233 * GFX_WIDTH + 0], 0x1111);
+    EXPECT_EQ(out.pixels[234 * GFX_WIDTH + 0], 240);
+    EXPECT_EQ(out.pixels[239 * GFX_WIDTH + 0], 245);
+}
+
+TEST(Primitives, FillsTakeCornersInEitherOrder)
+{
+    gfx_set_layer(GFX_LAYER_BACKGROUND);
+    clear_both(0, 0);
+    gfx_set_fill_color(0x1234);
+    gfx_fill_rect(319, 239, 0, 0);
+    for (int y = 0; y < GFX_HEIGHT; ++y)
+        for (int x = 0; x < GFX_WIDTH; ++x)
+            ASSERT_EQ(background_at(x, y), 0x1234);
+    EXPECT_EQ(background_at(0, 240), 0);
+
+    clear_both(0, 0);
+    gfx_fill_rect(17, 30, 17, 10);  // one column
+    for (int y = 0; y < 40; ++y)
+        EXPECT_EQ(background_at(17, y), (y >= 10 && y <= 30) ? 0x1234 : 0) << y;
+    EXPECT_EQ(background_at(16, 20), 0);
+    EXPECT_EQ(background_at(18, 20), 0);
+
+    gfx_set_text_color(0x0F0F);
+    gfx_fill_bar(3, 5, 2, 4);
+    EXPECT_EQ(background_at(2, 4), 0x0F0F);
+    EXPECT_EQ(background_at(3, 5), 0x0F0F);
+    EXPECT_EQ(background_at(4, 5), 0);
+}
+
+TEST(Primitives, LayersAndColourCodes)
+{
+    gfx_set_layer(7);  // ignored
+    EXPECT_EQ(gfx_state.layer, GFX_LAYER_OVERLAY_BLEND);
+    gfx_set_layer(0);
+    EXPECT_EQ(gfx_current_layer(), gfx_overlay);
+    gfx_set_layer(1);
+    EXPECT_EQ(gfx_current_layer(), gfx_background);
+    gfx_set_layer(2);
+    EXPECT_EQ(gfx_current_layer(), gfx_overlay);
+
+    const std::pair<uint16_t, gfx_color> codes[] = {{0, 0}, {1, 0}, {2, 0x7BEF}, {3, 3}, {0xF800, 0xF800}};
+    for (const auto& [code, colour] : codes) {
+        gfx_set_text_color(code);
+        EXPECT_EQ(gfx_state.text_color, colour) << code;
+    }
+}
+
+TEST(Primitives, LineStylesAndWidths)
+{
+    gfx_set_layer(GFX_LAYER_OVERLAY);
+    gfx_set_text_color(0x0003);
+    clear_both(GFX_KEY_COLOR, 0);
+
+    gfx_set_line_style(1, 1);  // dotted: even positions only
+    gfx_draw_hline(13, 50, 3);
+    for (int x = 2; x <= 14; ++x)
+        EXPECT_EQ(overlay_at(x, 50), (x >= 3 && x <= 13 && x % 2 == 0) ? 3 : GFX_KEY_COLOR) << x;
+
+    gfx_set_line_style(0, 4);  // five pixels wide
+    gfx_draw_hline(100, 100, 110);
+    for (int y = 97; y <= 103; ++y)
+        EXPECT_EQ(overlay_at(105, y), (y >= 98 && y <= 102) ? 3 : GFX_KEY_COLOR) << y;
+
+    gfx_set_line_style(2, 3);  // three wide in the secondary colour
+    gfx_draw_vline(200, 20, 10);
+    for (int x = 198; x <= 202; ++x)
+        EXPECT_EQ(overlay_at(x, 15), (x >= 199 && x <= 201) ? GFX_SECONDARY_COLOR : GFX_KEY_COLOR) << x;
+
+    gfx_set_line_style(10, 0);  // neither stored
+    EXPECT_EQ(gfx_state.line_style, 2);
+    EXPECT_EQ(gfx_state.line_width, 3);
+    gfx_set_line_style(5, 1);  // an unknown style draws nothing
+    gfx_draw_hline(0, 5, 319);
+    EXPECT_EQ(overlay_at(0, 5), GFX_KEY_COLOR);
+
+    gfx_set_line_style(0, 1);
+    std::vector<gfx_color> before(gfx_overlay, gfx_overlay + GFX_WIDTH * GFX_LAYER_ROWS);
+    gfx_draw_vline(320, 0, 239);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), gfx_overlay));
+
+    gfx_draw_rect(10, 10, 20, 15);
+    EXPECT_EQ(overlay_at(10, 12), 3);
+    EXPECT_EQ(overlay_at(20, 12), 3);
+    EXPECT_EQ(overlay_at(15, 10), 3);
+    EXPECT_EQ(overlay_at(15, 15), 3);
+    EXPECT_EQ(overlay_at(15, 12), GFX_KEY_COLOR);
+}
+
+TEST(Primitives, ClearLeavesThePanelArea)
+{
+    clear_both(0x0101, 0x0202);
+    gfx_set_fill_color(0x3333);
+    gfx_clear_layers();
+    EXPECT_EQ(overlay_at(0, 0), GFX_KEY_COLOR);
+    EXPECT_EQ(overlay_at(319, 239), GFX_KEY_COLOR);
+    EXPECT_EQ(background_at(319, 239), 0x3333);
+    EXPECT_EQ(overlay_at(0, 240), 0x0101);
+    EXPECT_EQ(background_at(0, 240), 0x0202);
+}
+
+TEST(FrameHandOver, FirstPresentReturnsSecondWaitsForTheHost)
+{
+    clear_both(GFX_KEY_COLOR, 0x00AA);
+    EXPECT_EQ(gfx_output_index(), 1);
+    gfx_present();  // "taken" starts set
+    EXPECT_EQ(gfx_output_index(), 0);
+    // The host now shows buffer 0 while buffer 1 holds the new frame.
+    EXPECT_EQ(gfx_output[1].pixels[0], 0x00AA);
+
+    std::atomic<bool> presented{false};
+    std::thread firmware([&] {
+        gfx_present();
+        presented = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(presented.load());
+    EXPECT_EQ(gfx_front_buffer(), &gfx_output[0]);
+    gfx_frame_taken();
+    firmware.join();
+    EXPECT_TRUE(presented.load());
+    EXPECT_EQ(gfx_front_buffer(), &gfx_output[1]);
+}
+
+}  // namespace
