@@ -3,6 +3,8 @@
 #include "runtime/hal.h"
 
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <string>
 
 #include "can/can_port.h"
@@ -75,6 +77,14 @@ void hal_set_base_dir(const char* dir)
 const char* hal_base_dir()
 {
     return base_dir.c_str();
+}
+
+void hal_debug_printf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
 }
 
 void hal_watchdog_kick() {}

@@ -21,6 +21,10 @@ const char* hal_base_dir();
 
 void hal_init();
 
+// The platform's debug output (standard error on a PC). Only the CAN port
+// layer writes to it, one line per adapter mapping.
+void hal_debug_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // CAN port mapping: the back end of each firmware CAN port. The default is
 // the unit's own, a Kvaser channel without a device string. The host maps a
 // port with one string: "kvaser[:CHANNEL]", "cando[:SERIAL]", "trace:FILE",
