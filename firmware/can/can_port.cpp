@@ -1,13 +1,24 @@
 // Ports and rings. Each port has a receive ring and a transmit ring of 240
 // slots; one slot stays free, so a ring holds 239 frames. The transmit ring
 // is written by the tick and the main loop and read by the main loop, so
-// queueing and taking a slot share one short lock per port.
+// queueing and taking a slot share one short lock per port. The receive
+// rings live only inside can_poll_receive on the main loop.
 #include "can/can_port.h"
 
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
+#include "can/can_backend.h"
+#include "model/mailbox.h"
+#include "runtime/events.h"
+#include "runtime/hal.h"
+
 namespace {
+
+constexpr uint32_t TEST_MESSAGE_ID = 0x422;
 
 struct can_ring {
     can_queue_entry slots[CAN_RING_SLOTS];
@@ -15,13 +26,86 @@ struct can_ring {
     uint16_t read = 0;
 };
 
+struct can_port_record {
+    uint32_t type = CAN_TYPE_KVASER;
+    bool has_device = false;
+    char device[CAN_DEVICE_MAX] = {};
+};
+
 can_ring rx_ring[CAN_PORT_COUNT];
 can_ring tx_ring[CAN_PORT_COUNT];
 std::mutex tx_lock[CAN_PORT_COUNT];
+can_port_record port_record[CAN_PORT_COUNT];
+
+std::atomic<can_send_observer> send_observer{nullptr};
+std::atomic<void*> send_observer_context{nullptr};
 
 uint16_t ring_next(uint16_t pos)
 {
     return uint16_t(pos + 1 == CAN_RING_SLOTS ? 0 : pos + 1);
+}
+
+const can_backend* backend_of(uint8_t port)
+{
+    if (port >= CAN_PORT_COUNT)
+        return nullptr;
+    switch (port_record[port].type) {
+    case CAN_TYPE_CANDO:
+        return &can_backend_cando;
+    case CAN_TYPE_KVASER:
+        return &can_backend_kvaser;
+    case CAN_TYPE_TRACE:
+        return &can_backend_trace;
+    case CAN_TYPE_SOCKETCAN:
+        return &can_backend_socketcan;
+    case CAN_TYPE_VIRTUAL:
+        return &can_backend_virtual;
+    default:
+        return nullptr;
+    }
+}
+
+void slot_store(can_queue_entry& slot, uint32_t id, uint8_t flags, uint8_t len, const uint8_t* data)
+{
+    uint8_t* b = slot.bytes;
+    const uint32_t word = id << 3;
+    b[0] = uint8_t(word);
+    b[1] = uint8_t(word >> 8);
+    b[2] = uint8_t(word >> 16);
+    b[3] = uint8_t(word >> 24);
+    b[4] = uint8_t(flags | (len << 4));
+    std::memset(b + 5, 0, 11);
+    if (len && data)
+        std::memcpy(b + 5, data, len);
+}
+
+can_frame slot_decode(const can_queue_entry& slot)
+{
+    const uint8_t* b = slot.bytes;
+    can_frame frame{};
+    const uint32_t word = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    frame.id = word >> 3;
+    frame.ext = (b[4] & 0x04) ? 1 : 0;
+    frame.len = uint8_t(b[4] >> 4);
+    if (frame.len > 8)
+        frame.len = 8;
+    std::memcpy(frame.data, b + 5, 8);
+    return frame;
+}
+
+// Takes frames from the back end while the ring has room. When it is full
+// the rest stay in the back end for the next pass, so nothing is overwritten.
+void receive_into_ring(uint8_t port)
+{
+    can_ring& ring = rx_ring[port];
+    can_frame frame;
+    while (ring_next(ring.write) != ring.read && can_port_receive(port, &frame) == 0) {
+        const uint8_t len = frame.len > 8 ? 8 : frame.len;
+        ring.write = ring_next(ring.write);
+        slot_store(ring.slots[ring.write], frame.id, frame.ext ? 0x04 : 0, len, frame.data);
+        // A received frame keeps all eight bytes as the back end gave them.
+        std::memcpy(ring.slots[ring.write].bytes + 5, frame.data, 8);
+    }
 }
 
 }  // namespace
@@ -29,10 +113,64 @@ uint16_t ring_next(uint16_t pos)
 void can_init()
 {
     for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
+        uint32_t type = CAN_TYPE_KVASER;
+        const char* device = nullptr;
+        hal_can_port_mapping(p, &type, &device);
+        can_port_config(p, type, device);
+    }
+    for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
         std::lock_guard<std::mutex> guard(tx_lock[p]);
         rx_ring[p].write = rx_ring[p].read = 0;
         tx_ring[p].write = tx_ring[p].read = 0;
     }
+}
+
+void can_port_config(uint8_t port, uint32_t type, const char* device)
+{
+    if (port >= CAN_PORT_COUNT)
+        return;
+    can_port_record& record = port_record[port];
+    record.type = type;
+    record.has_device = device != nullptr;
+    if (device && device != record.device)
+        std::snprintf(record.device, sizeof record.device, "%s", device);
+}
+
+const char* can_port_device(uint8_t port)
+{
+    if (port >= CAN_PORT_COUNT || !port_record[port].has_device)
+        return nullptr;
+    return port_record[port].device;
+}
+
+int can_port_set_bitrate(uint8_t port, uint32_t bit_rate)
+{
+    const can_backend* backend = backend_of(port);
+    return backend ? backend->set_bitrate(port, bit_rate) : -1;
+}
+
+int can_port_open(uint8_t port)
+{
+    const can_backend* backend = backend_of(port);
+    return backend ? backend->open(port) : -1;
+}
+
+int can_port_send(uint8_t port, const can_frame* frame)
+{
+    const can_backend* backend = backend_of(port);
+    return backend && frame ? backend->send(port, frame) : -1;
+}
+
+int can_port_receive(uint8_t port, can_frame* frame)
+{
+    const can_backend* backend = backend_of(port);
+    return backend && frame ? backend->receive(port, frame) : -1;
+}
+
+void can_set_send_observer(can_send_observer observer, void* context)
+{
+    send_observer_context.store(context, std::memory_order_relaxed);
+    send_observer.store(observer, std::memory_order_release);
 }
 
 void can_queue_frame(uint8_t port, uint32_t id, uint8_t ext, uint8_t len, const uint8_t* data)
@@ -46,16 +184,7 @@ void can_queue_frame(uint8_t port, uint32_t id, uint8_t ext, uint8_t len, const 
     uint16_t target = ring_next(ring.write);
     if (target == ring.read)  // full: the newest frame is replaced
         target = ring.write;
-    uint8_t* b = ring.slots[target].bytes;
-    const uint32_t word = id << 3;
-    b[0] = uint8_t(word);
-    b[1] = uint8_t(word >> 8);
-    b[2] = uint8_t(word >> 16);
-    b[3] = uint8_t(word >> 24);
-    b[4] = uint8_t((ext ? 0x04 : 0) | (len << 4) | 0x08);
-    std::memset(b + 5, 0, 11);
-    if (len && data)
-        std::memcpy(b + 5, data, len);
+    slot_store(ring.slots[target], id, uint8_t((ext ? 0x04 : 0) | 0x08), len, data);
     ring.write = target;
 }
 
@@ -81,4 +210,51 @@ uint16_t can_tx_pending(uint8_t port)
     return uint16_t((ring.write + CAN_RING_SLOTS - ring.read) % CAN_RING_SLOTS);
 }
 
-void can_service() {}
+void can_poll_receive()
+{
+    for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p)
+        receive_into_ring(p);
+
+    // Port 0 carries the installation's traffic: extended frames go to the
+    // mailboxes, the standard test frame to its handler, the rest is dropped.
+    can_ring& ring = rx_ring[0];
+    while (ring.read != ring.write) {
+        ring.read = ring_next(ring.read);
+        const can_queue_entry& slot = ring.slots[ring.read];
+        const can_frame frame = slot_decode(slot);
+        if (frame.ext)
+            can_rx_dispatch(frame.id, frame.len, frame.data);
+        else if ((frame.id & 0x7FF) == TEST_MESSAGE_ID)
+            test_message_handler(&slot);
+    }
+    // Port 1 is serviced but nothing listens to it.
+    rx_ring[1].read = rx_ring[1].write;
+}
+
+void can_flush_transmit()
+{
+    for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
+        can_queue_entry slot;
+        while (can_tx_take(p, &slot)) {
+            const can_frame frame = slot_decode(slot);
+            // A frame that cannot be sent is gone; the bus has moved on.
+            (void)can_port_send(p, &frame);
+            if (can_send_observer observer = send_observer.load(std::memory_order_acquire))
+                observer(p, frame, send_observer_context.load(std::memory_order_relaxed));
+        }
+    }
+}
+
+void can_service()
+{
+    can_poll_receive();
+    can_flush_transmit();
+}
+
+void can_debug_log(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}

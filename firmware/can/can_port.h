@@ -20,6 +20,8 @@ struct can_queue_entry {
 
 constexpr uint8_t CAN_PORT_COUNT = 2;
 constexpr uint16_t CAN_RING_SLOTS = 240;
+// Longest device string a port keeps (a trace file path), with its zero.
+constexpr uint32_t CAN_DEVICE_MAX = 512;
 
 // Port types of the unit's configuration record, and ours.
 constexpr uint32_t CAN_TYPE_CANDO = 0;
@@ -33,6 +35,8 @@ void can_service();  // can_poll_receive, then can_flush_transmit
 void can_poll_receive();
 void can_flush_transmit();
 
+// Sets the port's back end and device string (nullptr: none). An open back
+// end stays open; the new type takes effect for the next operation.
 void can_port_config(uint8_t port, uint32_t type, const char* device);
 int can_port_set_bitrate(uint8_t port, uint32_t bit_rate);
 int can_port_open(uint8_t port);

@@ -1,0 +1,63 @@
+// SocketCAN back end: a Linux CAN interface ("socketcan:can0") through a raw
+// socket. The interface's bit rate belongs to the system (ip link), so a rate
+// set here is only kept.
+#include <cstring>
+
+#include "can/can_backend.h"
+#include "can/can_socketcan_linux.h"
+#include "runtime/hal.h"
+
+namespace {
+
+struct socketcan_port {
+    int fd = -1;
+    uint32_t bit_rate = 250000;
+};
+
+socketcan_port sockets[CAN_PORT_COUNT];
+
+int socketcan_open(uint8_t port)
+{
+    socketcan_port& s = sockets[port];
+    if (s.fd >= 0)
+        return 0;
+    s.fd = can_socket_open(can_port_device(port));
+    return s.fd >= 0 ? 0 : -1;
+}
+
+int socketcan_set_bitrate(uint8_t port, uint32_t bit_rate)
+{
+    sockets[port].bit_rate = bit_rate;
+    return 0;
+}
+
+int socketcan_send(uint8_t port, const can_frame* frame)
+{
+    const socketcan_port& s = sockets[port];
+    if (s.fd < 0)
+        return -1;
+    can_socket_frame raw{frame->id, frame->ext, frame->rtr, frame->len, {}};
+    std::memcpy(raw.data, frame->data, sizeof raw.data);
+    return can_socket_write(s.fd, raw);
+}
+
+int socketcan_receive(uint8_t port, can_frame* frame)
+{
+    const socketcan_port& s = sockets[port];
+    can_socket_frame raw;
+    if (s.fd < 0 || can_socket_read(s.fd, raw) != 0)
+        return -1;
+    *frame = can_frame{};
+    frame->id = raw.id;
+    frame->ext = raw.ext;
+    frame->rtr = raw.rtr;
+    frame->len = raw.len;
+    std::memcpy(frame->data, raw.data, sizeof raw.data);
+    frame->time_us = hal_us_clock();
+    return 0;
+}
+
+}  // namespace
+
+const can_backend can_backend_socketcan = {"socketcan", socketcan_open, socketcan_set_bitrate, socketcan_send,
+                                           socketcan_receive};

@@ -1,0 +1,95 @@
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "can/can_port.h"
+#include "runtime/hal.h"
+
+namespace {
+
+struct MappingCase {
+    const char* text;
+    uint32_t type;
+    const char* device;  // nullptr: none
+};
+
+const MappingCase kGood[] = {
+    {"kvaser", CAN_TYPE_KVASER, nullptr},
+    {"kvaser:2", CAN_TYPE_KVASER, "2"},
+    {"cando", CAN_TYPE_CANDO, nullptr},
+    {"cando:CD123456", CAN_TYPE_CANDO, "CD123456"},
+    {"trace:/tmp/run 1/bus.ctb", CAN_TYPE_TRACE, "/tmp/run 1/bus.ctb"},
+    {"trace:C:/logs/a:b.log", CAN_TYPE_TRACE, "C:/logs/a:b.log"},
+    {"socketcan:vcan0", CAN_TYPE_SOCKETCAN, "vcan0"},
+    {"virtual", CAN_TYPE_VIRTUAL, nullptr},
+};
+
+struct BadCase {
+    const char* text;
+    const char* reason;
+};
+
+const BadCase kBad[] = {
+    {"", "empty mapping"},
+    {"kvaser:", "decimal number"},
+    {"kvaser:two", "decimal number"},
+    {"kvaser:-1", "decimal number"},
+    {"cando:", "serial number"},
+    {"trace", "needs a file name"},
+    {"trace:", "needs a file name"},
+    {"socketcan", "interface name"},
+    {"socketcan:an-interface-name-too-long", "interface name"},
+    {"virtual:1", "no argument"},
+    {"Kvaser", "unknown back end"},
+    {"pcan:1", "unknown back end"},
+};
+
+}  // namespace
+
+TEST(CanMapping, AcceptedFormsSetTypeAndDevice)
+{
+    for (const MappingCase& c : kGood) {
+        char why[256] = "unchanged";
+        ASSERT_EQ(1, hal_can_map_port(1, c.text, why, sizeof why)) << c.text << ": " << why;
+        uint32_t type = 99;
+        const char* device = nullptr;
+        hal_can_port_mapping(1, &type, &device);
+        EXPECT_EQ(type, c.type) << c.text;
+        if (c.device)
+            EXPECT_STREQ(device, c.device) << c.text;
+        else
+            EXPECT_EQ(device, nullptr) << c.text;
+    }
+}
+
+TEST(CanMapping, MalformedStringIsRejectedWithTheAcceptedFormsAndKeepsThePreviousMapping)
+{
+    char why[512];
+    ASSERT_EQ(1, hal_can_map_port(0, "virtual", why, sizeof why));
+    for (const BadCase& c : kBad) {
+        ASSERT_EQ(0, hal_can_map_port(0, c.text, why, sizeof why)) << c.text;
+        const std::string message = why;
+        EXPECT_NE(message.find(c.reason), std::string::npos) << c.text << ": " << message;
+        EXPECT_NE(message.find("kvaser[:CHANNEL], cando[:SERIAL], trace:FILE, socketcan:IFACE, virtual"),
+                  std::string::npos)
+            << message;
+        uint32_t type = 99;
+        hal_can_port_mapping(0, &type, nullptr);
+        EXPECT_EQ(type, CAN_TYPE_VIRTUAL) << c.text;
+    }
+    EXPECT_EQ(0, hal_can_map_port(2, "virtual", why, sizeof why));
+    EXPECT_EQ(0, hal_can_map_port(0, nullptr, nullptr, 0));
+}
+
+TEST(CanMapping, InitConfiguresEachPortFromTheMapping)
+{
+    char why[256];
+    ASSERT_EQ(1, hal_can_map_port(0, "trace:bus.ctb", why, sizeof why));
+    can_init();
+    can_frame f{};
+    // A trace port plays back from its file; no file means no frame and no send.
+    EXPECT_EQ(-1, can_port_open(0));
+    EXPECT_EQ(-1, can_port_receive(0, &f));
+    EXPECT_EQ(0, can_port_set_bitrate(0, 250000));
+}
