@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include <gtest/gtest.h>
+
 #include "can/can_port.h"
 
 namespace norvane::testing {
@@ -30,5 +32,63 @@ inline bool take_queued(uint8_t port, queued_frame& out)
         out.data[i] = e.bytes[5 + i];
     return true;
 }
+
+}  // namespace norvane::testing
+
+#include "host/core/virtual_clock.h"
+#include "model/mailbox.h"
+#include "model/model.h"
+#include "runtime/hal.h"
+
+namespace norvane::testing {
+
+// The model on its own in virtual time: each step() advances the unit's
+// clock by 10 ms and runs one model_tick, as the 10 ms tick would.
+class ModelFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        set_virtual_clock_ms(0);
+        use_virtual_clock();
+        hal_ms_clock();  // the clock base is taken at 0
+        can_init();
+        rx_mailbox_init();
+        model_init();
+    }
+    void TearDown() override { use_monotonic_clock(); }
+
+    void step(int count = 1)
+    {
+        for (int i = 0; i < count; ++i) {
+            now_ms_ += 10;
+            set_virtual_clock_ms(now_ms_);
+            model_tick();
+        }
+    }
+    // Runs steps until the unit's clock reads `ms` (a multiple of 10).
+    void step_until(uint64_t ms)
+    {
+        while (now_ms_ < ms)
+            step();
+    }
+
+    static void send(uint32_t id, std::array<uint8_t, 8> data, uint8_t len = 8)
+    {
+        can_rx_dispatch(id, len, data.data());
+    }
+    // Switch form of SENB(m+1), channel 1..10.
+    static void send_switch(uint8_t m, uint8_t channel, uint8_t state)
+    {
+        send(MSG_INPUT_CHANNEL + (channel - 1u) * 256u + 0x80u + m,
+             {MSG_INPUT_SWITCH_KIND, 1, state});
+    }
+    static void send_analog(uint8_t channel, uint16_t millivolts)
+    {
+        send(MSG_INPUT_CHANNEL + (channel - 1u) * 256u + 0x83u,
+             {MSG_INPUT_ANALOG_KIND, 1, uint8_t(millivolts), uint8_t(millivolts >> 8)});
+    }
+
+    uint64_t now_ms_ = 0;
+};
 
 }  // namespace norvane::testing
