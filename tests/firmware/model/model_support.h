@@ -42,6 +42,23 @@ inline bool take_queued(uint8_t port, queued_frame& out)
 
 namespace norvane::testing {
 
+// Frames as the modules send them, handed to the mailboxes as the main
+// loop's receive poll would.
+inline void send(uint32_t id, std::array<uint8_t, 8> data, uint8_t len = 8)
+{
+    can_rx_dispatch(id, len, data.data());
+}
+// Switch form of SENB(m+1), channel 1..10.
+inline void send_switch(uint8_t m, uint8_t channel, uint8_t state)
+{
+    send(MSG_INPUT_CHANNEL + (channel - 1u) * 256u + 0x80u + m, {MSG_INPUT_SWITCH_KIND, 1, state});
+}
+inline void send_analog(uint8_t channel, uint16_t millivolts)
+{
+    send(MSG_INPUT_CHANNEL + (channel - 1u) * 256u + 0x83u,
+         {MSG_INPUT_ANALOG_KIND, 1, uint8_t(millivolts), uint8_t(millivolts >> 8)});
+}
+
 // The model on its own in virtual time: each step() advances the unit's
 // clock by 10 ms and runs one model_tick, as the 10 ms tick would.
 class ModelFixture : public ::testing::Test {
@@ -57,6 +74,7 @@ protected:
     }
     void TearDown() override { use_monotonic_clock(); }
 
+public:
     void step(int count = 1)
     {
         for (int i = 0; i < count; ++i) {
@@ -72,22 +90,7 @@ protected:
             step();
     }
 
-    static void send(uint32_t id, std::array<uint8_t, 8> data, uint8_t len = 8)
-    {
-        can_rx_dispatch(id, len, data.data());
-    }
-    // Switch form of SENB(m+1), channel 1..10.
-    static void send_switch(uint8_t m, uint8_t channel, uint8_t state)
-    {
-        send(MSG_INPUT_CHANNEL + (channel - 1u) * 256u + 0x80u + m,
-             {MSG_INPUT_SWITCH_KIND, 1, state});
-    }
-    static void send_analog(uint8_t channel, uint16_t millivolts)
-    {
-        send(MSG_INPUT_CHANNEL + (channel - 1u) * 256u + 0x83u,
-             {MSG_INPUT_ANALOG_KIND, 1, uint8_t(millivolts), uint8_t(millivolts >> 8)});
-    }
-
+protected:
     uint64_t now_ms_ = 0;
 };
 

@@ -11,6 +11,9 @@
 namespace {
 
 using norvane::testing::ModelFixture;
+using norvane::testing::send;
+using norvane::testing::send_analog;
+using norvane::testing::send_switch;
 using norvane::testing::queued_frame;
 using norvane::testing::take_queued;
 
