@@ -160,3 +160,62 @@ TEST_F(ImageTest, TwoPlaneBitmapWritesBothLayers)
 }
 
 }  // namespace
+
+namespace {
+
+const gfx_color* pixels_of(const gfx_image& image)
+{
+    return reinterpret_cast<const gfx_color*>(reinterpret_cast<const uint8_t*>(&image) + 12);
+}
+
+TEST(Assets, EveryRecordHasItsSizeAndNoOverlayImageUsesTheKeyColour)
+{
+    struct Case { const gfx_image& image; uint32_t width, height; };
+    const Case cases[] = {
+        {img_page_background, 320, 240}, {img_splash_logo, 320, 240},
+        {img_key_left, 64, 44}, {img_key_right, 64, 44}, {img_key_up, 64, 44},
+        {img_key_down, 64, 44}, {img_key_return, 64, 44}, {img_key_reset, 64, 44},
+        {img_key_blank, 64, 44}, {img_key_on, 64, 44}, {img_key_off, 64, 44},
+        {img_key_on_off, 64, 44}, {img_key_starboard, 64, 44}, {img_key_port, 64, 44},
+        {img_key_exit, 64, 44}, {img_state_on, 30, 20}, {img_state_off, 30, 20},
+        {img_status_ok, 15, 13}, {img_status_alarm, 15, 13}, {img_tank_water, 53, 98},
+        {img_tank_fuel, 53, 98}, {img_level_water, 53, 2}, {img_level_fuel, 53, 2},
+        {img_display_view_left, 128, 44}, {img_display_view_right, 128, 48},
+        {img_display_view_panel, 256, 48}, {img_keypad_view_left, 128, 48},
+        {img_keypad_view_right, 128, 48}, {img_keypad_view_panel, 256, 48},
+        {img_popup_exit, 64, 48},
+    };
+    uint64_t bytes = 0;
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.image.kind, GFX_IMAGE_RGB565);
+        EXPECT_EQ(c.image.width, c.width);
+        EXPECT_EQ(c.image.height, c.height);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(&c.image) % 4, 0u);
+        bytes += 12 + 2 * c.image.width * c.image.height;
+        if (&c.image == &img_splash_logo)
+            continue;
+        const gfx_color* p = pixels_of(c.image);
+        EXPECT_EQ(std::count(p, p + c.image.width * c.image.height, GFX_KEY_COLOR), 0)
+            << "image " << c.width << " x " << c.height;
+    }
+    EXPECT_EQ(bytes, 508580u);
+
+    // Labels draw their white as 0xFFDF; the splash keeps a plain white field.
+    const gfx_color* reset = pixels_of(img_key_reset);
+    EXPECT_GT(std::count(reset, reset + 64 * 44, gfx_color(0xFFDF)), 20);
+    EXPECT_EQ(pixels_of(img_splash_logo)[0], 0xFFFF);
+    const gfx_color* blank = pixels_of(img_key_blank);
+    EXPECT_EQ(std::count(blank, blank + 64 * 44, gfx_color(0)), 64 * 44);
+}
+
+TEST(Assets, PageBackgroundBlackensTheWholeBackgroundLayer)
+{
+    std::fill(std::begin(gfx_background), std::end(gfx_background), gfx_color(0x1234));
+    gfx_set_layer(GFX_LAYER_BACKGROUND);
+    gfx_draw_image(0, 0, &img_page_background);
+    EXPECT_EQ(std::count(gfx_background, gfx_background + GFX_WIDTH * GFX_HEIGHT, gfx_color(0)),
+              GFX_WIDTH * GFX_HEIGHT);
+    EXPECT_EQ(gfx_background[GFX_WIDTH * GFX_HEIGHT], 0x1234);
+}
+
+}  // namespace
