@@ -105,7 +105,7 @@ void hal_init()
     hal_init_hook(0);
     hal_init_hook(255);
     text_build_blend_table();
-    text_init_fonts();
+    text_init_fonts(text_fonts, TEXT_FONT_COUNT);
     hal_uart_configure(3, 5, 1, 0, 0, hal_uart_rx);
     hal_uart_enable(3, 1, 1);
     gfx_clear_layers();
