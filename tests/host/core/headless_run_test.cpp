@@ -9,6 +9,7 @@
 #include "runtime/events.h"
 #include "runtime/hal.h"
 #include "runtime/keys.h"
+#include "support/scenario_fixture.h"
 #include "support/unit_fixture.h"
 
 namespace {
@@ -256,6 +257,12 @@ TEST(RunSummary, GivesUnitTimeWallTimeAndRatio)
     r.unit_ms = 60000;
     r.wall_s = 0.1;
     EXPECT_EQ(run_summary(r), "ran 60000 ms of unit time in 0.100 s (600 x real time)");
+}
+
+// Golden pictures come from scenario files, as users make them.
+TEST(ScenarioGoldens, ScreenshotsOfAScenarioFileMatchTheirReferences)
+{
+    EXPECT_TRUE(norvane::testing::scenario_matches_goldens("host/core/scenarios/blank_start.txt", 100));
 }
 
 }  // namespace
