@@ -27,7 +27,7 @@ void VirtualStepper::set_key(int button, bool down)
 
 void VirtualStepper::run_until(uint64_t t_end, const std::function<void(uint64_t)>& before)
 {
-    while (now_ < t_end) {
+    while (now_ < t_end && !stopped_) {
         const uint64_t t = ++now_;
         set_virtual_clock_ms(t);
         if (before)

@@ -29,6 +29,10 @@ public:
     {
         run_until(now_ + ms, before);
     }
+    // Ends run_until after the current millisecond (the firmware asked to
+    // end); later run_until calls return at once.
+    void stop() { stopped_ = true; }
+    bool stopped() const { return stopped_; }
     // Presses button n for `hold_ms` milliseconds, then releases it.
     void tap(int button, uint64_t hold_ms = 100);
 
@@ -43,6 +47,7 @@ private:
     uint64_t now_ = 0;
     uint64_t main_steps_ = 0;
     uint64_t ticks_ = 0;
+    bool stopped_ = false;
     frame_buffer frame_{};
 };
 

@@ -1,0 +1,94 @@
+// The headless runner in virtual time: 60 s of unit time on LIGHTING & SOUND
+// with a frame from an input module arriving every 10 ms and the CAN log on.
+// Goal: at least 500 x real time (60 s of unit time in under 120 ms).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+
+#include "host/core/headless_run.h"
+
+namespace {
+
+constexpr uint64_t WARM_UP_MS = 2500;  // past the version page
+constexpr uint64_t SPAN_MS = 60000;
+constexpr int ITERATIONS = 5;
+
+double g_span_ns = 0;
+
+// Wall switches of the four input modules in turn, each flipping its
+// channel every half second, so the model and the page have work to do.
+std::vector<norvane::scenario_action> input_frames(uint64_t from, uint64_t to)
+{
+    std::vector<norvane::scenario_action> actions;
+    for (uint64_t t = from; t < to; t += 10) {
+        norvane::scenario_action a;
+        a.ms = t;
+        a.kind = norvane::action_kind::can;
+        a.value = 0;
+        const uint32_t module = uint32_t(t / 10 % 4);
+        a.frame.id = 0x18FF0080u + module;  // channel 1 of SENB(module + 1)
+        a.frame.ext = 1;
+        a.frame.len = 8;
+        a.frame.data[0] = 13;
+        a.frame.data[1] = uint8_t(t / 500 % 2);
+        a.frame.data[2] = 1;
+        a.where = "bench";
+        actions.push_back(a);
+    }
+    return actions;
+}
+
+void BM_RunnerVirtualTime(benchmark::State& state)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("norvane-bench-" + std::to_string(::getpid()));
+    norvane::run_options options;
+    options.workdir = dir.string();
+    options.duration_ms = WARM_UP_MS + SPAN_MS * ITERATIONS;
+    options.actions = input_frames(0, options.duration_ms);
+    options.can_log = (dir / "can.log").string();
+    std::filesystem::create_directories(dir);
+
+    norvane::VirtualRun run(options);
+    std::string why;
+    if (!run.start(why)) {
+        state.SkipWithError(why.c_str());
+        return;
+    }
+    run.run_until(WARM_UP_MS);
+    for (auto _ : state)
+        run.run_until(run.now() + SPAN_MS);
+    state.counters["x_real_time"] =
+        benchmark::Counter(double(SPAN_MS) / 1000.0, benchmark::Counter::kIsIterationInvariantRate);
+    run.finish();
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_RunnerVirtualTime)->Iterations(ITERATIONS)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.benchmark_name().rfind("BM_RunnerVirtualTime", 0) == 0 && run.iterations > 0)
+                g_span_ns = run.GetAdjustedRealTime() * 1e6;  // reported in ms
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    if (g_span_ns > 0)
+        std::printf("runner: 60 s of unit time in %.1f ms = %.0f x real time (goal >= 500)\n",
+                    g_span_ns / 1e6, double(SPAN_MS) * 1e6 / g_span_ns);
+    return 0;
+}

@@ -1,0 +1,388 @@
+#include "host/core/headless_run.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "can/can_candump.h"
+#include "can/can_virtual.h"
+#include "host/core/bitmap_file.h"
+#include "host/core/png_file.h"
+#include "host/core/unit_workdir.h"
+#include "runtime/events.h"
+#include "runtime/hal.h"
+
+namespace norvane {
+
+const char* const RUN_USAGE =
+    "usage: norvane-run [OPTIONS]\n"
+    "Runs the display unit's firmware without a window: in virtual time (as fast as\n"
+    "possible, deterministic) or, with --realtime, paced by the wall clock.\n"
+    "\n"
+    "  --workdir DIR          working folder of the unit (rootfs/, eeprom.dat); created if\n"
+    "                         missing; default: the current folder\n"
+    "  --duration MS          unit time to run, in milliseconds (default 10000)\n"
+    "  --realtime             pace with the wall clock on two threads, as the window does;\n"
+    "                         default: virtual time, as fast as possible, deterministic\n"
+    "  --can0 MAPPING         back end of CAN port 0 (default: virtual)\n"
+    "  --can1 MAPPING         back end of CAN port 1 (default: virtual)\n"
+    "                         MAPPING: virtual, kvaser[:CHANNEL], cando[:SERIAL],\n"
+    "                         trace:FILE, socketcan:IFACE\n"
+    "  --scenario FILE        timed actions, see below\n"
+    "  --can-log FILE         every frame the unit sends, as a candump log\n"
+    "  --screenshot MS:FILE   the screen as the window would show it at MS; repeatable\n"
+    "  --quiet                no summary line\n"
+    "  --help                 this text\n"
+    "\n"
+    "Scenario file: one action per line, '#' starts a comment, times in unit\n"
+    "milliseconds from the start, never decreasing:\n"
+    "  MS press N            button N (1..5, as F1..F5) goes down\n"
+    "  MS release N          button N goes up\n"
+    "  MS event E            test event E (0 or 1), as Event 1 / Event 2\n"
+    "  MS can P ID#DATA      a frame arrives on CAN port P (0 or 1), candump syntax:\n"
+    "                        3 hex digits = standard id, 8 = extended; 0 to 8 data bytes\n"
+    "  MS screenshot FILE    as --screenshot MS:FILE\n"
+    "  MS exit               end the run at MS\n"
+    "Screenshots: FILE.bmp is the window's Save Screen bitmap (320 x 240, 32 bits),\n"
+    "FILE.png the same picture as PNG. Relative names are relative to the folder\n"
+    "norvane-run was started in.\n"
+    "\n"
+    "Exit status: 0 the run ended; 1 a screenshot or the CAN log could not be\n"
+    "written; 2 bad arguments or a bad scenario (nothing ran).\n";
+
+namespace {
+
+bool is_virtual(const std::string& mapping)
+{
+    return mapping == "virtual";
+}
+
+bool map_port(uint8_t port, const std::string& mapping, std::string& why)
+{
+    char reason[256] = {};
+    if (hal_can_map_port(port, mapping.c_str(), reason, sizeof reason))
+        return true;
+    why = reason;
+    return false;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int parse_run_arguments(int argc, const char* const* argv, run_options& options, std::string& error)
+{
+    std::string scenario_path;
+    std::vector<scenario_action> shots;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        auto value = [&]() -> std::string { return has_value ? argv[++i] : std::string(); };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return RUN_OK;
+        }
+        if (arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg == "--realtime") {
+            options.realtime = true;
+        } else if (arg == "--workdir" || arg == "--scenario" || arg == "--can-log") {
+            const std::string v = value();
+            if (v.empty()) {
+                error = arg + " needs a " + (arg == "--workdir" ? "folder" : "file name");
+                return RUN_BAD_INPUT;
+            }
+            (arg == "--workdir" ? options.workdir : arg == "--scenario" ? scenario_path : options.can_log) = v;
+        } else if (arg == "--duration") {
+            if (!parse_ms(value(), options.duration_ms)) {
+                error = "--duration needs a whole number of milliseconds";
+                return RUN_BAD_INPUT;
+            }
+        } else if (arg == "--can0" || arg == "--can1") {
+            const uint8_t port = arg == "--can0" ? 0 : 1;
+            const std::string v = value();
+            std::string why;
+            if (v.empty() || !map_port(port, v, why)) {
+                error = arg + ": " + (v.empty() ? std::string("needs a mapping") : why);
+                return RUN_BAD_INPUT;
+            }
+            options.can_mapping[port] = v;
+        } else if (arg == "--screenshot") {
+            const std::string v = value();
+            const size_t colon = v.find(':');
+            scenario_action shot;
+            shot.kind = action_kind::screenshot;
+            shot.where = "--screenshot " + v;
+            if (colon == std::string::npos || !parse_ms(std::string_view(v).substr(0, colon), shot.ms) ||
+                colon + 1 == v.size()) {
+                error = "--screenshot needs MS:FILE, for example 2500:page.png";
+                return RUN_BAD_INPUT;
+            }
+            shot.file = v.substr(colon + 1);
+            if (!screenshot_format_known(shot.file)) {
+                error = "--screenshot " + v + ": the file must end in .bmp or .png";
+                return RUN_BAD_INPUT;
+            }
+            shots.push_back(shot);
+        } else {
+            error = "unknown option '" + arg + "'";
+            return RUN_BAD_INPUT;
+        }
+    }
+
+    for (const scenario_action& shot : shots)
+        if (shot.ms > options.duration_ms) {
+            error = shot.where + ": " + std::to_string(shot.ms) + " ms is after the end of the run (" +
+                    std::to_string(options.duration_ms) + " ms)";
+            return RUN_BAD_INPUT;
+        }
+
+    options.actions.clear();
+    if (!scenario_path.empty() && !load_scenario(scenario_path, options.actions, error))
+        return RUN_BAD_INPUT;
+    for (const scenario_action& action : options.actions)
+        if (action.kind == action_kind::can && !is_virtual(options.can_mapping[action.value])) {
+            error = action.where + ": CAN port " + std::to_string(action.value) + " is mapped to '" +
+                    options.can_mapping[action.value] +
+                    "'; scenario frames arrive only on a port mapped to 'virtual'";
+            return RUN_BAD_INPUT;
+        }
+    // The scenario is in order of time; the --screenshot requests join it.
+    options.actions.insert(options.actions.end(), shots.begin(), shots.end());
+    std::stable_sort(options.actions.begin(), options.actions.end(),
+                     [](const scenario_action& a, const scenario_action& b) { return a.ms < b.ms; });
+    return RUN_OK;
+}
+
+bool write_screenshot(const std::string& file, const frame_buffer& frame, std::string& why)
+{
+    std::string ext = file.size() >= 4 ? file.substr(file.size() - 4) : "";
+    for (char& c : ext)
+        c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    const bool ok = ext == ".png" ? write_png(file, frame_to_rgb(frame), why)
+                                  : write_bitmap_file(file, frame, why);
+    if (!ok)
+        why = "cannot write screenshot '" + file + "': " + why;
+    return ok;
+}
+
+// CAN log
+
+namespace {
+void log_sent_frame(uint8_t port, const can_frame& frame, void* context)
+{
+    static_cast<CanLog*>(context)->write(port, hal_ms_clock(), frame);
+}
+}  // namespace
+
+CanLog::~CanLog()
+{
+    std::string why;
+    close(why);
+}
+
+bool CanLog::open(const std::string& path, std::string& why)
+{
+    file_ = std::fopen(path.c_str(), "w");
+    if (!file_) {
+        why = "cannot write the CAN log '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    failed_ = false;
+    can_set_send_observer(log_sent_frame, this);
+    return true;
+}
+
+void CanLog::write(uint8_t port, uint64_t ms, const can_frame& frame)
+{
+    if (!file_)
+        return;
+    const char iface[] = {'c', 'a', 'n', char('0' + port), '\0'};
+    const std::string line = can_format_candump_line(ms * 1000, iface, frame);
+    if (std::fputs(line.c_str(), file_) < 0 || std::fputc('\n', file_) < 0)
+        failed_ = true;
+}
+
+bool CanLog::close(std::string& why)
+{
+    if (!file_)
+        return true;
+    can_set_send_observer(nullptr, nullptr);
+    const bool ok = std::fclose(file_) == 0 && !failed_;
+    file_ = nullptr;
+    if (!ok)
+        why = "the CAN log could not be written completely";
+    return ok;
+}
+
+// Virtual time
+
+VirtualRun::VirtualRun(run_options options) : options_(std::move(options))
+{
+    std::stable_sort(options_.actions.begin(), options_.actions.end(),
+                     [](const scenario_action& a, const scenario_action& b) { return a.ms < b.ms; });
+    end_ms_ = options_.duration_ms;
+    for (const scenario_action& action : options_.actions) {
+        if (action.kind == action_kind::exit && action.ms < end_ms_)
+            end_ms_ = action.ms;
+        if (action.kind == action_kind::screenshot)
+            shots_.push_back(&action);
+    }
+}
+
+VirtualRun::~VirtualRun() = default;
+
+bool VirtualRun::start(std::string& why)
+{
+    const auto wall_start = std::chrono::steady_clock::now();
+    if (!prepare_unit_workdir(options_.workdir, why)) {
+        why = "cannot use working folder '" + options_.workdir + "': " + why;
+        return false;
+    }
+    for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
+        if (!map_port(port, options_.can_mapping[port], why))
+            return false;
+    if (!options_.can_log.empty() && !log_.open(options_.can_log, why))
+        return false;
+
+    stepper_ = std::make_unique<VirtualStepper>();
+    stepper_->after_step = [this](uint64_t) {
+        if (sys_exit_requested()) {
+            firmware_exit_ = true;
+            stepper_->stop();
+        }
+    };
+    while (next_action_ < options_.actions.size() && options_.actions[next_action_].ms == 0)
+        apply(options_.actions[next_action_++]);
+    wall_s_ += seconds_since(wall_start);
+    return true;
+}
+
+bool VirtualRun::ended() const
+{
+    return firmware_exit_ || now() >= end_ms_;
+}
+
+void VirtualRun::run_until(uint64_t t)
+{
+    if (!stepper_ || ended())
+        return;
+    const auto wall_start = std::chrono::steady_clock::now();
+    const size_t count = options_.actions.size();
+    stepper_->run_until(std::min(t, end_ms_), [this, count](uint64_t now) {
+        take_screenshots_before(now);
+        while (next_action_ < count && options_.actions[next_action_].ms <= now)
+            apply(options_.actions[next_action_++]);
+    });
+    wall_s_ += seconds_since(wall_start);
+}
+
+run_result VirtualRun::finish()
+{
+    run_until(end_ms_);
+    take_screenshots_before(now() + 1);
+    for (; next_shot_ < shots_.size(); ++next_shot_)
+        warn(shots_[next_shot_]->where + ": no screenshot at " + std::to_string(shots_[next_shot_]->ms) +
+             " ms: the run ended at " + std::to_string(now()) + " ms");
+    std::string why;
+    if (!log_.close(why)) {
+        warn(why);
+        status_ = RUN_FILE_ERROR;
+    }
+    run_result result;
+    result.ran = true;
+    result.status = status_;
+    result.unit_ms = now();
+    result.wall_s = wall_s_;
+    result.firmware_exit = firmware_exit_;
+    return result;
+}
+
+void VirtualRun::take_screenshots_before(uint64_t t)
+{
+    while (next_shot_ < shots_.size() && shots_[next_shot_]->ms < t)
+        screenshot(*shots_[next_shot_++], stepper_->frame());
+}
+
+void VirtualRun::apply(const scenario_action& action)
+{
+    switch (action.kind) {
+    case action_kind::press:
+    case action_kind::release:
+        VirtualStepper::set_key(action.value, action.kind == action_kind::press);
+        break;
+    case action_kind::event:
+        hal_raise_event(action.value);
+        break;
+    case action_kind::can:
+        if (can_virtual_inject(uint8_t(action.value), action.frame) != 0)
+            warn(action.where + ": the virtual bus of port " + std::to_string(action.value) +
+                 " is full; frame dropped");
+        break;
+    case action_kind::screenshot:  // taken after the main step
+    case action_kind::exit:        // sets the end of the run
+        break;
+    }
+}
+
+void VirtualRun::screenshot(const scenario_action& action, const frame_buffer& frame)
+{
+    if (options_.on_screenshot) {
+        options_.on_screenshot(action.file, frame);
+        return;
+    }
+    std::string why;
+    if (!write_screenshot(action.file, frame, why)) {
+        warn(action.where + ": " + why);
+        status_ = RUN_FILE_ERROR;
+    }
+}
+
+void VirtualRun::warn(const std::string& message)
+{
+    std::fprintf(stderr, "norvane-run: %s\n", message.c_str());
+}
+
+// Real time
+
+run_result run_realtime(const run_options&)
+{
+    std::fprintf(stderr, "norvane-run: --realtime is not built yet\n");
+    run_result result;
+    result.status = RUN_BAD_INPUT;
+    return result;
+}
+
+// The whole run
+
+run_result run_headless(const run_options& options)
+{
+    if (options.realtime)
+        return run_realtime(options);
+    VirtualRun run(options);
+    std::string why;
+    if (!run.start(why)) {
+        std::fprintf(stderr, "norvane-run: %s\n", why.c_str());
+        run_result failed;
+        failed.status = RUN_FILE_ERROR;
+        return failed;
+    }
+    return run.finish();
+}
+
+std::string run_summary(const run_result& result)
+{
+    const double seconds = double(result.unit_ms) / 1000.0;
+    const double ratio = result.wall_s > 0 ? seconds / result.wall_s : 0.0;
+    char line[128];
+    std::snprintf(line, sizeof line, "ran %llu ms of unit time in %.3f s (%.*f x real time)",
+                  static_cast<unsigned long long>(result.unit_ms), result.wall_s, ratio < 10 ? 2 : 0,
+                  ratio);
+    return line;
+}
+
+}  // namespace norvane

@@ -1,0 +1,127 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "can/can_port.h"
+#include "gfx/gfx.h"
+#include "host/core/scenario.h"
+#include "host/core/virtual_stepper.h"
+
+namespace norvane {
+
+// Everything one run of norvane-run is asked to do.
+struct run_options {
+    std::string workdir = ".";
+    uint64_t duration_ms = 10000;
+    bool realtime = false;
+    std::string can_mapping[CAN_PORT_COUNT] = {"virtual", "virtual"};
+    // Scenario actions and --screenshot requests, in order of time (file order
+    // within one millisecond).
+    std::vector<scenario_action> actions;
+    std::string can_log;  // empty: no log
+    bool quiet = false;
+    bool help = false;
+    // Tests may take the screenshots in memory instead of as files.
+    std::function<void(const std::string& file, const frame_buffer& frame)> on_screenshot;
+};
+
+// Status of a whole run: 0 ended as asked, 1 a file could not be written,
+// 2 bad arguments or a bad scenario (nothing ran).
+constexpr int RUN_OK = 0;
+constexpr int RUN_FILE_ERROR = 1;
+constexpr int RUN_BAD_INPUT = 2;
+
+struct run_result {
+    int status = RUN_OK;
+    bool ran = false;        // the firmware was started
+    uint64_t unit_ms = 0;    // unit time that ran
+    double wall_s = 0.0;     // wall time it took
+    bool firmware_exit = false;
+};
+
+extern const char* const RUN_USAGE;
+
+// Reads norvane-run's command line (and the scenario file it names) into
+// `options`. Returns RUN_OK, or RUN_BAD_INPUT with the message in `error`
+// ("FILE:LINE: reason" for a scenario). --help sets options.help.
+int parse_run_arguments(int argc, const char* const* argv, run_options& options, std::string& error);
+
+// One CAN log line per frame the unit sends, candump log format with the unit
+// time of the main step that flushed it: "(0000000001.200000) can0 421#...".
+class CanLog {
+public:
+    CanLog() = default;
+    ~CanLog();  // detaches from the ports and closes the file
+    CanLog(const CanLog&) = delete;
+    CanLog& operator=(const CanLog&) = delete;
+    bool open(const std::string& path, std::string& why);
+    // Writes a line for a frame sent on `port` at unit time `ms`.
+    void write(uint8_t port, uint64_t ms, const can_frame& frame);
+    bool close(std::string& why);
+
+private:
+    std::FILE* file_ = nullptr;
+    bool failed_ = false;
+};
+
+// A run in virtual time, one millisecond after the other: at each unit
+// millisecond t the actions due at t in their order, then sys_tick when t is a
+// multiple of 10, then app_main_step when t is a multiple of 25. A screenshot
+// at MS is the frame after the last main step at or before MS.
+class VirtualRun {
+public:
+    explicit VirtualRun(run_options options);
+    ~VirtualRun();
+    VirtualRun(const VirtualRun&) = delete;
+    VirtualRun& operator=(const VirtualRun&) = delete;
+
+    // Prepares the working folder, maps the CAN ports, opens the CAN log and
+    // boots the firmware (app_init, app_start). False with the reason.
+    bool start(std::string& why);
+    // Runs until unit time `t`, the end of the run, or the firmware's exit
+    // request, whichever comes first.
+    void run_until(uint64_t t);
+    // Runs to the end, takes the last screenshots and closes the log.
+    run_result finish();
+
+    uint64_t now() const { return stepper_ ? stepper_->now() : 0; }
+    uint64_t end_ms() const { return end_ms_; }
+    bool ended() const;
+    const frame_buffer& frame() const { return stepper_->frame(); }
+
+private:
+    void apply(const scenario_action& action);
+    void take_screenshots_before(uint64_t t);
+    void screenshot(const scenario_action& action, const frame_buffer& frame);
+    void warn(const std::string& message);
+
+    run_options options_;
+    uint64_t end_ms_ = 0;
+    size_t next_action_ = 0;
+    std::vector<const scenario_action*> shots_;  // due, in order of time
+    size_t next_shot_ = 0;
+    std::unique_ptr<VirtualStepper> stepper_;
+    CanLog log_;
+    bool firmware_exit_ = false;
+    int status_ = RUN_OK;
+    double wall_s_ = 0.0;
+};
+
+// Writes a screenshot by its file name: .png as PNG, else the 32-bit bitmap.
+bool write_screenshot(const std::string& file, const frame_buffer& frame, std::string& why);
+
+// A run on the firmware's two threads, paced by the wall clock.
+run_result run_realtime(const run_options& options);
+
+// The whole run as norvane-run does it: virtual time, or with
+// options.realtime on the firmware's two threads paced by the wall clock.
+run_result run_headless(const run_options& options);
+
+// "ran D ms of unit time in S s (R x real time)"
+std::string run_summary(const run_result& result);
+
+}  // namespace norvane

@@ -1,0 +1,186 @@
+#include "host/core/scenario.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "can/can_candump.h"
+
+namespace norvane {
+namespace {
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view trim(std::string_view s)
+{
+    while (!s.empty() && is_blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && is_blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+// A '#' at the start of a word starts a comment; inside a word it is the
+// separator of a candump frame ("18FF0380#0D01").
+std::string_view strip_comment(std::string_view line)
+{
+    for (size_t i = 0; i < line.size(); ++i)
+        if (line[i] == '#' && (i == 0 || is_blank(line[i - 1])))
+            return line.substr(0, i);
+    return line;
+}
+
+// Takes the next blank-separated word off the front of `rest`.
+std::string_view next_word(std::string_view& rest)
+{
+    rest = trim(rest);
+    size_t end = 0;
+    while (end < rest.size() && !is_blank(rest[end]))
+        ++end;
+    const std::string_view word = rest.substr(0, end);
+    rest.remove_prefix(end);
+    rest = trim(rest);
+    return word;
+}
+
+bool parse_small(std::string_view text, int low, int high, int& out)
+{
+    uint64_t v = 0;
+    if (!parse_ms(text, v) || v < uint64_t(low) || v > uint64_t(high))
+        return false;
+    out = int(v);
+    return true;
+}
+
+// Parses one line without its comment into `action`; "" or the reason.
+std::string parse_line(std::string_view line, scenario_action& action)
+{
+    std::string_view rest = line;
+    const std::string_view time = next_word(rest);
+    if (!parse_ms(time, action.ms))
+        return "expected a time in milliseconds at the start of the line, found '" + std::string(time) +
+               "'";
+    const std::string_view verb = next_word(rest);
+    if (verb.empty())
+        return "expected an action after the time: press, release, event, can, screenshot or exit";
+
+    if (verb == "screenshot") {
+        // The file name is the rest of the line, blanks included.
+        if (rest.empty())
+            return "expected a file name after 'screenshot'";
+        if (!screenshot_format_known(rest))
+            return "screenshot file '" + std::string(rest) + "' must end in .bmp or .png";
+        action.kind = action_kind::screenshot;
+        action.file = rest;
+        return "";
+    }
+
+    std::string_view arg = next_word(rest);
+    if (verb == "press" || verb == "release") {
+        action.kind = verb == "press" ? action_kind::press : action_kind::release;
+        if (!parse_small(arg, 1, 5, action.value))
+            return "button must be 1 to 5 (F1 to F5), found '" + std::string(arg) + "'";
+    } else if (verb == "event") {
+        action.kind = action_kind::event;
+        if (!parse_small(arg, 0, 1, action.value))
+            return "event must be 0 or 1 (Event 1 or Event 2), found '" + std::string(arg) + "'";
+    } else if (verb == "can") {
+        action.kind = action_kind::can;
+        if (!parse_small(arg, 0, CAN_PORT_COUNT - 1, action.value))
+            return "CAN port must be 0 or 1, found '" + std::string(arg) + "'";
+        const std::string_view frame = next_word(rest);
+        if (frame.empty())
+            return "expected a frame ID#DATA after the port";
+        std::string why;
+        if (!can_parse_candump(frame, action.frame, why))
+            return "malformed frame '" + std::string(frame) + "': " + why;
+        arg = frame;
+    } else if (verb == "exit") {
+        action.kind = action_kind::exit;
+        if (!arg.empty())
+            return "unexpected '" + std::string(arg) + "' after 'exit'";
+        return "";
+    } else {
+        return "unknown action '" + std::string(verb) +
+               "'; expected press, release, event, can, screenshot or exit";
+    }
+    if (!rest.empty())
+        return "unexpected '" + std::string(rest) + "' after '" + std::string(arg) + "'";
+    return "";
+}
+
+}  // namespace
+
+bool parse_ms(std::string_view text, uint64_t& out)
+{
+    if (text.empty() || text.size() > 18)
+        return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + uint64_t(c - '0');
+    }
+    out = v;
+    return true;
+}
+
+bool screenshot_format_known(std::string_view file)
+{
+    if (file.size() < 5)
+        return false;
+    std::string ext(file.substr(file.size() - 4));
+    for (char& c : ext)
+        c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return ext == ".bmp" || ext == ".png";
+}
+
+bool parse_scenario(std::string_view text, const std::string& name,
+                    std::vector<scenario_action>& out, std::string& error)
+{
+    out.clear();
+    uint64_t previous_ms = 0;
+    size_t line_no = 0;
+    while (!text.empty()) {
+        ++line_no;
+        const size_t nl = text.find('\n');
+        const std::string_view line = text.substr(0, nl);
+        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+
+        const std::string_view content = trim(strip_comment(line));
+        if (content.empty())
+            continue;
+        scenario_action action;
+        action.where = name + ":" + std::to_string(line_no);
+        std::string why = parse_line(content, action);
+        if (why.empty() && action.ms < previous_ms)
+            why = "time " + std::to_string(action.ms) + " goes backwards (the line before is at " +
+                  std::to_string(previous_ms) + ")";
+        if (!why.empty()) {
+            error = action.where + ": " + why;
+            out.clear();
+            return false;
+        }
+        previous_ms = action.ms;
+        out.push_back(std::move(action));
+    }
+    return true;
+}
+
+bool load_scenario(const std::string& path, std::vector<scenario_action>& out, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot read the scenario: " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse_scenario(text.str(), path, out, error);
+}
+
+}  // namespace norvane

@@ -1,0 +1,41 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "can/can_port.h"
+
+namespace norvane {
+
+// One timed action of a scenario file:
+//   MS press N | MS release N | MS event E | MS can P ID#DATA
+//   MS screenshot FILE | MS exit
+enum class action_kind { press, release, event, can, screenshot, exit };
+
+struct scenario_action {
+    uint64_t ms = 0;
+    action_kind kind = action_kind::exit;
+    int value = 0;         // button 1..5, event 0..1, CAN port 0..1
+    can_frame frame{};     // can
+    std::string file;      // screenshot: as written, relative to the runner's folder
+    std::string where;     // "FILE:LINE", for messages during the run
+};
+
+// Parses the text of a scenario file. `name` is the file name messages carry.
+// Returns false with "NAME:LINE: reason" for the first bad line; `out` then
+// holds nothing.
+bool parse_scenario(std::string_view text, const std::string& name,
+                    std::vector<scenario_action>& out, std::string& error);
+
+// Reads and parses a scenario file; an unreadable file is an error too.
+bool load_scenario(const std::string& path, std::vector<scenario_action>& out, std::string& error);
+
+// Whether a screenshot file name ends in a format the runner writes (.bmp,
+// .png; either case).
+bool screenshot_format_known(std::string_view file);
+
+// Reads a whole number of milliseconds (decimal digits only).
+bool parse_ms(std::string_view text, uint64_t& out);
+
+}  // namespace norvane

@@ -1,0 +1,268 @@
+#include "host/core/headless_run.h"
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "can/can_candump.h"
+#include "runtime/app.h"
+#include "runtime/events.h"
+#include "runtime/hal.h"
+#include "runtime/keys.h"
+#include "support/scenario_fixture.h"
+#include "support/unit_fixture.h"
+
+namespace {
+
+using namespace norvane;
+using norvane::testing::TempDir;
+
+std::string read_file(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::filesystem::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+int parse(std::vector<std::string> args, run_options& options, std::string& error)
+{
+    args.insert(args.begin(), "norvane-run");
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    return parse_run_arguments(int(argv.size()), argv.data(), options, error);
+}
+
+// A virtual run over a scenario text, screenshots kept in memory by file name.
+class Run : public ::testing::Test {
+protected:
+    void start(const std::string& scenario, uint64_t duration_ms = 10000)
+    {
+        options_.workdir = dir_.path().string();
+        options_.duration_ms = duration_ms;
+        std::string error;
+        ASSERT_TRUE(parse_scenario(scenario, "s.txt", options_.actions, error)) << error;
+        options_.on_screenshot = [this](const std::string& file, const frame_buffer& frame) {
+            shots_[file] = frame;
+        };
+        run_ = std::make_unique<VirtualRun>(options_);
+        std::string why;
+        ASSERT_TRUE(run_->start(why)) << why;
+    }
+
+    TempDir dir_;
+    run_options options_;
+    std::unique_ptr<VirtualRun> run_;
+    std::map<std::string, frame_buffer> shots_;
+};
+
+struct BadArguments {
+    std::vector<std::string> args;
+    const char* error;
+};
+
+TEST(RunArguments, RejectBadOptionsWithAReason)
+{
+    const BadArguments cases[] = {
+        {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--duration"}, "--duration needs a whole number of milliseconds"},
+        {{"--duration", "1.5"}, "--duration needs a whole number of milliseconds"},
+        {{"--workdir"}, "--workdir needs a folder"},
+        {{"--scenario"}, "--scenario needs a file name"},
+        {{"--screenshot", "page.png"}, "--screenshot needs MS:FILE, for example 2500:page.png"},
+        {{"--screenshot", "100:"}, "--screenshot needs MS:FILE, for example 2500:page.png"},
+        {{"--screenshot", "100:page.gif"}, "--screenshot 100:page.gif: the file must end in .bmp or .png"},
+        {{"--duration", "1000", "--screenshot", "1001:late.png"},
+         "--screenshot 1001:late.png: 1001 ms is after the end of the run (1000 ms)"},
+    };
+    for (const BadArguments& c : cases) {
+        SCOPED_TRACE(c.error);
+        run_options options;
+        std::string error;
+        EXPECT_EQ(parse(c.args, options, error), RUN_BAD_INPUT);
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(RunArguments, TakeTheScenarioAndMergeScreenshotsByTime)
+{
+    TempDir dir;
+    write_file(dir / "s.txt", "100 press 1\n300 release 1\n");
+    run_options options;
+    std::string error;
+    ASSERT_EQ(parse({"--scenario", (dir / "s.txt").string(), "--screenshot", "200:b.png", "--duration",
+                     "500", "--can-log", "c.log", "--quiet", "--realtime"},
+                    options, error),
+              RUN_OK)
+        << error;
+    ASSERT_EQ(options.actions.size(), 3u);
+    EXPECT_EQ(options.actions[1].kind, action_kind::screenshot);
+    EXPECT_EQ(options.actions[1].file, "b.png");
+    EXPECT_EQ(options.duration_ms, 500u);
+    EXPECT_EQ(options.can_log, "c.log");
+    EXPECT_TRUE(options.quiet);
+    EXPECT_TRUE(options.realtime);
+    EXPECT_EQ(options.can_mapping[0], "virtual");
+    EXPECT_EQ(options.can_mapping[1], "virtual");
+}
+
+TEST(RunArguments, ScenarioErrorsNameTheFileAndLine)
+{
+    TempDir dir;
+    const std::string path = (dir / "s.txt").string();
+    write_file(path, "100 press 1\n\n50 release 1\n");
+    run_options options;
+    std::string error;
+    EXPECT_EQ(parse({"--scenario", path}, options, error), RUN_BAD_INPUT);
+    EXPECT_EQ(error, path + ":3: time 50 goes backwards (the line before is at 100)");
+}
+
+TEST(RunArguments, ScenarioFramesNeedAVirtualPort)
+{
+    TempDir dir;
+    const std::string path = (dir / "s.txt").string();
+    write_file(path, "100 can 1 421#00\n");
+    run_options options;
+    std::string error;
+    EXPECT_EQ(parse({"--can1", "socketcan:vcan0", "--scenario", path}, options, error), RUN_BAD_INPUT);
+    EXPECT_EQ(error, path + ":1: CAN port 1 is mapped to 'socketcan:vcan0'; scenario frames arrive only "
+                            "on a port mapped to 'virtual'");
+}
+
+TEST(RunArguments, UnknownCanMappingIsRejected)
+{
+    run_options options;
+    std::string error;
+    EXPECT_EQ(parse({"--can0", "carrier-pigeon"}, options, error), RUN_BAD_INPUT);
+    EXPECT_EQ(error.rfind("--can0: ", 0), 0u) << error;
+    EXPECT_GT(error.size(), 8u);
+}
+
+// The window shows the buffer composed one presentation earlier; a screenshot
+// at MS is what gfx_front_buffer gives after the last main step at or before MS.
+TEST_F(Run, ScreenshotIsTheFrontBufferOfTheLastStepAtOrBeforeItsTime)
+{
+    start("74 screenshot before.png\n75 screenshot after.png\n");
+    run_->run_until(30);
+    gfx_set_layer(GFX_LAYER_OVERLAY_BLEND);
+    gfx_set_fill_color(0x1234);
+    gfx_fill_rect(0, 0, GFX_WIDTH - 1, GFX_HEIGHT - 1);
+    run_->run_until(100);  // composed at 50, shown from the step at 75
+    ASSERT_EQ(shots_.count("before.png"), 1u);
+    ASSERT_EQ(shots_.count("after.png"), 1u);
+    EXPECT_NE(shots_["before.png"].pixels[0], 0x1234);
+    EXPECT_EQ(shots_["after.png"].pixels[0], 0x1234);
+    EXPECT_EQ(shots_["after.png"].pixels[GFX_WIDTH * GFX_HEIGHT - 1], 0x1234);
+}
+
+TEST_F(Run, ExitEndsTheRunAtItsTimeAndLaterScreenshotsAreNotTaken)
+{
+    start("0 screenshot zero.png\n500 screenshot end.png\n500 exit\n600 screenshot late.png\n");
+    const run_result result = run_->finish();
+    EXPECT_EQ(result.unit_ms, 500u);
+    EXPECT_EQ(result.status, RUN_OK);
+    EXPECT_FALSE(result.firmware_exit);
+    EXPECT_EQ(shots_.count("zero.png"), 1u);
+    EXPECT_EQ(shots_.count("end.png"), 1u);
+    EXPECT_EQ(shots_.count("late.png"), 0u);
+}
+
+TEST_F(Run, FirmwareExitRequestEndsTheRunAfterItsStep)
+{
+    start("", 5000);
+    run_->run_until(110);
+    sys_request_exit(3);
+    const run_result result = run_->finish();
+    EXPECT_TRUE(result.firmware_exit);
+    EXPECT_EQ(result.unit_ms, 125u);
+}
+
+TEST_F(Run, ButtonsAndEventsReachTheFirmwareAtTheirMillisecond)
+{
+    std::filesystem::create_directories(dir_ / "rootfs/app/event");
+    write_file(dir_ / "rootfs/app/event/app_command", "USBSTICK_INSERTED /media/stick");
+    start("40 press 3\n60 release 3\n60 press 5\n101 event 0\n");
+    run_->run_until(39);
+    EXPECT_EQ(key_input_mask.load(), 0);
+    run_->run_until(40);
+    EXPECT_EQ(key_input_mask.load(), 0x04);
+    run_->run_until(60);
+    EXPECT_EQ(key_input_mask.load(), 0x10);
+    run_->run_until(124);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "rootfs/app/event/app_reply"));
+    run_->run_until(125);
+    EXPECT_EQ(read_file(dir_ / "rootfs/app/event/app_reply"), "OK");
+}
+
+// The unit's own traffic on port 0: the 0x421 frame every 100 ms and the
+// eight output commands every 100 ms from the 100th ms on, each with the
+// time of the main step that flushed it. The first main step resets the
+// rings, so the 0x421 of the first tick never leaves.
+TEST_F(Run, CanLogHoldsEveryFrameTheUnitSendsWithItsStepTime)
+{
+    options_.can_log = (dir_ / "can.log").string();
+    start("", 1000);
+    EXPECT_EQ(run_->finish().status, RUN_OK);
+
+    std::istringstream log(read_file(dir_ / "can.log"));
+    std::map<uint64_t, std::vector<can_frame>> by_time;
+    std::string line;
+    while (std::getline(log, line)) {
+        can_frame frame;
+        std::string iface;
+        std::string why;
+        ASSERT_TRUE(can_parse_candump_line(line, frame, iface, why)) << line << ": " << why;
+        EXPECT_EQ(iface, "can0");
+        by_time[frame.time_us / 1000].push_back(frame);
+    }
+    for (uint64_t t = 25; t <= 1000; t += 25) {
+        SCOPED_TRACE(t);
+        std::vector<uint32_t> ids;
+        for (const can_frame& f : by_time[t])
+            ids.push_back(f.id);
+        std::vector<uint32_t> expected;
+        if (t % 100 == 0)
+            for (uint32_t p = 0; p < 8; ++p)
+                expected.push_back(0x18EFB000 + p * 256);
+        if (t % 100 == 25 && t > 100)
+            expected.push_back(APP_TEST_FRAME_ID);
+        EXPECT_EQ(ids, expected);
+    }
+    const std::string text = read_file(dir_ / "can.log");
+    EXPECT_NE(text.find("(0000000000.125000) can0 421#0000000000000000\n"), std::string::npos) << text;
+}
+
+TEST_F(Run, ScenarioFramesReachTheFirmwareOnTheNextMainStep)
+{
+    // A 0x422 test frame: type 12 stores data byte 2.
+    start("30 can 0 422#0C005A0000000000\n");
+    run_->run_until(49);
+    EXPECT_EQ(test_values.t12_value.load(), 0u);
+    run_->run_until(50);
+    EXPECT_EQ(test_values.t12_value.load(), 0x5Au);
+}
+
+TEST(RunSummary, GivesUnitTimeWallTimeAndRatio)
+{
+    run_result r;
+    r.unit_ms = 1000;
+    r.wall_s = 0.5;
+    EXPECT_EQ(run_summary(r), "ran 1000 ms of unit time in 0.500 s (2.00 x real time)");
+    r.unit_ms = 60000;
+    r.wall_s = 0.1;
+    EXPECT_EQ(run_summary(r), "ran 60000 ms of unit time in 0.100 s (600 x real time)");
+}
+
+// Golden pictures come from scenario files, as users make them.
+TEST(ScenarioGoldens, ScreenshotsOfAScenarioFileMatchTheirReferences)
+{
+    EXPECT_TRUE(norvane::testing::scenario_matches_goldens("host/core/scenarios/blank_start.txt", 100));
+}
+
+}  // namespace
