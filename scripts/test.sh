@@ -17,4 +17,13 @@ for preset in release asan; do
     status=1
   fi
 done
+# ThreadSanitizer for the parts that run threads of their own: the real-time
+# runner and the serial link. Only their test program is built.
+echo "=== tsan: configure and build the threaded parts' tests"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan --target test_host_core
+echo "=== tsan: test"
+if ! ctest --preset tsan -R '^(FirmwareRunner|SerialLink)'; then
+  status=1
+fi
 exit $status

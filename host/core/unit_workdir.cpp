@@ -18,10 +18,15 @@ bool prepare_unit_workdir(const std::string& dir, std::string& why)
         return false;
     }
     hal_set_base_dir(folder.c_str());
+    create_unit_roots();
+    return true;
+}
+
+void create_unit_roots()
+{
     for (uint8_t root = 0; root < FS_ROOT_COUNT; ++root)
         if (!fs_dir_exists(root, ""))
             fs_mkdir_all(root, "");
-    return true;
 }
 
 }  // namespace norvane

@@ -8,4 +8,8 @@ namespace norvane {
 // Returns false with the reason when the folder cannot be made.
 bool prepare_unit_workdir(const std::string& dir, std::string& why);
 
+// Creates whichever of the six roots of the unit's file system are missing,
+// under the platform layer's base folder.
+void create_unit_roots();
+
 }  // namespace norvane

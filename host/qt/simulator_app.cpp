@@ -1,0 +1,431 @@
+#include "host/qt/simulator_app.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QSettings>
+#include <QToolTip>
+#include <cstring>
+
+#include "host/core/bitmap_file.h"
+#include "host/core/frame_convert.h"
+#include "host/core/png_file.h"
+#include "host/qt/uart_dialog.h"
+
+namespace norvane {
+namespace {
+
+constexpr const char* ORGANISATION = "Norvane";
+constexpr const char* APPLICATION = "Simulator";
+constexpr int ZOOMS[3] = {1, 2, 4};
+constexpr int GRID_WIDTHS[4] = {40, 20, 10, 5};
+
+// Restores the pause state a modal command found, whatever way it ends.
+class PauseDuring {
+public:
+    PauseDuring(FirmwareRunner& runner) : runner_(runner), was_paused_(runner.set_paused(true)) {}
+    ~PauseDuring() { runner_.set_paused(was_paused_); }
+
+private:
+    FirmwareRunner& runner_;
+    bool was_paused_;
+};
+
+// The screen image's rows bottom-up, as the bitmap file stores them.
+std::vector<uint8_t> bottom_up_bytes(const QImage& image)
+{
+    std::vector<uint8_t> out(SCREEN_IMAGE_BYTES);
+    const size_t row = size_t(GFX_WIDTH) * 4;
+    for (int y = 0; y < GFX_HEIGHT; ++y)
+        std::memcpy(out.data() + size_t(GFX_HEIGHT - 1 - y) * row, image.constScanLine(y), row);
+    return out;
+}
+
+rgb_image rgb_of(const QImage& image)
+{
+    rgb_image out{GFX_WIDTH, GFX_HEIGHT, std::vector<uint8_t>(size_t(GFX_WIDTH) * GFX_HEIGHT * 3)};
+    uint8_t* d = out.rgb.data();
+    for (int y = 0; y < GFX_HEIGHT; ++y) {
+        const uchar* s = image.constScanLine(y);
+        for (int x = 0; x < GFX_WIDTH; ++x, s += 4) {
+            *d++ = s[2];
+            *d++ = s[1];
+            *d++ = s[0];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+SimulatorApp::SimulatorApp(QWidget* parent)
+    : QMainWindow(parent),
+      settings_(read_settings()),
+      runner_({
+          .repaint = [this] { QMetaObject::invokeMethod(view_, qOverload<>(&QWidget::update), Qt::QueuedConnection); },
+          .exit_requested = [this](int32_t) { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); },
+          .after_step = [this] { link_.flush_firmware_tx(); },
+      }),
+      screen_image_(GFX_WIDTH, GFX_HEIGHT, QImage::Format_RGB32)
+{
+    setWindowTitle("PC Simulator");
+    setWindowIcon(QIcon(":/host/icon.png"));
+    screen_image_.fill(Qt::black);
+    show_error = [this](const QString& title, const QString& text) {
+        QMessageBox::warning(this, title, text);
+    };
+    ask_save_name = [this] {
+        QFileDialog dialog(this, "Save Screen");
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilters({"Bitmap File (*.bmp)", "PNG Image (*.png)"});
+        dialog.setDefaultSuffix("bmp");
+        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+            dialog.setDefaultSuffix(filter.contains("png") ? "png" : "bmp");
+        });
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().first();
+    };
+
+    build_menus();
+    qApp->installEventFilter(this);
+    view_ = new FrontView(*this, runner_);
+    setCentralWidget(view_);
+    apply_zoom(settings_.zoom);
+    if (settings_.left != DEFAULT_WINDOW_POSITION && settings_.top != DEFAULT_WINDOW_POSITION)
+        move(settings_.left, settings_.top);
+    set_grid(settings_.grid_enabled != 0, settings_.grid_width);
+
+    runner_.init();
+    runner_.start();
+
+    QSettings store(ORGANISATION, APPLICATION);
+    for (int n = 1; n <= SerialLink::MAX_PORT_NUMBER; ++n)
+        link_.set_device_path(n, store.value(QString("COMPortDevice%1").arg(n)).toString().toStdString());
+    link_.set_port_number(settings_.com_port);
+    if (settings_.com_connected != 0 && link_.open() == SerialLink::OPEN_OK)
+        link_.set_read_size(1);
+
+    play();
+}
+
+SimulatorApp::~SimulatorApp()
+{
+    shut_down();
+}
+
+void SimulatorApp::shut_down()
+{
+    if (shut_down_)
+        return;
+    shut_down_ = true;
+    qApp->removeEventFilter(this);
+    runner_.stop();
+    write_settings();
+    link_.close();
+}
+
+HostSettings SimulatorApp::read_settings()
+{
+    HostSettings s;
+    QSettings store(ORGANISATION, APPLICATION);
+    for (const SettingValue& v : encode_host_settings(s)) {
+        const QVariant value = store.value(QString::fromStdString(v.name));
+        if (!value.isValid())
+            continue;
+        const QByteArray bytes = value.toByteArray();
+        decode_host_setting(s, v.name, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    }
+    std::vector<PanelRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect r = screen->availableGeometry();
+        screens.push_back({r.left(), r.top(), r.left() + r.width(), r.top() + r.height()});
+    }
+    sanitize_host_settings(s, screens);
+    return s;
+}
+
+void SimulatorApp::write_settings()
+{
+    settings_.com_port = uint8_t(link_.port_number());
+    settings_.com_connected = link_.is_open() ? 1 : 0;
+    QSettings store(ORGANISATION, APPLICATION);
+    for (const SettingValue& v : encode_host_settings(settings_))
+        store.setValue(QString::fromStdString(v.name),
+                       QByteArray(reinterpret_cast<const char*>(v.bytes.data()), qsizetype(v.bytes.size())));
+    store.sync();
+}
+
+void SimulatorApp::build_menus()
+{
+    QMenu* file = menuBar()->addMenu("&File");
+    connect(file->addAction("&Save Screen"), &QAction::triggered, this, &SimulatorApp::save_screen);
+    file->addSeparator();
+    connect(file->addAction("&Exit"), &QAction::triggered, this, &QWidget::close);
+
+    QMenu* view = menuBar()->addMenu("&View");
+    QMenu* zoom = view->addMenu("&Zoom Factor");
+    const char* zoom_texts[3] = {"1:&1", "1:&2", "1:&4"};
+    for (int i = 0; i < 3; ++i) {
+        zoom_actions_[i] = zoom->addAction(zoom_texts[i]);
+        zoom_actions_[i]->setCheckable(true);
+        connect(zoom_actions_[i], &QAction::triggered, this, [this, i] { apply_zoom(ZOOMS[i]); });
+    }
+    QMenu* grid = view->addMenu("&Pixel Grid");
+    no_grid_action_ = grid->addAction("No Grid");
+    no_grid_action_->setCheckable(true);
+    connect(no_grid_action_, &QAction::triggered, this, [this] { set_grid(false); });
+    grid->addSeparator();
+    for (int i = 0; i < 4; ++i) {
+        grid_actions_[i] = grid->addAction(QString("%1 x %1").arg(GRID_WIDTHS[i]));
+        grid_actions_[i]->setCheckable(true);
+        connect(grid_actions_[i], &QAction::triggered, this, [this, i] { set_grid(true, GRID_WIDTHS[i]); });
+    }
+
+    QMenu* simulate = menuBar()->addMenu("&Simulate");
+    play_action_ = simulate->addAction("&Play");
+    pause_action_ = simulate->addAction("P&ause");
+    play_action_->setCheckable(true);
+    pause_action_->setCheckable(true);
+    connect(play_action_, &QAction::triggered, this, &SimulatorApp::play);
+    connect(pause_action_, &QAction::triggered, this, &SimulatorApp::pause);
+    simulate->addSeparator();
+    QMenu* event = simulate->addMenu("&Event");
+    connect(event->addAction("Event &1"), &QAction::triggered, this, [] { FirmwareRunner::send_event(0); });
+    connect(event->addAction("Event &2"), &QAction::triggered, this, [] { FirmwareRunner::send_event(1); });
+
+    QMenu* port = menuBar()->addMenu("&Port");
+    connect(port->addAction("&UART"), &QAction::triggered, this, &SimulatorApp::open_uart_dialog);
+}
+
+QAction* SimulatorApp::action(const QString& text) const
+{
+    for (QAction* a : findChildren<QAction*>())
+        if (a->text() == text)
+            return a;
+    return nullptr;
+}
+
+// Check marks always show the state, whatever Qt toggled on the click.
+void SimulatorApp::update_checks()
+{
+    for (int i = 0; i < 3; ++i)
+        zoom_actions_[i]->setChecked(settings_.zoom == ZOOMS[i]);
+    no_grid_action_->setChecked(settings_.grid_enabled == 0);
+    for (int i = 0; i < 4; ++i)
+        grid_actions_[i]->setChecked(settings_.grid_enabled != 0 && settings_.grid_width == GRID_WIDTHS[i]);
+    const bool paused = runner_.is_paused();
+    play_action_->setChecked(!paused);
+    pause_action_->setChecked(paused);
+}
+
+PanelRect SimulatorApp::screen_rectangle() const
+{
+    const PanelSize client = client_size(settings_.zoom);
+    return screen_rect(client.width, client.height, settings_.zoom);
+}
+
+void SimulatorApp::apply_zoom(int zoom)
+{
+    if (!valid_zoom(zoom))
+        return;
+    settings_.zoom = zoom;
+    const PanelSize client = client_size(zoom);
+    view_->setFixedSize(client.width, client.height);
+    if (zoom < FULL_SCREEN_ZOOM)
+        bezel_ = QPixmap(":/host/bezel.png")
+                     .scaled(client.width, client.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    else
+        bezel_ = QPixmap();
+    // The window keeps its top-left corner and fits the new client.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    adjustSize();
+    rebuild_grid();
+    update_checks();
+    view_->update();
+}
+
+void SimulatorApp::set_grid(bool enabled, int width)
+{
+    settings_.grid_enabled = enabled ? 1 : 0;
+    if (valid_grid_width(width))
+        settings_.grid_width = width;
+    rebuild_grid();
+    update_checks();
+    view_->update();
+}
+
+void SimulatorApp::rebuild_grid()
+{
+    const int zoom = settings_.zoom;
+    grid_image_ = QImage(GFX_WIDTH * zoom, GFX_HEIGHT * zoom, QImage::Format_ARGB32_Premultiplied);
+    const std::vector<uint32_t> pixels = grid_image(zoom, settings_.grid_width);
+    std::memcpy(grid_image_.bits(), pixels.data(), pixels.size() * 4);
+}
+
+void SimulatorApp::play()
+{
+    runner_.set_paused(false);
+    update_checks();
+}
+
+void SimulatorApp::pause()
+{
+    runner_.set_paused(true);
+    update_checks();
+}
+
+void SimulatorApp::take_frame()
+{
+    FirmwareRunner::present(screen_image_.bits(), ImageRows::top_down);
+}
+
+bool SimulatorApp::save_screen_to(const QString& path, QString& why) const
+{
+    std::string reason;
+    bool ok = false;
+    if (path.endsWith(".png", Qt::CaseInsensitive))
+        ok = write_png(path.toStdString(), rgb_of(screen_image_), reason);
+    else
+        ok = write_file_bytes(path.toStdString(), bitmap_file_bytes(bottom_up_bytes(screen_image_).data()), reason);
+    why = QString::fromStdString(reason);
+    return ok;
+}
+
+void SimulatorApp::save_screen()
+{
+    PauseDuring paused(runner_);
+    const QString path = ask_save_name();
+    if (path.isEmpty())
+        return;
+    view_->repaint();
+    QString why;
+    if (!save_screen_to(path, why))
+        show_error("Save Screen", QString("Cannot save the screen to \"%1\": %2").arg(path, why));
+}
+
+void SimulatorApp::open_uart_dialog()
+{
+    PauseDuring paused(runner_);
+    UartDialog dialog(link_, this);
+    dialog.move(frameGeometry().center() - dialog.rect().center());
+    dialog.exec();
+}
+
+void SimulatorApp::closeEvent(QCloseEvent* event)
+{
+    shut_down();
+    event->accept();
+}
+
+bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+        return false;
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F5) {
+        // A held key repeats its press, which changes nothing.
+        if (type == QEvent::KeyPress || !key->isAutoRepeat())
+            FirmwareRunner::set_key(key->key() - Qt::Key_F1 + 1, type == QEvent::KeyPress);
+        return true;
+    }
+    if (key->key() == Qt::Key_Escape && type == QEvent::KeyPress) {
+        close();
+        return true;
+    }
+    return false;
+}
+
+void SimulatorApp::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    if (isVisible()) {
+        settings_.left = frameGeometry().left();
+        settings_.top = frameGeometry().top();
+    }
+}
+
+FrontView::FrontView(SimulatorApp& app, FirmwareRunner& runner)
+    : QWidget(&app), app_(app), runner_(runner), crosshair_(QPixmap(":/host/crosshair.png"), 15, 15)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void FrontView::paintEvent(QPaintEvent*)
+{
+    // While paused the last frame stays; nothing is taken from the firmware.
+    if (!runner_.is_paused())
+        app_.take_frame();
+    QPainter painter(this);
+    const PanelRect r = app_.screen_rectangle();
+    const QRect screen(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    if (!app_.bezel().isNull())
+        painter.drawPixmap(0, 0, app_.bezel());
+    // Integer zoom: nearest-neighbour scaling replicates each unit pixel.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(screen, app_.screen_image());
+    if (app_.settings().grid_enabled)
+        painter.drawImage(screen.topLeft(), app_.grid_overlay());
+}
+
+void FrontView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const int n = button_at(width(), height(), int(event->position().x()), int(event->position().y()));
+    if (n == 0)
+        return;
+    pressed_ = n;
+    FirmwareRunner::set_key(n, true);
+    setCursor(Qt::PointingHandCursor);
+}
+
+// The button the mouse pressed is released wherever the mouse button comes
+// up, so a press that slides off its zone does not stay held.
+void FrontView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || pressed_ == 0)
+        return;
+    FirmwareRunner::set_key(pressed_, false);
+    pressed_ = 0;
+}
+
+void FrontView::mouseMoveEvent(QMouseEvent* event)
+{
+    const int x = int(event->position().x());
+    const int y = int(event->position().y());
+    const int zoom = app_.settings().zoom;
+    // At zoom 4 the zones lie over the screen; the screen's cursor wins there.
+    if (const auto p = screen_pixel_at(app_.screen_rectangle(), zoom, x, y)) {
+        setCursor(crosshair_);
+        QToolTip::showText(event->globalPosition().toPoint() + QPoint(12, 16),
+                           QString::fromStdString(tooltip_text(*p)), this);
+        return;
+    }
+    QToolTip::hideText();
+    if (button_at(width(), height(), x, y) != 0)
+        setCursor(Qt::PointingHandCursor);
+    else
+        unsetCursor();
+}
+
+void FrontView::leaveEvent(QEvent*)
+{
+    QToolTip::hideText();
+}
+
+}  // namespace norvane

@@ -1,0 +1,114 @@
+// The unit's front in a window: bezel, live screen, five buttons, menus,
+// settings. It owns the serial link and the firmware runner; the firmware
+// runs on the runner's threads, the window only paints, reads input and
+// keeps its settings.
+#pragma once
+#include <QImage>
+#include <QMainWindow>
+#include <QPixmap>
+#include <functional>
+
+#include "host/core/firmware_runner.h"
+#include "host/core/front_panel.h"
+#include "host/core/host_settings.h"
+#include "host/core/serial_link.h"
+
+class QAction;
+
+namespace norvane {
+
+class FrontView;
+
+class SimulatorApp : public QMainWindow {
+    Q_OBJECT
+public:
+    // Reads the settings, builds the window, initialises and starts the
+    // firmware (the unit's working folder must have been prepared) and plays.
+    explicit SimulatorApp(QWidget* parent = nullptr);
+    ~SimulatorApp() override;
+
+    // Menu commands, also callable from tests.
+    void apply_zoom(int zoom);
+    void set_grid(bool enabled, int width = 0);  // width 0 keeps the current one
+    void play();
+    void pause();
+    void save_screen();
+    void open_uart_dialog();
+    // Writes the screen as last painted: a 32-bit .bmp, or a PNG when the name
+    // ends in ".png". False with the reason on failure.
+    bool save_screen_to(const QString& path, QString& why) const;
+
+    const HostSettings& settings() const { return settings_; }
+    bool is_paused() const { return runner_.is_paused(); }
+    PanelRect screen_rectangle() const;
+    FrontView* view() const { return view_; }
+    SerialLink& serial_link() { return link_; }
+    QAction* action(const QString& text) const;  // by its menu text, e.g. "1:&2"
+
+    // Copies the firmware's front buffer into the screen image and tells the
+    // firmware the frame was taken. The paint path calls it while running.
+    void take_frame();
+    const QImage& screen_image() const { return screen_image_; }
+    const QImage& grid_overlay() const { return grid_image_; }
+    const QPixmap& bezel() const { return bezel_; }
+
+    // The file name Save Screen asks for (empty: cancelled) and how errors are
+    // shown. Tests replace them; the defaults are a file dialog and a message box.
+    std::function<QString()> ask_save_name;
+    std::function<void(const QString& title, const QString& text)> show_error;
+
+    // Settings from the per-user store ("Norvane" / "Simulator"), checked.
+    static HostSettings read_settings();
+    void write_settings();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // F1..F5 and Escape act wherever the keyboard focus sits in the window
+    // (the menu bar keeps it after keyboard navigation).
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+
+private:
+    void build_menus();
+    void update_checks();
+    void rebuild_grid();
+    void shut_down();
+
+    HostSettings settings_;
+    SerialLink link_;
+    FirmwareRunner runner_;
+    FrontView* view_ = nullptr;
+    QImage screen_image_;  // 320 x 240, 32 bits, top row first
+    QImage grid_image_;
+    QPixmap bezel_;        // scaled to the client for zooms below 4
+    bool shut_down_ = false;
+
+    QAction* zoom_actions_[3] = {};
+    QAction* no_grid_action_ = nullptr;
+    QAction* grid_actions_[4] = {};
+    QAction* play_action_ = nullptr;
+    QAction* pause_action_ = nullptr;
+};
+
+// The client area: bezel, screen, grid; mouse zones, cursors and tooltip.
+class FrontView : public QWidget {
+    Q_OBJECT
+public:
+    FrontView(SimulatorApp& app, FirmwareRunner& runner);
+    int pressed_button() const { return pressed_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    SimulatorApp& app_;
+    FirmwareRunner& runner_;
+    int pressed_ = 0;  // button held down by the mouse
+    QCursor crosshair_;
+};
+
+}  // namespace norvane

@@ -1,0 +1,153 @@
+// The real-time runner: two threads paced by timers, the frame hand-over with
+// the host, pause, stop and the exit request. These tests run in real time
+// (the runner's subject is real time) but wait only for short, bounded spans.
+#include "host/core/firmware_runner.h"
+
+#include <chrono>
+#include <thread>
+
+#include "runtime/hal.h"
+#include "runtime/keys.h"
+#include "support/unit_fixture.h"
+
+namespace norvane {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Polls `done` every millisecond for at most `limit`.
+template <class Pred>
+bool wait_for(Pred done, std::chrono::milliseconds limit = 2000ms)
+{
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class FirmwareRunnerTest : public testing::UnitTest {};
+
+TEST_F(FirmwareRunnerTest, PauseStopsTicksAndStepsAndReleasesAWaitingFrame)
+{
+    std::atomic<int> repaints{0};
+    FirmwareRunner runner({.repaint = [&] { repaints.fetch_add(1); }});
+    runner.set_realtime_priority(false);
+    runner.init();
+    runner.start();
+    EXPECT_TRUE(runner.is_paused());
+    EXPECT_TRUE(runner.set_paused(false));
+
+    // Nobody takes frames: the first step presents at once, the second waits
+    // in gfx_present for the host.
+    ASSERT_TRUE(wait_for([&] { return repaints.load() >= 1; }));
+    std::this_thread::sleep_for(60ms);
+    EXPECT_EQ(runner.stats().main_steps, 1u);
+    EXPECT_GE(runner.stats().ticks, 5u);
+
+    EXPECT_FALSE(runner.set_paused(true));
+    ASSERT_TRUE(wait_for([&] { return runner.stats().main_steps == 2; }))
+        << "pausing must release the step waiting for its frame";
+
+    const RunnerStats paused = runner.stats();
+    std::this_thread::sleep_for(60ms);
+    EXPECT_EQ(runner.stats().main_steps, paused.main_steps);
+    EXPECT_EQ(runner.stats().ticks, paused.ticks);
+
+    // Play re-arms both timers from now.
+    EXPECT_TRUE(runner.set_paused(false));
+    EXPECT_FALSE(runner.is_paused());
+    ASSERT_TRUE(wait_for([&] { return runner.stats().ticks > paused.ticks; }));
+    runner.stop();
+}
+
+TEST_F(FirmwareRunnerTest, HostThatTakesEveryFrameKeepsTheMainLoopRunning)
+{
+    std::atomic<int> frames{0};
+    FirmwareRunner runner({.take_frame = [&](const frame_buffer&) { frames.fetch_add(1); }});
+    runner.set_realtime_priority(false);
+    runner.init();
+    runner.start();
+    runner.set_paused(false);
+    ASSERT_TRUE(wait_for([&] { return frames.load() >= 4; }));
+    runner.stop();
+    const RunnerStats s = runner.stats();
+    EXPECT_EQ(uint64_t(frames.load()), s.main_steps);
+    // Ticks run at 2.5 times the step rate; allow for the start-up phase.
+    EXPECT_GE(s.ticks, 2 * s.main_steps - 2);
+}
+
+TEST_F(FirmwareRunnerTest, ButtonLevelsSetAndClearTheirBit)
+{
+    key_input_mask.store(0);
+    FirmwareRunner::set_key(3, true);
+    EXPECT_EQ(key_input_mask.load(), 0x04);
+    FirmwareRunner::set_key(5, true);
+    EXPECT_EQ(key_input_mask.load(), 0x14);
+    FirmwareRunner::set_key(3, false);
+    EXPECT_EQ(key_input_mask.load(), 0x10);
+    FirmwareRunner::set_key(0, true);
+    FirmwareRunner::set_key(6, true);
+    EXPECT_EQ(key_input_mask.load(), 0x10);
+}
+
+TEST_F(FirmwareRunnerTest, ExitRequestIsReportedOnceAfterTheStepThatRaisedIt)
+{
+    std::atomic<int> reports{0};
+    std::atomic<int32_t> code{0};
+    std::atomic<uint64_t> steps_at_report{0};
+    FirmwareRunner* self = nullptr;
+    FirmwareRunner runner({.exit_requested =
+                               [&](int32_t c) {
+                                   code.store(c);
+                                   steps_at_report.store(self->stats().main_steps);
+                                   reports.fetch_add(1);
+                               },
+                           .take_frame = [](const frame_buffer&) {}});
+    self = &runner;
+    runner.set_realtime_priority(false);
+    runner.init();
+    runner.start();
+    sys_request_exit(7);
+    runner.set_paused(false);
+    ASSERT_TRUE(wait_for([&] { return reports.load() == 1; }));
+    std::this_thread::sleep_for(80ms);
+    EXPECT_EQ(reports.load(), 1);
+    EXPECT_EQ(code.load(), 7);
+    EXPECT_EQ(steps_at_report.load(), 1u);
+    EXPECT_EQ(runner.stats().main_steps, 1u) << "no step after the exit request";
+    runner.stop();
+}
+
+TEST_F(FirmwareRunnerTest, StopEndsBothThreadsPromptly)
+{
+    struct Case {
+        const char* name;
+        bool paused;
+    };
+    for (const Case c : {Case{"paused", true}, Case{"waiting for a frame", false}}) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> repaints{0};
+        FirmwareRunner runner({.repaint = [&] { repaints.fetch_add(1); }});
+        runner.set_realtime_priority(false);
+        runner.init();
+        runner.start();
+        runner.set_paused(false);
+        ASSERT_TRUE(wait_for([&] { return repaints.load() >= 1; }));
+        if (c.paused)
+            runner.set_paused(true);
+        std::this_thread::sleep_for(30ms);
+        const auto t0 = Clock::now();
+        runner.stop();
+        const auto took = Clock::now() - t0;
+        // Each wait is bounded at 100 ms; leave room for a loaded machine.
+        EXPECT_LT(took, 400ms);
+        runner.stop();  // a second stop does nothing
+    }
+}
+
+}  // namespace
+}  // namespace norvane

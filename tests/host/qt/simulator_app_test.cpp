@@ -1,0 +1,333 @@
+// The window on Qt's offscreen platform: menus, settings, Save Screen, the
+// paint path, input, the exit request and the UART dialog.
+#include "host/qt/simulator_app.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSettings>
+#include <fcntl.h>
+#include <fstream>
+#include <unistd.h>
+
+#include "gfx/gfx.h"
+#include "host/qt/uart_dialog.h"
+#include "qt_test_app.h"
+#include "runtime/hal.h"
+#include "runtime/keys.h"
+#include "support/unit_fixture.h"
+
+namespace norvane {
+namespace {
+
+const auto* const g_qt = ::testing::AddGlobalTestEnvironment(new testing::QtTestEnvironment);
+
+void store_raw(const char* name, const QByteArray& bytes)
+{
+    QSettings store("Norvane", "Simulator");
+    store.setValue(name, bytes);
+    store.sync();
+}
+
+QByteArray stored_raw(const char* name)
+{
+    return QSettings("Norvane", "Simulator").value(name).toByteArray();
+}
+
+QByteArray i32(int32_t v)
+{
+    return QByteArray(reinterpret_cast<const char*>(&v), 4);
+}
+
+class SimulatorAppTest : public testing::UnitTest {
+protected:
+    void TearDown() override
+    {
+        app_.reset();
+        QSettings("Norvane", "Simulator").clear();
+    }
+    SimulatorApp& open_app()
+    {
+        app_ = std::make_unique<SimulatorApp>();
+        return *app_;
+    }
+    // The check marks of all checkable items, in menu order.
+    std::string checks() const
+    {
+        std::string out;
+        for (const char* text : {"1:&1", "1:&2", "1:&4", "No Grid", "40 x 40", "20 x 20", "10 x 10", "5 x 5",
+                                 "&Play", "P&ause"})
+            out += app_->action(text)->isChecked() ? '1' : '0';
+        return out;
+    }
+
+    std::unique_ptr<SimulatorApp> app_;
+};
+
+TEST_F(SimulatorAppTest, StartsWithTheDefaultsAndRunning)
+{
+    SimulatorApp& app = open_app();
+    EXPECT_EQ(app.windowTitle(), "PC Simulator");
+    EXPECT_EQ(app.view()->size(), QSize(407, 421));
+    EXPECT_EQ(app.screen_rectangle(), (PanelRect{43, 60, 363, 300}));
+    EXPECT_EQ(app.bezel().size(), QSize(407, 421));
+    EXPECT_EQ(checks(), "1001000010");
+    EXPECT_FALSE(app.is_paused());
+    EXPECT_EQ(app.settings(), HostSettings{});
+}
+
+TEST_F(SimulatorAppTest, MenuCheckMarksFollowEachCommand)
+{
+    SimulatorApp& app = open_app();
+    struct Step {
+        const char* item;
+        const char* checks;  // 1:1 1:2 1:4 | none 40 20 10 5 | play pause
+    };
+    const Step steps[] = {
+        {"1:&2", "0101000010"},   {"1:&2", "0101000010"},   {"1:&4", "0011000010"},
+        {"20 x 20", "0010010010"}, {"5 x 5", "0010000110"},  {"No Grid", "0011000010"},
+        {"P&ause", "0011000001"},  {"P&ause", "0011000001"}, {"&Play", "0011000010"},
+        {"1:&1", "1001000010"},   {"40 x 40", "1000100010"},
+    };
+    for (const Step& s : steps) {
+        app.action(s.item)->trigger();
+        EXPECT_EQ(checks(), s.checks) << "after " << s.item;
+    }
+    EXPECT_EQ(app.settings().grid_width, 40);
+    // "No Grid" keeps the width.
+    app.action("No Grid")->trigger();
+    EXPECT_EQ(app.settings().grid_width, 40);
+    EXPECT_EQ(app.settings().grid_enabled, 0);
+}
+
+TEST_F(SimulatorAppTest, ZoomSizesTheClient)
+{
+    SimulatorApp& app = open_app();
+    app.apply_zoom(2);
+    EXPECT_EQ(app.view()->size(), QSize(814, 842));
+    EXPECT_EQ(app.screen_rectangle(), (PanelRect{86, 120, 726, 600}));
+    EXPECT_EQ(app.grid_overlay().size(), QSize(640, 480));
+    app.apply_zoom(4);
+    EXPECT_EQ(app.view()->size(), QSize(1280, 960));
+    EXPECT_EQ(app.screen_rectangle(), (PanelRect{0, 0, 1280, 960}));
+    EXPECT_TRUE(app.bezel().isNull());
+}
+
+TEST_F(SimulatorAppTest, SettingsAreWrittenAtCloseAndReadAtStart)
+{
+    {
+        SimulatorApp& app = open_app();
+        app.apply_zoom(2);
+        app.set_grid(true, 20);
+        app.close();
+    }
+    EXPECT_EQ(stored_raw("ZoomFactor"), i32(2));
+    EXPECT_EQ(stored_raw("GridEnabled"), i32(1));
+    EXPECT_EQ(stored_raw("GridWidth"), i32(20));
+    EXPECT_EQ(stored_raw("COMPort"), QByteArray(1, '\0'));
+    EXPECT_EQ(stored_raw("COMPortConnected"), i32(0));
+    EXPECT_EQ(stored_raw("MainWindowTopLeft").size(), 8);
+
+    app_.reset();
+    SimulatorApp& again = open_app();
+    EXPECT_EQ(again.settings().zoom, 2);
+    EXPECT_EQ(again.settings().grid_enabled, 1);
+    EXPECT_EQ(again.settings().grid_width, 20);
+    EXPECT_EQ(again.view()->size(), QSize(814, 842));
+    EXPECT_EQ(checks(), "0100010010");
+}
+
+TEST_F(SimulatorAppTest, InvalidStoredValuesFallBackToTheDefaults)
+{
+    store_raw("ZoomFactor", i32(0));
+    store_raw("GridEnabled", i32(1));
+    store_raw("GridWidth", i32(0));
+    store_raw("COMPort", QByteArray(1, char(77)));
+    store_raw("MainWindowTopLeft", i32(-90000) + i32(-90000));
+    SimulatorApp& app = open_app();
+    EXPECT_EQ(app.settings().zoom, 1);
+    EXPECT_EQ(app.settings().grid_width, 10);
+    EXPECT_EQ(app.settings().grid_enabled, 1);
+    EXPECT_EQ(app.settings().com_port, 0);
+    EXPECT_EQ(app.settings().left, DEFAULT_WINDOW_POSITION);
+    EXPECT_EQ(checks(), "1000001010");
+    EXPECT_FALSE(app.view()->grab().isNull());  // paints with the grid
+}
+
+TEST_F(SimulatorAppTest, SaveScreenWritesTheScreenOnlyAndReportsFailures)
+{
+    SimulatorApp& app = open_app();
+    app.set_grid(true, 10);
+    std::vector<QString> errors;
+    app.show_error = [&](const QString&, const QString& text) { errors.push_back(text); };
+    const QString bmp = QString::fromStdString((dir_ / "screen.bmp").string());
+    const QString png = QString::fromStdString((dir_ / "screen.png").string());
+    QString answer;
+    app.ask_save_name = [&] {
+        EXPECT_TRUE(app.is_paused()) << "Save Screen pauses while the dialog is open";
+        return answer;
+    };
+
+    answer = bmp;
+    app.save_screen();
+    EXPECT_FALSE(app.is_paused()) << "the previous state comes back";
+    QFile file(bmp);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_EQ(bytes.size(), 307254);
+    EXPECT_TRUE(bytes.startsWith("BM"));
+
+    answer = png;
+    app.save_screen();
+    QFile png_file(png);
+    ASSERT_TRUE(png_file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(png_file.readAll().startsWith("\x89PNG"));
+
+    answer = QString::fromStdString((dir_ / "no-such-folder" / "x.bmp").string());
+    app.save_screen();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].contains(answer)) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("No such file or directory")) << errors[0].toStdString();
+
+    // Cancelled: nothing written, a paused simulation stays paused.
+    app.pause();
+    answer.clear();
+    app.save_screen();
+    EXPECT_TRUE(app.is_paused());
+    EXPECT_EQ(errors.size(), 1u);
+}
+
+// The screen image is the front frame converted; at zoom 2 every unit pixel
+// is a sharp 2 x 2 square, and the grid blends over it.
+TEST_F(SimulatorAppTest, PaintShowsTheFrameReplicatedWithTheGridOverIt)
+{
+    SimulatorApp& app = open_app();
+    app.pause();  // the firmware no longer composes
+    app.apply_zoom(2);
+    frame_buffer& front = gfx_output[gfx_output_index()];
+    front.pixels[0] = 0xF800;
+    front.pixels[1] = 0x001F;
+    front.pixels[GFX_WIDTH * (GFX_HEIGHT - 1)] = 0x0000;
+    app.take_frame();
+    QImage shot = app.view()->grab().toImage();
+    ASSERT_EQ(shot.size(), QSize(814, 842));
+    for (const QPoint p : {QPoint(86, 120), QPoint(87, 121)})
+        EXPECT_EQ(shot.pixel(p), qRgb(0xF8, 0, 0));
+    EXPECT_EQ(shot.pixel(88, 120), qRgb(0, 0, 0xF8));
+    EXPECT_EQ(shot.pixel(89, 121), qRgb(0, 0, 0xF8));
+
+    // Grid at 10: the bottom row of the screen carries the dotted line;
+    // a grid pixel over black becomes 127.
+    app.set_grid(true, 10);
+    shot = app.view()->grab().toImage();
+    EXPECT_EQ(shot.pixel(86, 599), qRgb(127, 127, 127));
+    EXPECT_EQ(shot.pixel(87, 599), qRgb(0, 0, 0));
+    EXPECT_EQ(shot.pixel(86, 120), qRgb(0xF8, 0, 0)) << "the top row has no grid";
+}
+
+TEST_F(SimulatorAppTest, KeysAndClicksSetTheButtonLevels)
+{
+    SimulatorApp& app = open_app();
+    key_input_mask.store(0);
+    QKeyEvent f3_down(QEvent::KeyPress, Qt::Key_F3, Qt::NoModifier);
+    QCoreApplication::sendEvent(app.view(), &f3_down);
+    EXPECT_EQ(key_input_mask.load(), 0x04);
+    QKeyEvent f3_up(QEvent::KeyRelease, Qt::Key_F3, Qt::NoModifier);
+    QCoreApplication::sendEvent(app.view(), &f3_up);
+    EXPECT_EQ(key_input_mask.load(), 0x00);
+
+    auto mouse = [&](QEvent::Type type, QPoint at) {
+        QMouseEvent e(type, at, app.view()->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(app.view(), &e);
+    };
+    mouse(QEvent::MouseButtonPress, QPoint(65, 370));  // just left of button 1
+    EXPECT_EQ(key_input_mask.load(), 0x00);
+    mouse(QEvent::MouseButtonPress, QPoint(327, 372));
+    EXPECT_EQ(key_input_mask.load(), 0x10);
+    // Released off the zone: the button comes up all the same.
+    mouse(QEvent::MouseButtonRelease, QPoint(200, 200));
+    EXPECT_EQ(key_input_mask.load(), 0x00);
+}
+
+TEST_F(SimulatorAppTest, FirmwareExitRequestClosesTheWindowAndKeepsTheSettings)
+{
+    SimulatorApp& app = open_app();
+    app.show();
+    app.apply_zoom(2);
+    sys_request_exit(3);
+    ASSERT_TRUE(testing::process_events_until([&] { return !app.isVisible(); }));
+    EXPECT_EQ(stored_raw("ZoomFactor"), i32(2));
+}
+
+class UartDialogTest : public SimulatorAppTest {
+protected:
+    void SetUp() override
+    {
+        SimulatorAppTest::SetUp();
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master_, 0);
+        ASSERT_EQ(::grantpt(master_), 0);
+        ASSERT_EQ(::unlockpt(master_), 0);
+    }
+    void TearDown() override
+    {
+        SimulatorAppTest::TearDown();
+        ::close(master_);
+    }
+    int master_ = -1;
+};
+
+TEST_F(UartDialogTest, OpensAndClosesTheChosenPort)
+{
+    SimulatorApp& app = open_app();
+    SerialLink& link = app.serial_link();
+    link.set_device_path(1, ::ptsname(master_));
+    link.set_device_path(2, "/nonexistent/tty");
+    {
+        UartDialog dialog(link, &app);
+        EXPECT_EQ(dialog.windowTitle(), "UART Setup");
+        ASSERT_EQ(dialog.port_combo()->count(), 10);
+        EXPECT_EQ(dialog.port_combo()->itemText(0), "1");
+        EXPECT_EQ(dialog.port_combo()->itemText(9), "10");
+        EXPECT_EQ(dialog.port_combo()->currentIndex(), -1) << "no port chosen yet";
+        EXPECT_EQ(dialog.status_label()->text(), "COM port closed");
+        EXPECT_EQ(dialog.toggle_button()->text(), "Open Port");
+
+        dialog.port_combo()->setCurrentIndex(1);  // COM2: no such device
+        dialog.toggle_button()->click();
+        EXPECT_EQ(dialog.status_label()->text(), "COM port closed");
+        EXPECT_EQ(dialog.toggle_button()->text(), "Open Port");
+        EXPECT_TRUE(dialog.port_combo()->isEnabled());
+
+        dialog.port_combo()->setCurrentIndex(0);
+        dialog.toggle_button()->click();
+        EXPECT_EQ(dialog.status_label()->text(), "COM1 port open");
+        EXPECT_EQ(dialog.device_label()->text(), QString(::ptsname(master_)));
+        EXPECT_EQ(dialog.toggle_button()->text(), "Close Port");
+        EXPECT_FALSE(dialog.port_combo()->isEnabled());
+    }
+    // Opening the dialog again shows the open port.
+    {
+        UartDialog dialog(link, &app);
+        EXPECT_EQ(dialog.status_label()->text(), "COM1 port open");
+        EXPECT_EQ(dialog.port_combo()->currentIndex(), 0);
+        EXPECT_FALSE(dialog.port_combo()->isEnabled());
+        dialog.toggle_button()->click();
+        EXPECT_EQ(dialog.status_label()->text(), "COM port closed");
+        EXPECT_EQ(dialog.toggle_button()->text(), "Open Port");
+        EXPECT_TRUE(dialog.port_combo()->isEnabled());
+        EXPECT_FALSE(link.is_open());
+    }
+    // The port number is kept with the settings.
+    app.close();
+    EXPECT_EQ(stored_raw("COMPort"), QByteArray(1, '\1'));
+    EXPECT_EQ(stored_raw("COMPortConnected"), i32(0));
+}
+
+}  // namespace
+}  // namespace norvane
