@@ -22,6 +22,3 @@ extern const can_backend can_backend_virtual;
 
 // The device string configured for the port; nullptr when there is none.
 const char* can_port_device(uint8_t port);
-
-// The platform's debug output (standard error): the mapping lines only.
-void can_debug_log(const char* format, ...) __attribute__((format(printf, 1, 2)));

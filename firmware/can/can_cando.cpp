@@ -106,7 +106,7 @@ constexpr bit_timing timings[] = {
 
 int cando_fail(uint8_t port)
 {
-    can_debug_log("CANDO: Failed to map CAN port %d to CANdo\n", port + 1);
+    hal_debug_printf("CANDO: Failed to map CAN port %d to CANdo\n", port + 1);
     return -1;
 }
 
@@ -144,7 +144,7 @@ int cando_open(uint8_t port)
     wait_ms(10);
     const uint32_t now = hal_ms_clock();
     p.last_transmit = p.last_refresh = now - 1000;
-    can_debug_log("CANDO: Mapped CAN port %d to CANdo (Ser:%s)\n", port + 1, devices[adapter].SerialNumber);
+    hal_debug_printf("CANDO: Mapped CAN port %d to CANdo (Ser:%s)\n", port + 1, devices[adapter].SerialNumber);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include "can/can_backend.h"
 #include "can/can_canlib_api.h"
 #include "can/can_library.h"
+#include "runtime/hal.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ canStatus set_bus_rate(canHandle handle, uint32_t bit_rate)
 
 int kvaser_fail(uint8_t port)
 {
-    can_debug_log("KVASER: Failed to map CAN port %d to Kvaser\n", port + 1);
+    hal_debug_printf("KVASER: Failed to map CAN port %d to Kvaser\n", port + 1);
     return -1;
 }
 
@@ -123,7 +124,7 @@ int kvaser_open(uint8_t port)
     }
     k.handle = handle;
     k.open = true;
-    can_debug_log("KVASER: Mapped CAN port %d to Kvaser (Ch:%d, Ser:(%d)%d, Fw:%d.%d.%d.%d)\n", port + 1, channel,
+    hal_debug_printf("KVASER: Mapped CAN port %d to Kvaser (Ch:%d, Ser:(%d)%d, Fw:%d.%d.%d.%d)\n", port + 1, channel,
                   int32_t(uint32_t(serial >> 32)), int32_t(uint32_t(serial)), int((firmware >> 32) & 0xFFFF),
                   int((firmware >> 48) & 0xFFFF), int(firmware & 0xFFFF), int((firmware >> 16) & 0xFFFF));
     return 0;

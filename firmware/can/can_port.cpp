@@ -6,7 +6,6 @@
 #include "can/can_port.h"
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -249,12 +248,4 @@ void can_service()
 {
     can_poll_receive();
     can_flush_transmit();
-}
-
-void can_debug_log(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
 }
