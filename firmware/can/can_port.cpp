@@ -64,7 +64,8 @@ const can_backend* backend_of(uint8_t port)
     }
 }
 
-void slot_store(can_queue_entry& slot, uint32_t id, uint8_t flags, uint8_t len, const uint8_t* data)
+// Packs a frame into a slot: `copy` data bytes are taken, the rest are 0.
+void slot_store(can_queue_entry& slot, uint32_t id, uint8_t flags, uint8_t len, const uint8_t* data, uint8_t copy)
 {
     uint8_t* b = slot.bytes;
     const uint32_t word = id << 3;
@@ -74,8 +75,8 @@ void slot_store(can_queue_entry& slot, uint32_t id, uint8_t flags, uint8_t len, 
     b[3] = uint8_t(word >> 24);
     b[4] = uint8_t(flags | (len << 4));
     std::memset(b + 5, 0, 11);
-    if (len && data)
-        std::memcpy(b + 5, data, len);
+    if (copy && data)
+        std::memcpy(b + 5, data, copy);
 }
 
 can_frame slot_decode(const can_queue_entry& slot)
@@ -99,11 +100,10 @@ void receive_into_ring(uint8_t port)
     can_ring& ring = rx_ring[port];
     can_frame frame;
     while (ring_next(ring.write) != ring.read && can_port_receive(port, &frame) == 0) {
-        const uint8_t len = frame.len > 8 ? 8 : frame.len;
+        // A received slot keeps all eight bytes as the back end gave them.
         ring.write = ring_next(ring.write);
-        slot_store(ring.slots[ring.write], frame.id, frame.ext ? 0x04 : 0, len, frame.data);
-        // A received frame keeps all eight bytes as the back end gave them.
-        std::memcpy(ring.slots[ring.write].bytes + 5, frame.data, 8);
+        slot_store(ring.slots[ring.write], frame.id, frame.ext ? 0x04 : 0, frame.len > 8 ? 8 : frame.len,
+                   frame.data, 8);
     }
 }
 
@@ -183,7 +183,7 @@ void can_queue_frame(uint8_t port, uint32_t id, uint8_t ext, uint8_t len, const 
     uint16_t target = ring_next(ring.write);
     if (target == ring.read)  // full: the newest frame is replaced
         target = ring.write;
-    slot_store(ring.slots[target], id, uint8_t((ext ? 0x04 : 0) | 0x08), len, data);
+    slot_store(ring.slots[target], id, uint8_t((ext ? 0x04 : 0) | 0x08), len, data, len);
     ring.write = target;
 }
 
