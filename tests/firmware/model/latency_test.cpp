@@ -4,7 +4,9 @@
 
 #include <vector>
 
+#include "can/can_virtual.h"
 #include "model/model.h"
+#include "runtime/hal.h"
 #include "model_support.h"
 #include "support/unit_fixture.h"
 
@@ -96,37 +98,81 @@ TEST_F(Latency, FrameTakenOneStepBeforeTheSlotWaitsForTheNextOne)
     expect_first_slot(*this, 1090, 1200);
 }
 
-// The typical road in the running firmware: the main loop hands the frame to
-// the mailboxes, the tick's model switches the output, the schedule queues
-// the command frame on port 0.
-class FirmwareRoad : public norvane::testing::UnitTest {};
+// The typical road in the running firmware on the virtual bus: the main
+// loop's receive poll hands the frame to the mailboxes, the tick's model
+// switches the output, the schedule queues the command frame and the next
+// main step puts it on the bus.
+class FirmwareRoad : public norvane::testing::UnitTest {
+protected:
+    struct sent_frame {
+        uint64_t ms;
+        can_frame frame;
+    };
+
+    // PWRB7's command frames on the bus, with the unit time they left at,
+    // when the wall switch frame is injected at `inject_ms`.
+    std::vector<sent_frame> run_with_switch_at(uint64_t inject_ms, uint64_t until_ms)
+    {
+        char why[256];
+        EXPECT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+        can_virtual_reset();
+        norvane::VirtualStepper& unit = start();
+        circuit_request[0].store(1);  // INSIDE LIGHTS
+        std::vector<sent_frame> sent;
+        unit.after_step = [&](uint64_t t) {
+            can_frame f;
+            while (can_virtual_take_sent(0, &f))
+                if (f.ext && f.id == MSG_OUTPUT_COMMAND + 6 * 256u)
+                    sent.push_back({t, f});
+        };
+        unit.run_until(until_ms, [&](uint64_t t) {
+            if (t != inject_ms)
+                return;
+            // SENB1 channel 4 pressed: the push button of PWRB7 output 2.
+            can_frame f{};
+            f.id = MSG_INPUT_CHANNEL + 3 * 256u + 0x80u;
+            f.ext = 1;
+            f.len = 8;
+            f.data[0] = MSG_INPUT_SWITCH_KIND;
+            f.data[1] = 1;
+            f.data[2] = 1;
+            EXPECT_EQ(can_virtual_inject(0, f), 0);
+        });
+        unit.after_step = nullptr;
+        return sent;
+    }
+
+    // First time PWRB7 output 2 shows on in a frame on the bus; 0 if never.
+    static uint64_t first_on(const std::vector<sent_frame>& sent)
+    {
+        for (const sent_frame& s : sent)
+            if (((s.frame.data[2] >> 2) & 0x03) == 1)
+                return s.ms;
+        return 0;
+    }
+};
 
 TEST_F(FirmwareRoad, WallSwitchFrameInCommandFrameOutAtTheNextSlot)
 {
-    norvane::VirtualStepper& unit = start();
-    circuit_request[0].store(1);
-    unit.run_until(1000);
-    take_all(0);
-    unit.run_until(1010, [](uint64_t t) {
-        if (t == 1005)
-            send_switch(0, 4, 1);  // SENB1 channel 4: push button of PWRB7 output 2
-    });
-    unit.run_until(1099);
-    for (const queued_frame& f : take_all(0))
-        EXPECT_NE(f.id & 0x1FFF0000u, MSG_OUTPUT_COMMAND & 0x1FFF0000u) << "early command frame";
-    unit.run_until(1100);
-    std::vector<queued_frame> commands;
-    for (const queued_frame& f : take_all(0))
-        if (f.ext && (f.id & 0x1FFF00FFu) == (MSG_OUTPUT_COMMAND & 0x1FFF00FFu))
-            commands.push_back(f);
-    ASSERT_EQ(commands.size(), 8u);
-    for (size_t p = 0; p < commands.size(); ++p) {
-        EXPECT_EQ(commands[p].id, MSG_OUTPUT_COMMAND + 256u * p);
-        EXPECT_EQ(commands[p].len, 6);
+    // Received by the main step at 1025, taken by the tick at 1030, command
+    // stored at 1050, on the bus with the 1100 slot.
+    const std::vector<sent_frame> sent = run_with_switch_at(1005, 1300);
+    ASSERT_EQ(sent.size(), 13u);  // one every 100 ms from 100 ms on
+    for (size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(sent[i].ms, 100 * (i + 1));
+        EXPECT_EQ(sent[i].frame.len, 6);
     }
-    // PWRB7 output 2 on; its other outputs follow INSIDE LIGHTS (3 and 4).
-    EXPECT_EQ(commands[6].data[2], 0x04 | 0x10 | 0x40);
-    EXPECT_EQ(commands[6].data[3], 0x00);
+    EXPECT_EQ(first_on(sent), 1100u);
+    // Outputs 3 and 4 follow INSIDE LIGHTS; output 1 (a rocker) stays off.
+    EXPECT_EQ(sent.back().frame.data[0], 0x80);
+    EXPECT_EQ(sent.back().frame.data[2], 0x04 | 0x10 | 0x40);
+    EXPECT_EQ(sent.back().frame.data[3], 0x00);
+}
+
+TEST_F(FirmwareRoad, FrameReceivedAfterTheSlotsTickWaitsForTheNextSlot)
+{
+    // Received by the main step at 1100, after that millisecond's tick.
+    EXPECT_EQ(first_on(run_with_switch_at(1080, 1300)), 1200u);
 }
 
 }  // namespace
