@@ -9,6 +9,11 @@ cd "$(dirname "$0")/.."
 
 cmake --preset release >/dev/null
 cmake --build --preset release -j2
-NORVANE_UPDATE_GOLDENS=1 ctest --preset release "$@"
+status=0
+NORVANE_UPDATE_GOLDENS=1 ctest --preset release "$@" || status=$?
 find tests -name '*_err.png' -delete
 git status --short -- tests | grep '\.png$' || echo "update-goldens: no reference changed"
+if ((status)); then
+  echo "update-goldens: some tests failed (see above); their references may be missing" >&2
+fi
+exit $status

@@ -54,6 +54,16 @@ void run_restore_keys()
         restore();
 }
 
+// One press on a level key: the level moves one step within 0..maximum
+// (silently stopping at the ends) and the pop-up shows that level.
+void step_level(std::atomic<uint8_t>& level, int step, uint8_t maximum, hmi_fn view)
+{
+    const int next = level.load(relaxed) + step;
+    if (next >= 0 && next <= maximum)
+        level.store(uint8_t(next), relaxed);
+    hmi_set_overlay(view);
+}
+
 void clear_bar_strip()
 {
     gfx_fill_rect(0, GFX_PANEL_TOP, GFX_WIDTH - 1, 280);
@@ -212,30 +222,22 @@ void brightness_close()
 
 void brightness_display_down()
 {
-    if (const uint8_t level = display_level.load(relaxed); level > 0)
-        display_level.store(uint8_t(level - 1), relaxed);
-    hmi_set_overlay(brightness_show_display);
+    step_level(display_level, -1, DISPLAY_LEVEL_MAX, brightness_show_display);
 }
 
 void brightness_display_up()
 {
-    if (const uint8_t level = display_level.load(relaxed); level < DISPLAY_LEVEL_MAX)
-        display_level.store(uint8_t(level + 1), relaxed);
-    hmi_set_overlay(brightness_show_display);
+    step_level(display_level, +1, DISPLAY_LEVEL_MAX, brightness_show_display);
 }
 
 void brightness_keypad_down()
 {
-    if (const uint8_t level = keypad_level.load(relaxed); level > 0)
-        keypad_level.store(uint8_t(level - 1), relaxed);
-    hmi_set_overlay(brightness_show_keypad);
+    step_level(keypad_level, -1, KEYPAD_LEVEL_MAX, brightness_show_keypad);
 }
 
 void brightness_keypad_up()
 {
-    if (const uint8_t level = keypad_level.load(relaxed); level < KEYPAD_LEVEL_MAX)
-        keypad_level.store(uint8_t(level + 1), relaxed);
-    hmi_set_overlay(brightness_show_keypad);
+    step_level(keypad_level, +1, KEYPAD_LEVEL_MAX, brightness_show_keypad);
 }
 
 void brightness_show_display()

@@ -184,6 +184,61 @@ TEST_F(TextTest, EdgeOverTransparentOverlayBlendsWithTheBackground)
     EXPECT_EQ(gfx_overlay[10 * GFX_WIDTH + 40], GFX_KEY_COLOR);
 }
 
+TEST_F(TextTest, EveryCoverageBlendsLikeTextBlend)
+{
+    // Two rows of 128 columns hold coverage 0..255; the destination pixels
+    // vary, some transparent. Clipped boxes make rows end mid-group.
+    static uint8_t coverage[2 * 128];
+    for (int i = 0; i < 256; ++i)
+        coverage[i] = uint8_t(i);
+    FTC_SBitRec sbit{};
+    sbit.width = 128;
+    sbit.height = 2;
+    sbit.pitch = 128;
+    sbit.buffer = coverage;
+
+    struct Case { int32_t layer; gfx_color color; int32_t left, right; };
+    const Case cases[] = {
+        {GFX_LAYER_OVERLAY_BLEND, 0xFFFE, 0, 319}, {GFX_LAYER_OVERLAY, 0x07FF, 0, 319},
+        {GFX_LAYER_BACKGROUND, 0xF800, 0, 319},    {GFX_LAYER_OVERLAY_BLEND, 0x1234, 13, 130},
+        {GFX_LAYER_OVERLAY, 0x0000, 7, 118},
+    };
+    for (const Case& c : cases) {
+        for (int i = 0; i < GFX_WIDTH * GFX_LAYER_ROWS; ++i) {
+            gfx_overlay[i] = (i % 5 == 0) ? GFX_KEY_COLOR : gfx_color(i * 977 + 31);
+            gfx_background[i] = gfx_color(i * 131 + 7);
+        }
+        std::vector<gfx_color> expect_over(std::begin(gfx_overlay), std::end(gfx_overlay));
+        std::vector<gfx_color> expect_back(std::begin(gfx_background), std::end(gfx_background));
+        std::vector<gfx_color>& target = c.layer == GFX_LAYER_BACKGROUND ? expect_back : expect_over;
+        for (int r = 0; r < 2; ++r)
+            for (int col = 0; col < 128; ++col) {
+                const int x = 5 + col, y = 30 + r;
+                if (x < c.left || x > c.right)
+                    continue;
+                const uint8_t a = coverage[r * 128 + col];
+                gfx_color& p = target[y * GFX_WIDTH + x];
+                if (a == 0)
+                    continue;
+                if (a == 255) {
+                    p = c.color;
+                    continue;
+                }
+                if (c.layer == GFX_LAYER_OVERLAY_BLEND && p == GFX_KEY_COLOR)
+                    p = expect_back[y * GFX_WIDTH + x];
+                text_blend(&p, c.color, a);
+            }
+        text_box box = full_box(c.layer, c.color);
+        box.left = c.left;
+        box.right = c.right;
+        text_draw_glyph(5, 239 - 30, &sbit, box);
+        EXPECT_TRUE(std::equal(expect_over.begin(), expect_over.end(), std::begin(gfx_overlay)))
+            << "layer " << c.layer << " colour " << std::hex << c.color;
+        EXPECT_TRUE(std::equal(expect_back.begin(), expect_back.end(), std::begin(gfx_background)))
+            << "layer " << c.layer << " colour " << std::hex << c.color;
+    }
+}
+
 TEST_F(TextTest, GlyphRowsAndColumnsOutsideTheBoxAreClipped)
 {
     struct Case {
