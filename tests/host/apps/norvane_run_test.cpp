@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -89,9 +88,11 @@ TEST(NorvaneRun, SameScenarioTwiceGivesIdenticalScreenshotsAndLog)
         const Outcome o = norvane_run(dir->path(), {"--workdir", "unit", "--scenario", "s.txt", "--can-log",
                                                     "can.log", "--screenshot", "1200:early.bmp"});
         ASSERT_EQ(o.status, 0) << o.err;
-        EXPECT_TRUE(std::regex_search(
-            o.out, std::regex("ran 3500 ms of unit time in [0-9.]+ s \\([0-9.]+ x real time\\)\n$")))
-            << o.out;
+        // The summary is the last line of standard output.
+        const size_t last = o.out.rfind('\n', o.out.size() - 2);
+        const std::string summary = o.out.substr(last == std::string::npos ? 0 : last + 1);
+        EXPECT_EQ(summary.rfind("ran 3500 ms of unit time in ", 0), 0u) << o.out;
+        EXPECT_NE(summary.find(" x real time)\n"), std::string::npos) << o.out;
         EXPECT_TRUE(std::filesystem::is_directory(*dir / "unit/rootfs/app/event"));
     }
     for (const char* name : {"start.png", "early.bmp", "page.bmp", "page.png", "can.log"}) {
