@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 
 #include "can/can_candump.h"
 #include "can/can_virtual.h"
 #include "host/core/bitmap_file.h"
+#include "host/core/firmware_runner.h"
 #include "host/core/png_file.h"
 #include "host/core/unit_workdir.h"
 #include "runtime/events.h"
@@ -349,11 +352,175 @@ void VirtualRun::warn(const std::string& message)
 
 // Real time
 
-run_result run_realtime(const run_options&)
+namespace {
+
+// The last frames the firmware thread took, each with the unit time it was
+// taken at, so the main thread can find the one shown at a screenshot's time.
+class FrameHistory {
+public:
+    void put(uint64_t ms, const frame_buffer& frame)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        slot& s = slots_[next_++ % SLOTS];
+        s.ms = ms;
+        s.frame = frame;
+        s.used = true;
+    }
+    // The newest frame taken at or before `ms`; false when there is none.
+    bool at_or_before(uint64_t ms, frame_buffer& out) const
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        const slot* best = nullptr;
+        for (const slot& s : slots_)
+            if (s.used && s.ms <= ms && (!best || s.ms > best->ms))
+                best = &s;
+        if (best)
+            out = best->frame;
+        return best != nullptr;
+    }
+
+private:
+    static constexpr size_t SLOTS = 8;  // 200 ms of main steps
+    struct slot {
+        uint64_t ms = 0;
+        frame_buffer frame{};
+        bool used = false;
+    };
+    mutable std::mutex lock_;
+    slot slots_[SLOTS];
+    size_t next_ = 0;
+};
+
+}  // namespace
+
+run_result run_realtime(const run_options& options)
 {
-    std::fprintf(stderr, "norvane-run: --realtime is not built yet\n");
+    // A screenshot waits this long past its time, so the main step due at
+    // that time has finished and handed over its frame.
+    constexpr uint64_t SCREENSHOT_DELAY_MS = 30;
+
     run_result result;
-    result.status = RUN_BAD_INPUT;
+    const auto wall_start = std::chrono::steady_clock::now();
+    auto fail = [&](const std::string& why) {
+        std::fprintf(stderr, "norvane-run: %s\n", why.c_str());
+        result.status = RUN_FILE_ERROR;
+        return result;
+    };
+    std::string why;
+    if (!prepare_unit_workdir(options.workdir, why))
+        return fail("cannot use working folder '" + options.workdir + "': " + why);
+    for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
+        if (!map_port(port, options.can_mapping[port], why))
+            return fail(why);
+    CanLog log;
+    if (!options.can_log.empty() && !log.open(options.can_log, why))
+        return fail(why);
+
+    // What is due when: actions at their time, screenshots a little later.
+    uint64_t end_ms = options.duration_ms;
+    struct due_action {
+        uint64_t due;
+        const scenario_action* action;
+    };
+    std::vector<due_action> schedule;
+    for (const scenario_action& a : options.actions) {
+        if (a.kind == action_kind::exit)
+            end_ms = std::min(end_ms, a.ms);
+        schedule.push_back({a.kind == action_kind::screenshot ? a.ms + SCREENSHOT_DELAY_MS : a.ms, &a});
+    }
+    std::stable_sort(schedule.begin(), schedule.end(),
+                     [](const due_action& a, const due_action& b) { return a.due < b.due; });
+
+    auto frames = std::make_unique<FrameHistory>();  // 1.2 MB: not on the stack
+    std::mutex lock;
+    std::condition_variable wake;
+    bool firmware_exit = false;
+    uint64_t exit_ms = 0;
+    RunnerHooks hooks;
+    hooks.take_frame = [&frames](const frame_buffer& frame) { frames->put(hal_ms_clock(), frame); };
+    hooks.exit_requested = [&](int32_t) {
+        std::lock_guard<std::mutex> guard(lock);
+        firmware_exit = true;
+        exit_ms = hal_ms_clock();
+        wake.notify_all();
+    };
+    FirmwareRunner runner(hooks);
+    runner.init();
+    runner.start();
+    runner.set_paused(false);
+
+    // Waits until unit time `ms` or the firmware's exit request; true at the time.
+    auto wait_until = [&](uint64_t ms) {
+        std::unique_lock<std::mutex> guard(lock);
+        for (;;) {
+            if (firmware_exit)
+                return false;
+            const uint64_t now = hal_ms_clock();
+            if (now >= ms)
+                return true;
+            wake.wait_for(guard, std::chrono::milliseconds(ms - now));
+        }
+    };
+    auto take_screenshot = [&](const scenario_action& a) {
+        frame_buffer frame{};
+        frames->at_or_before(a.ms, frame);  // before the first step: the black screen
+        if (options.on_screenshot) {
+            options.on_screenshot(a.file, frame);
+        } else if (!write_screenshot(a.file, frame, why)) {
+            std::fprintf(stderr, "norvane-run: %s: %s\n", a.where.c_str(), why.c_str());
+            result.status = RUN_FILE_ERROR;
+        }
+    };
+
+    size_t next = 0;
+    for (; next < schedule.size() && schedule[next].due <= end_ms; ++next) {
+        if (!wait_until(schedule[next].due))
+            break;
+        const scenario_action& a = *schedule[next].action;
+        switch (a.kind) {
+        case action_kind::press:
+        case action_kind::release:
+            FirmwareRunner::set_key(a.value, a.kind == action_kind::press);
+            break;
+        case action_kind::event:
+            FirmwareRunner::send_event(a.value);
+            break;
+        case action_kind::can:
+            if (can_virtual_inject(uint8_t(a.value), a.frame) != 0)
+                std::fprintf(stderr, "norvane-run: %s: the virtual bus of port %d is full; frame dropped\n",
+                             a.where.c_str(), a.value);
+            break;
+        case action_kind::screenshot:
+            take_screenshot(a);
+            break;
+        case action_kind::exit:
+            break;
+        }
+    }
+    wait_until(end_ms);
+    runner.stop();
+    result.firmware_exit = firmware_exit;
+    result.unit_ms = firmware_exit ? exit_ms : std::min<uint64_t>(hal_ms_clock(), end_ms);
+
+    // Screenshots due after the end: those at or before it come from the
+    // frames already taken.
+    for (; next < schedule.size(); ++next) {
+        const scenario_action& a = *schedule[next].action;
+        if (a.kind != action_kind::screenshot)
+            continue;
+        if (a.ms <= result.unit_ms)
+            take_screenshot(a);
+        else
+            std::fprintf(stderr, "norvane-run: %s: no screenshot at %llu ms: the run ended at %llu ms\n",
+                         a.where.c_str(), static_cast<unsigned long long>(a.ms),
+                         static_cast<unsigned long long>(result.unit_ms));
+    }
+    if (!log.close(why)) {
+        std::fprintf(stderr, "norvane-run: %s\n", why.c_str());
+        result.status = RUN_FILE_ERROR;
+    }
+    result.ran = true;
+    result.wall_s = seconds_since(wall_start);
     return result;
 }
 

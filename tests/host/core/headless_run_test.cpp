@@ -158,7 +158,7 @@ TEST_F(Run, ScreenshotIsTheFrontBufferOfTheLastStepAtOrBeforeItsTime)
     ASSERT_EQ(shots_.count("after.png"), 1u);
     EXPECT_NE(shots_["before.png"].pixels[0], 0x1234);
     EXPECT_EQ(shots_["after.png"].pixels[0], 0x1234);
-    EXPECT_EQ(shots_["after.png"].pixels[GFX_WIDTH * GFX_HEIGHT - 1], 0x1234);
+    EXPECT_EQ(shots_["after.png"].pixels[GFX_WIDTH * 120 + 160], 0x1234);
 }
 
 TEST_F(Run, ExitEndsTheRunAtItsTimeAndLaterScreenshotsAreNotTaken)
@@ -263,6 +263,43 @@ TEST(RunSummary, GivesUnitTimeWallTimeAndRatio)
 TEST(ScenarioGoldens, ScreenshotsOfAScenarioFileMatchTheirReferences)
 {
     EXPECT_TRUE(norvane::testing::scenario_matches_goldens("host/core/scenarios/blank_start.txt", 100));
+}
+
+// Real time: the same actions on the firmware's two threads, paced by the
+// wall clock.
+TEST(RealtimeRun, AppliesActionsAtTheirTimeAndEndsAtExit)
+{
+    TempDir dir;
+    run_options options;
+    options.workdir = dir.path().string();
+    options.realtime = true;
+    std::string error;
+    ASSERT_TRUE(parse_scenario("100 press 2\n150 screenshot mid.png\n300 exit\n300 screenshot end.png\n",
+                               "rt.txt", options.actions, error));
+    std::map<std::string, frame_buffer> shots;
+    options.on_screenshot = [&shots](const std::string& file, const frame_buffer& frame) {
+        shots[file] = frame;
+    };
+    const run_result result = run_headless(options);
+    EXPECT_EQ(result.status, RUN_OK);
+    EXPECT_EQ(result.unit_ms, 300u);
+    EXPECT_FALSE(result.firmware_exit);
+    EXPECT_GE(result.wall_s, 0.3);
+    EXPECT_EQ(key_input_mask.load(), 0x02);
+    EXPECT_EQ(shots.count("mid.png"), 1u);
+    EXPECT_EQ(shots.count("end.png"), 1u);
+}
+
+TEST(RealtimeRun, FirmwareExitRequestEndsTheRun)
+{
+    TempDir dir;
+    run_options options;
+    options.workdir = dir.path().string();
+    options.realtime = true;
+    sys_request_exit(1);  // seen after the first main step
+    const run_result result = run_headless(options);
+    EXPECT_TRUE(result.firmware_exit);
+    EXPECT_LT(result.unit_ms, 1000u);
 }
 
 }  // namespace
