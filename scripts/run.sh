@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the simulator.
+# Sets up, builds and starts the simulator: the window (norvane-sim) when a
+# display is available, otherwise a short headless run (norvane-run).
+# Arguments go to the program that runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,4 +9,9 @@ scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 mkdir -p work
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  exec build/release/host/apps/norvane-sim --workdir work "$@"
+fi
+echo "run: no display (DISPLAY and WAYLAND_DISPLAY are unset): running the unit headless for 3 s instead;"
+echo "run: the screen at 3 s goes to work/screen.bmp"
 exec build/release/host/apps/norvane-run --workdir work --duration 3000 --screenshot 3000:work/screen.bmp "$@"

@@ -151,11 +151,3 @@ int main(int argc, char** argv)
     app.reset();
     return status;
 }
-
-// Stands in for the CAN port mapping until the firmware's CAN layer provides
-// it: a build without it refuses every mapping instead of failing to link.
-__attribute__((weak)) int hal_can_map_port(uint8_t, const char*, char* why, uint32_t why_size)
-{
-    std::snprintf(why, why_size, "this build has no CAN port mapping");
-    return 0;
-}

@@ -241,11 +241,13 @@ void SimulatorApp::apply_zoom(int zoom)
     settings_.zoom = zoom;
     const PanelSize client = client_size(zoom);
     view_->setFixedSize(client.width, client.height);
-    if (zoom < FULL_SCREEN_ZOOM)
-        bezel_ = QPixmap(":/host/bezel.png")
-                     .scaled(client.width, client.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    else
+    if (zoom < FULL_SCREEN_ZOOM) {
+        bezel_ = QPixmap(zoom == 2 ? ":/host/bezel_2x.png" : ":/host/bezel.png");
+        if (bezel_.size() != QSize(client.width, client.height))
+            bezel_ = bezel_.scaled(client.width, client.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    } else {
         bezel_ = QPixmap();
+    }
     // The window keeps its top-left corner and fits the new client.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();

@@ -111,6 +111,7 @@ TEST_F(SimulatorAppTest, ZoomSizesTheClient)
     EXPECT_EQ(app.view()->size(), QSize(814, 842));
     EXPECT_EQ(app.screen_rectangle(), (PanelRect{86, 120, 726, 600}));
     EXPECT_EQ(app.grid_overlay().size(), QSize(640, 480));
+    EXPECT_EQ(app.bezel().size(), QSize(814, 842));
     app.apply_zoom(4);
     EXPECT_EQ(app.view()->size(), QSize(1280, 960));
     EXPECT_EQ(app.screen_rectangle(), (PanelRect{0, 0, 1280, 960}));
