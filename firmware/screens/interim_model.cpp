@@ -1,13 +1,10 @@
 #include "screens/interim_model.h"
 #include "screens/hmi.h"
-std::atomic<double> tank_level_fuel[2];
-std::atomic<float> tank_level_water[2];
+tank_level_record tank_level;
 std::atomic<uint16_t> module_age[12];
 power_module_status power_module_record[8];
-std::atomic<uint16_t> override_timer_port[5];
-std::atomic<uint16_t> override_timer_starboard[5];
-std::atomic<uint8_t> override_state_port[5];
-std::atomic<uint8_t> override_state_starboard[5];
+std::atomic<uint16_t> override_timer[10];
+std::atomic<uint8_t> override_state[10];
 void sel_next()
 {
     uint8_t n = uint8_t(hmi_sel.load() + 1);

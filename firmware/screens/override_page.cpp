@@ -19,20 +19,22 @@ constexpr uint8_t ROWS = 5;
 constexpr uint16_t BADGE_X = 280;
 constexpr gfx_color TIME_COLOR = 0xAF5F;
 
+// Port rows are overrides 0-4, starboard rows 5-9; each page edits its own
+// five timers and forced values.
 struct override_page {
     const char* title;
     const char* labels[ROWS];
-    std::atomic<uint16_t>* timer;  // the page's five timers
-    std::atomic<uint8_t>* state;   // and forced values
+    std::atomic<uint16_t>* timer;
+    std::atomic<uint8_t>* state;
 };
 
 const override_page pages[2] = {
     {"PORT OVERRIDES",
      {"PORT FORE CABIN", "PORT CORRIDOR", "KITCHEN", "PORT AFT CABIN", "DINING"},
-     override_timer_port, override_state_port},
+     override_timer, override_state},
     {"STARBOARD OVERRIDES",
      {"STBD FORE CABIN", "SALOON", "MASTER CORRIDOR", "MASTER CABIN", "DINGHY"},
-     override_timer_starboard, override_state_starboard},
+     override_timer + ROWS, override_state + ROWS},
 };
 
 // The selected row's index, or ROWS when no row is selected.
@@ -133,6 +135,6 @@ void starboard_overrides_enter()
 
 void override_countdown()
 {
-    count_down(override_timer_port);
-    count_down(override_timer_starboard);
+    count_down(pages[0].timer);
+    count_down(pages[1].timer);
 }

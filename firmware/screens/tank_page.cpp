@@ -14,7 +14,7 @@
 #include "runtime/app.h"
 #include "screens/hmi.h"
 
-tank_refresh tank_refresh_records[TANK_COUNT];
+tank_refresh tank_refresh_records[TANK_GAUGES];
 
 namespace {
 
@@ -39,7 +39,7 @@ constexpr uint16_t BOX_Y1 = 155;
 constexpr uint16_t BOX_Y2 = 179;
 constexpr int32_t NUMBER_Y = 155;
 
-const tank_geometry tanks[TANK_COUNT] = {
+const tank_geometry tanks[TANK_GAUGES] = {
     {30, &img_tank_fuel, &img_level_fuel, 22, 82, 52, FUEL_COLOR},
     {93, &img_tank_fuel, &img_level_fuel, 85, 145, 115, FUEL_COLOR},
     {174, &img_tank_water, &img_level_water, 166, 226, 196, WATER_COLOR},
@@ -87,7 +87,7 @@ void draw_full()
     gfx_draw_text(230, 15, "WATER %");
 }
 
-void draw_tank(int i, double level)
+void draw_tank(uint8_t i, double level)
 {
     const tank_geometry& t = tanks[i];
     tank_refresh& r = tank_refresh_records[i];
@@ -116,10 +116,8 @@ void draw_tank(int i, double level)
 
 void draw_pass()
 {
-    draw_tank(0, tank_level_fuel[0].load());
-    draw_tank(1, tank_level_fuel[1].load());
-    draw_tank(2, double(tank_level_water[0].load()));
-    draw_tank(3, double(tank_level_water[1].load()));
+    for (uint8_t i = 0; i < TANK_GAUGES; ++i)
+        draw_tank(i, tank_level[i]);
 }
 
 }  // namespace

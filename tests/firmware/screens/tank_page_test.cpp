@@ -14,10 +14,10 @@ class TankPage : public ScreensTest {
 protected:
     void set_levels(double fuel0, double fuel1, float water0, float water1)
     {
-        tank_level_fuel[0].store(fuel0);
-        tank_level_fuel[1].store(fuel1);
-        tank_level_water[0].store(water0);
-        tank_level_water[1].store(water1);
+        tank_level.fuel[0].store(fuel0);
+        tank_level.fuel[1].store(fuel1);
+        tank_level.water[0].store(water0);
+        tank_level.water[1].store(water1);
     }
 };
 
@@ -37,7 +37,7 @@ TEST_F(TankPage, NumbersAreFlooredAndClamped)
     for (const level_case& c : cases) {
         set_levels(c.level, c.level, float(c.level), float(c.level));
         unit().advance(250);
-        for (int i = 0; i < TANK_COUNT; ++i) {
+        for (int i = 0; i < TANK_GAUGES; ++i) {
             // The water tanks show the same numbers: the clamp to 0..125
             // covers both kinds, the bar clamps to 100.
             EXPECT_EQ(tank_refresh_records[i].shown, c.shown) << "level " << c.level << " tank " << i;
@@ -59,7 +59,7 @@ TEST_F(TankPage, ANumberChangesAtMostEvery200ms)
     // A level that moves on every tick.
     unit().advance(2000, [](uint64_t t) {
         if (t % 10 == 0)
-            tank_level_fuel[0].store(double(t) / 20.0);
+            tank_level.fuel[0].store(double(t) / 20.0);
     });
     ASSERT_GE(refreshed.size(), 8u);
     EXPECT_EQ(refreshed.front(), 25u) << "the first pass refreshes";
