@@ -5,7 +5,7 @@
 
 #include "gfx/assets.h"
 #include "model/model.h"
-#include "screens/interim_model.h"
+#include "model/sig.h"
 #include "runtime/settings.h"
 #include "screens/hmi.h"
 

@@ -9,7 +9,7 @@
 #include "gfx/gfx.h"
 #include "gfx/text.h"
 #include "model/model.h"
-#include "screens/interim_model.h"
+#include "model/sig.h"
 #include "screens/hmi.h"
 #include "screens/status_page.h"
 

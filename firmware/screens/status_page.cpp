@@ -8,7 +8,6 @@
 #include "gfx/gfx.h"
 #include "gfx/text.h"
 #include "model/model.h"
-#include "screens/interim_model.h"
 #include "screens/hmi.h"
 #include "screens/override_page.h"
 

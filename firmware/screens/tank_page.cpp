@@ -10,7 +10,6 @@
 #include "gfx/gfx.h"
 #include "gfx/text.h"
 #include "model/model.h"
-#include "screens/interim_model.h"
 #include "runtime/app.h"
 #include "screens/hmi.h"
 

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <vector>
 
+#include "gfx/assets.h"
 #include "runtime/settings.h"
 #include "screens_fixture.h"
 
@@ -131,6 +132,22 @@ TEST_F(CircuitPages, RequestsSurviveARestartThroughTheSavedSettings)
     std::vector<int> expected(CIRCUIT_REQUEST_COUNT, 0);
     expected[0] = expected[9] = 1;
     EXPECT_EQ(requests(), expected);
+}
+
+TEST_F(CircuitPages, BadgesFollowTheRequests)
+{
+    refrigeration_page_enter();
+    circuit_request[11].store(1);
+    circuit_request[13].store(200);
+    unit().advance(50);
+    const bool on[4] = {false, true, false, true};
+    for (int row = 0; row < 4; ++row)
+        EXPECT_TRUE(overlay_shows(on[row] ? img_state_on : img_state_off, 10, 30 + 23 * row)) << row;
+    press(3);  // BAR OUTSIDE on
+    EXPECT_TRUE(overlay_shows(img_state_on, 10, 30));
+    circuit_request[13].store(0);
+    unit().advance(50);
+    EXPECT_TRUE(overlay_shows(img_state_off, 10, 30 + 23 * 3));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include "gfx/assets.h"
 #include "gfx/panel.h"
 #include "model/model.h"
-#include "screens/interim_model.h"
+#include "model/sig.h"
 #include "screens_fixture.h"
 
 namespace norvane::testing {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "model/model.h"
-#include "screens/interim_model.h"
 #include "screens_fixture.h"
 
 namespace norvane::testing {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "support/unit_fixture.h"
+#include "gfx/image.h"
 #include "gfx/panel.h"
 #include "screens/circuit_pages.h"
 #include "screens/hmi.h"
@@ -17,6 +18,10 @@ namespace norvane::testing {
 class ScreensTest : public UnitTest {
 protected:
     void SetUp() override;
+
+    // Most tests start where the user does: on LIGHTING & SOUND after the
+    // version page. Tests of the version page itself clear this.
+    bool boot_past_version_ = true;
 
     VirtualStepper& unit() { return *unit_; }
     // A short press of button n (1..5, F1..F5), then time for its release.
@@ -51,6 +56,21 @@ inline known_page pages[] = {
 
 }  // namespace screens_detail
 
+// Whether the overlay layer holds the rows [first, first + count) of an image
+// record drawn with its top-left corner at (x, y).
+inline bool overlay_shows(const gfx_image& img, int x, int y, uint32_t first = 0,
+                          uint32_t count = 0xFFFF)
+{
+    if (img.width == 0 || img.height == 0)
+        return false;
+    const auto* pixels = reinterpret_cast<const gfx_color*>(&img + 1);
+    for (uint32_t r = first; r < img.height && r < first + count; ++r)
+        for (uint32_t c = 0; c < img.width; ++c)
+            if (gfx_overlay[(uint32_t(y) + r) * GFX_WIDTH + uint32_t(x) + c] != pixels[r * img.width + c])
+                return false;
+    return true;
+}
+
 inline void ScreensTest::SetUp()
 {
     UnitTest::SetUp();
@@ -69,6 +89,10 @@ inline void ScreensTest::SetUp()
     hmi_redraw.store(false);
     panel_state.store(1);
     start();
+    if (boot_past_version_) {
+        unit_->advance(2100);
+        ASSERT_EQ(current_page(), "LIGHTING & SOUND");
+    }
 }
 
 inline void ScreensTest::press(int button)
