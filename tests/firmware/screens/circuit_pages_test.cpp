@@ -128,10 +128,12 @@ TEST_F(CircuitPages, RequestsSurviveARestartThroughTheSavedSettings)
     // Power off: the working copy is lost; the next start loads it back.
     for (uint32_t i = 0; i < CIRCUIT_REQUEST_COUNT; ++i)
         circuit_request[i].store(0);
+    circuit_all_set[3] = 0;  // as after one hold on PUMPS
     start();
     std::vector<int> expected(CIRCUIT_REQUEST_COUNT, 0);
     expected[0] = expected[9] = 1;
     EXPECT_EQ(requests(), expected);
+    EXPECT_EQ(circuit_all_set[3], 1) << "not saved: the first hold after a start switches all on";
 }
 
 TEST_F(CircuitPages, BadgesFollowTheRequests)
