@@ -4,6 +4,8 @@
 
 #include "model/circuit.h"
 #include "model/sig.h"
+#include "screens/circuit_pages.h"
+#include "screens/tank_page.h"
 
 std::atomic<uint8_t> switch_input[SWITCH_MODULE_COUNT][CHANNEL_COUNT];
 std::atomic<float> analog_input[CHANNEL_COUNT];
@@ -133,6 +135,10 @@ void model_init()
     }
     tank_lookup_index[0] = tank_lookup_index[1] = 0;
     circuit_init();
+    for (tank_refresh& r : tank_refresh_records)
+        r = {};
+    for (uint8_t& v : circuit_all_set)
+        v = 1;
     first_step_done.store(0, relaxed);
     for (auto& entry : page_callbacks)
         entry.store(hmi_noop, relaxed);

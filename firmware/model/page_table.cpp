@@ -1,6 +1,7 @@
 // The page functions the model hands to the screen framework through
 // page_callbacks. Unwired entries hold hmi_noop.
 #include "model/model.h"
+#include "screens/version_page.h"
 
 namespace {
 
@@ -10,7 +11,7 @@ constexpr std::array<hmi_fn, PAGE_CALLBACK_COUNT> page_function_table()
     for (hmi_fn& fn : table)
         fn = hmi_noop;
     // The start-up page's entry, run by the first model step from the tick.
-    table[PAGE_ENTRY_STARTUP] = hmi_noop;
+    table[PAGE_ENTRY_STARTUP] = version_page_enter;
     return table;
 }
 

@@ -5,6 +5,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "runtime/keys.h"
+
+struct gfx_image;
+
 using hmi_fn = void (*)();
 
 extern std::atomic<uint8_t> hmi_page_index;  // ring position 0..5
@@ -22,3 +26,47 @@ void hmi_set_page_draw(hmi_fn full, hmi_fn pass);
 void hmi_set_overlay(hmi_fn fn);
 void hmi_set_restore(hmi_fn fn);
 void hmi_run_pass();  // main loop, once per step
+
+// The ring of main pages: 0..3 the circuit pages, 4 the tank page, 5 the
+// module status page. The outer buttons walk it both ways.
+constexpr uint8_t HMI_RING_SIZE = 6;
+void page_next();
+void page_prev();
+void page_show_current();
+
+// One button of a page's key layout: the label shown over it and the
+// handlers the page gives it (none for an empty kind).
+struct hmi_key {
+    const gfx_image* label;
+    hmi_fn press;
+    hmi_fn release;
+    hmi_fn hold;
+    uint8_t hold_time;  // 100 ms steps, only with a hold handler
+};
+
+// A page's key layout: clears every handler, keeps the soft-key bar shown
+// and installs the five buttons. A button without any handler gets hmi_noop
+// as its press handler, so a press on it does nothing.
+void hmi_install_keys(const hmi_key (&keys)[KEY_COUNT]);
+
+// Entering a page: its key layout once, the layout kept for the panel to
+// re-install, its draw functions, no overlay, and a full repaint due.
+void hmi_enter_page(hmi_fn key_layout, hmi_fn full, hmi_fn pass);
+// A list page also starts on its first row.
+void hmi_enter_list_page(hmi_fn key_layout, hmi_fn full, hmi_fn pass, uint8_t rows);
+
+// The full repaint every page but the version page shares: the black page
+// background, and layer 2 left selected with the fill colour transparent so
+// that each pass draws over it and erases with a fill.
+void hmi_static_draw();
+
+// List pages: rows 23 pixels apart starting at y 30 under a centred title.
+constexpr int HMI_LIST_TOP = 30;
+constexpr int HMI_LIST_PITCH = 23;
+int hmi_list_row_y(uint8_t row);  // top of a row, limited to the screen
+
+// Erases the page area and draws the title, the highlight around the
+// selected row and the row labels.
+void hmi_draw_list(const char* title, const char* const* labels, uint8_t rows);
+// The ON or OFF badge of a row, its left edge at x.
+void hmi_draw_badge(uint16_t x, uint8_t row, bool on);
