@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "model/model.h"
 #include "model_support.h"
@@ -271,6 +272,48 @@ TEST(ModelBuildInfo, HoldsTheModelsIdentity)
     EXPECT_EQ(std::string(model_build_info.toolchain.data(), 13), "(R2012a) 7.14");
     EXPECT_EQ(std::string(model_build_info.release.data(), 11), "2013a_0.0.4");
     EXPECT_STREQ(model_build_info.model_id.data(), "QX7_91");
+}
+
+// The tick and the main loop on two threads, as the real-time runner has
+// them: the tick steps the model while the main loop stores frames, the
+// screens read every output and write requests and overrides. Run under
+// ThreadSanitizer this shows any signal shared without an atomic or the lock.
+TEST_F(ModelStep, TickAndMainLoopShareTheSignalsOnTwoThreads)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> steps{0};
+    std::thread tick([&] {
+        while (!stop.load()) {
+            step();
+            steps.fetch_add(1);
+        }
+    });
+    double seen = 0;
+    for (int round = 0; round < 3000 || steps.load() < 300; ++round) {
+        send_switch(uint8_t(round % 3), uint8_t(round % 10 + 1), uint8_t(round & 1));
+        send_analog(uint8_t(round % 4 + 1), uint16_t(round * 3));
+        send(MSG_OUTPUT_STATUS + round % 8, {0, uint8_t(round), uint8_t(round >> 8)});
+        send(MSG_OUTPUT_CODES + round % 8, {0, uint8_t(round)});
+        circuit_request[round % CIRCUIT_REQUEST_COUNT].store(uint8_t(round & 1));
+        override_timer[round % OVERRIDE_COUNT].store(uint16_t(round % 5));
+        override_state[round % OVERRIDE_COUNT].store(uint8_t(round & 1));
+        for (uint8_t i = 0; i < TANK_COUNT; ++i)
+            seen += tank_level[i];
+        for (const auto& age : module_age)
+            seen += age.load(std::memory_order_relaxed);
+        for (const power_module_status& rec : power_module_record)
+            seen += rec.output_state[0].load(std::memory_order_relaxed) +
+                    rec.output_code[6].load(std::memory_order_relaxed) +
+                    rec.output_command[7].load(std::memory_order_relaxed);
+        for (auto& row : circuit_command)
+            seen += row[0].load(std::memory_order_relaxed);
+        seen += switch_input[0][0].load() + switch_snapshot[3].load() + first_step_done.load();
+        seen += page_callbacks[PAGE_ENTRY_STARTUP].load() != nullptr;
+    }
+    stop.store(true);
+    tick.join();
+    EXPECT_GT(seen, 0.0);
+    EXPECT_EQ(first_step_done.load(), 1);
 }
 
 }  // namespace
