@@ -74,7 +74,8 @@ constexpr uint8_t INPUT_SOURCE_FIRST = 0x80;
 
 bool filter_accepts(const rx_mailbox& mb, uint32_t id)
 {
-    const uint32_t mask = mb.filter_mask.load(relaxed);
+    // A new mask comes with its reference (stored first).
+    const uint32_t mask = mb.filter_mask.load(std::memory_order_acquire);
     return (id & mask) == (mb.filter_reference.load(relaxed) & mask);
 }
 
@@ -149,7 +150,7 @@ void rx_mailbox_set_filter(uint8_t mailbox, uint32_t reference, uint32_t mask)
     if (mailbox >= RX_MAILBOX_COUNT)
         return;
     mailboxes[mailbox].filter_reference.store(reference, relaxed);
-    mailboxes[mailbox].filter_mask.store(mask, relaxed);
+    mailboxes[mailbox].filter_mask.store(mask, std::memory_order_release);
 }
 
 void can_rx_dispatch(uint32_t id, uint8_t len, const uint8_t* data)
