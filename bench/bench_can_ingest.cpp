@@ -10,6 +10,7 @@
 
 #include "can/can_port.h"
 #include "can/can_trace_format.h"
+#include "model/mailbox.h"
 #include "runtime/hal.h"
 
 namespace {
@@ -35,8 +36,9 @@ void counted_can_rx_dispatch(uint32_t id, uint8_t len, const uint8_t* data)
 
 namespace {
 
-// A trace of input-module and power-module frames, all due at once, so the
-// port always has frames waiting; playback loops at the end of the file.
+// A trace of the frames the installation's modules send, all due at once,
+// so the port always has frames waiting; playback loops at the end of the
+// file.
 std::string write_trace()
 {
     char path[] = "/tmp/bench-can-ingest-XXXXXX";
@@ -49,8 +51,18 @@ std::string write_trace()
     std::fwrite(header, 1, sizeof header, file);
     for (uint32_t i = 0; i < TRACE_RECORDS; ++i) {
         can_trace_record r{};
-        const uint32_t source = 0x80 + i % 12;
-        r.id = (i % 3 == 0 ? 0x18FF0000u : 0x18FF1000u) | (i % 16) << 8 | source;
+        // Input channels of SENB1..SENB4, then status and codes of PWRB1..PWRB8.
+        switch (i % 3) {
+        case 0:
+            r.id = MSG_INPUT_CHANNEL + (i / 3 % 16) * 256u + 0x80u + i % INPUT_MODULE_COUNT;
+            break;
+        case 1:
+            r.id = MSG_OUTPUT_STATUS + i % POWER_MODULE_COUNT;
+            break;
+        default:
+            r.id = MSG_OUTPUT_CODES + i % POWER_MODULE_COUNT;
+            break;
+        }
         r.flags = CAN_TRACE_FLAG_EXT;
         r.len = 8;
         for (uint8_t b = 0; b < 8; ++b)

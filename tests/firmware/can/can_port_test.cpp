@@ -1,4 +1,6 @@
 #include <atomic>
+#include <map>
+#include <set>
 #include <cstring>
 #include <thread>
 
@@ -9,6 +11,7 @@
 #include "can/can_virtual.h"
 #include "can_test_support.h"
 #include "host/core/virtual_clock.h"
+#include "model/mailbox.h"
 #include "support/unit_fixture.h"
 
 using can_testing::frame;
@@ -199,23 +202,38 @@ TEST_F(CanPort, InjectionFromAnotherThreadArrivesCompleteAndInOrder)
 
 class CanPortUnit : public norvane::testing::UnitTest {};
 
-TEST_F(CanPortUnit, TickFrameGoesOutEvery100msOnTheVirtualBus)
+TEST_F(CanPortUnit, TickFrameAndCommandFramesGoOutEvery100msOnTheVirtualBus)
 {
     char why[256];
     ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
     auto& unit = start();
     ASSERT_EQ(0, can_port_open(0));
     take_sent(0);
-    std::vector<uint64_t> times;
+    std::vector<uint64_t> tick_frames;
+    std::map<uint64_t, std::set<uint32_t>> commands;  // step time -> command ids
     unit.after_step = [&](uint64_t t) {
-        for (const can_frame& f : take_sent(0))
+        for (const can_frame& f : take_sent(0)) {
             if (!f.ext && f.id == 0x421)
-                times.push_back(t);
+                tick_frames.push_back(t);
+            else if (f.ext && f.len == MSG_OUTPUT_COMMAND_LEN && (f.id & 0x1FFFF0FFu) == MSG_OUTPUT_COMMAND)
+                commands[t].insert(f.id);
+        }
     };
     // The first main step resets the queues, so the frame of the very first
     // tick never leaves; from then on one goes out every 100 ms.
     unit.advance(1000);
-    ASSERT_EQ(times.size(), 9u);
-    for (size_t i = 1; i < times.size(); ++i)
-        EXPECT_EQ(times[i] - times[i - 1], 100u);
+    ASSERT_EQ(tick_frames.size(), 9u);
+    for (size_t i = 1; i < tick_frames.size(); ++i)
+        EXPECT_EQ(tick_frames[i] - tick_frames[i - 1], 100u);
+
+    ASSERT_GE(commands.size(), 9u);
+    uint64_t previous = 0;
+    for (const auto& [t, ids] : commands) {
+        EXPECT_EQ(ids.size(), POWER_MODULE_COUNT) << "at " << t << " ms";
+        EXPECT_TRUE(ids.count(MSG_OUTPUT_COMMAND) && ids.count(MSG_OUTPUT_COMMAND + 7 * 256u)) << t;
+        if (previous) {
+            EXPECT_EQ(t - previous, 100u);
+        }
+        previous = t;
+    }
 }
