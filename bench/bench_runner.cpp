@@ -17,6 +17,7 @@ constexpr uint64_t SPAN_MS = 60000;
 constexpr int ITERATIONS = 5;
 
 double g_span_ns = 0;
+double g_span_cpu_ns = 0;
 
 // Wall switches of the four input modules in turn, each flipping its
 // channel every half second, so the model and the page have work to do.
@@ -75,7 +76,10 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
             if (run.benchmark_name().rfind("BM_RunnerVirtualTime", 0) == 0 && run.iterations > 0)
+            {
                 g_span_ns = run.GetAdjustedRealTime() * 1e6;  // reported in ms
+                g_span_cpu_ns = run.GetAdjustedCPUTime() * 1e6;
+            }
     }
 };
 
@@ -87,8 +91,12 @@ int main(int argc, char** argv)
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    if (g_span_ns > 0)
-        std::printf("runner: 60 s of unit time in %.1f ms = %.0f x real time (goal >= 500)\n",
-                    g_span_ns / 1e6, double(SPAN_MS) * 1e6 / g_span_ns);
+    // On a shared machine the wall time includes waiting for a core; the CPU
+    // time says what the runner itself needs.
+    if (g_span_ns > 0 && g_span_cpu_ns > 0)
+        std::printf("runner: 60 s of unit time in %.1f ms = %.0f x real time (goal >= 500); "
+                    "CPU time %.1f ms = %.0f x\n",
+                    g_span_ns / 1e6, double(SPAN_MS) * 1e6 / g_span_ns, g_span_cpu_ns / 1e6,
+                    double(SPAN_MS) * 1e6 / g_span_cpu_ns);
     return 0;
 }

@@ -157,10 +157,12 @@ std::string can_format_candump(const can_frame& frame)
         out += 'R';
         return out;
     }
+    // Hex digits by table: a long CAN log formats thousands of frames.
+    static constexpr char HEX[] = "0123456789ABCDEF";
     const uint8_t len = frame.len > 8 ? 8 : frame.len;
     for (uint8_t i = 0; i < len; ++i) {
-        std::snprintf(buffer, sizeof buffer, "%02X", frame.data[i]);
-        out += buffer;
+        out += HEX[frame.data[i] >> 4];
+        out += HEX[frame.data[i] & 0x0F];
     }
     return out;
 }

@@ -75,6 +75,35 @@ double seconds_since(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+void warn(const std::string& message)
+{
+    std::fprintf(stderr, "norvane-run: %s\n", message.c_str());
+}
+
+// Hands a button, event or CAN action to the firmware; the host's inputs are
+// atomics and a locked bus, so any thread may do it. Screenshots and the exit
+// are the run's own business.
+void apply_input(const scenario_action& action)
+{
+    switch (action.kind) {
+    case action_kind::press:
+    case action_kind::release:
+        VirtualStepper::set_key(action.value, action.kind == action_kind::press);
+        break;
+    case action_kind::event:
+        hal_raise_event(action.value);
+        break;
+    case action_kind::can:
+        if (can_virtual_inject(uint8_t(action.value), action.frame) != 0)
+            warn(action.where + ": the virtual bus of port " + std::to_string(action.value) +
+                 " is full; frame dropped");
+        break;
+    case action_kind::screenshot:
+    case action_kind::exit:
+        break;
+    }
+}
+
 }  // namespace
 
 int parse_run_arguments(int argc, const char* const* argv, run_options& options, std::string& error)
@@ -260,7 +289,7 @@ bool VirtualRun::start(std::string& why)
         }
     };
     while (next_action_ < options_.actions.size() && options_.actions[next_action_].ms == 0)
-        apply(options_.actions[next_action_++]);
+        apply_input(options_.actions[next_action_++]);
     wall_s_ += seconds_since(wall_start);
     return true;
 }
@@ -279,7 +308,7 @@ void VirtualRun::run_until(uint64_t t)
     stepper_->run_until(std::min(t, end_ms_), [this, count](uint64_t now) {
         take_screenshots_before(now);
         while (next_action_ < count && options_.actions[next_action_].ms <= now)
-            apply(options_.actions[next_action_++]);
+            apply_input(options_.actions[next_action_++]);
     });
     wall_s_ += seconds_since(wall_start);
 }
@@ -311,27 +340,6 @@ void VirtualRun::take_screenshots_before(uint64_t t)
         screenshot(*shots_[next_shot_++], stepper_->frame());
 }
 
-void VirtualRun::apply(const scenario_action& action)
-{
-    switch (action.kind) {
-    case action_kind::press:
-    case action_kind::release:
-        VirtualStepper::set_key(action.value, action.kind == action_kind::press);
-        break;
-    case action_kind::event:
-        hal_raise_event(action.value);
-        break;
-    case action_kind::can:
-        if (can_virtual_inject(uint8_t(action.value), action.frame) != 0)
-            warn(action.where + ": the virtual bus of port " + std::to_string(action.value) +
-                 " is full; frame dropped");
-        break;
-    case action_kind::screenshot:  // taken after the main step
-    case action_kind::exit:        // sets the end of the run
-        break;
-    }
-}
-
 void VirtualRun::screenshot(const scenario_action& action, const frame_buffer& frame)
 {
     if (options_.on_screenshot) {
@@ -345,10 +353,6 @@ void VirtualRun::screenshot(const scenario_action& action, const frame_buffer& f
     }
 }
 
-void VirtualRun::warn(const std::string& message)
-{
-    std::fprintf(stderr, "norvane-run: %s\n", message.c_str());
-}
 
 // Real time
 
@@ -401,8 +405,8 @@ run_result run_realtime(const run_options& options)
 
     run_result result;
     const auto wall_start = std::chrono::steady_clock::now();
-    auto fail = [&](const std::string& why) {
-        std::fprintf(stderr, "norvane-run: %s\n", why.c_str());
+    auto fail = [&](const std::string& reason) {
+        warn(reason);
         result.status = RUN_FILE_ERROR;
         return result;
     };
@@ -467,7 +471,7 @@ run_result run_realtime(const run_options& options)
         if (options.on_screenshot) {
             options.on_screenshot(a.file, frame);
         } else if (!write_screenshot(a.file, frame, why)) {
-            std::fprintf(stderr, "norvane-run: %s: %s\n", a.where.c_str(), why.c_str());
+            warn(a.where + ": " + why);
             result.status = RUN_FILE_ERROR;
         }
     };
@@ -477,25 +481,10 @@ run_result run_realtime(const run_options& options)
         if (!wait_until(schedule[next].due))
             break;
         const scenario_action& a = *schedule[next].action;
-        switch (a.kind) {
-        case action_kind::press:
-        case action_kind::release:
-            FirmwareRunner::set_key(a.value, a.kind == action_kind::press);
-            break;
-        case action_kind::event:
-            FirmwareRunner::send_event(a.value);
-            break;
-        case action_kind::can:
-            if (can_virtual_inject(uint8_t(a.value), a.frame) != 0)
-                std::fprintf(stderr, "norvane-run: %s: the virtual bus of port %d is full; frame dropped\n",
-                             a.where.c_str(), a.value);
-            break;
-        case action_kind::screenshot:
+        if (a.kind == action_kind::screenshot)
             take_screenshot(a);
-            break;
-        case action_kind::exit:
-            break;
-        }
+        else
+            apply_input(a);
     }
     wait_until(end_ms);
     runner.stop();
@@ -511,12 +500,11 @@ run_result run_realtime(const run_options& options)
         if (a.ms <= result.unit_ms)
             take_screenshot(a);
         else
-            std::fprintf(stderr, "norvane-run: %s: no screenshot at %llu ms: the run ended at %llu ms\n",
-                         a.where.c_str(), static_cast<unsigned long long>(a.ms),
-                         static_cast<unsigned long long>(result.unit_ms));
+            warn(a.where + ": no screenshot at " + std::to_string(a.ms) + " ms: the run ended at " +
+                 std::to_string(result.unit_ms) + " ms");
     }
     if (!log.close(why)) {
-        std::fprintf(stderr, "norvane-run: %s\n", why.c_str());
+        warn(why);
         result.status = RUN_FILE_ERROR;
     }
     result.ran = true;
@@ -533,7 +521,7 @@ run_result run_headless(const run_options& options)
     VirtualRun run(options);
     std::string why;
     if (!run.start(why)) {
-        std::fprintf(stderr, "norvane-run: %s\n", why.c_str());
+        warn(why);
         run_result failed;
         failed.status = RUN_FILE_ERROR;
         return failed;

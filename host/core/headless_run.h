@@ -94,10 +94,8 @@ public:
     const frame_buffer& frame() const { return stepper_->frame(); }
 
 private:
-    void apply(const scenario_action& action);
     void take_screenshots_before(uint64_t t);
     void screenshot(const scenario_action& action, const frame_buffer& frame);
-    void warn(const std::string& message);
 
     run_options options_;
     uint64_t end_ms_ = 0;

@@ -39,7 +39,6 @@ void VirtualStepper::run_until(uint64_t t_end, const std::function<void(uint64_t
         if (t % 25 == 0) {
             app_main_step();
             ++main_steps_;
-            frame_ = *gfx_front_buffer();
             gfx_frame_taken();
             if (after_step)
                 after_step(t);

@@ -39,7 +39,9 @@ public:
     std::function<void(uint64_t)> after_step;
 
     // The frame the window would show: gfx_front_buffer after the last step.
-    const frame_buffer& frame() const { return frame_; }
+    // On this one thread the front buffer stays as it is until the next main
+    // step composes into it, so it is handed out without a copy.
+    const frame_buffer& frame() const { return *gfx_front_buffer(); }
     uint64_t main_steps() const { return main_steps_; }
     uint64_t ticks() const { return ticks_; }
 
@@ -48,7 +50,6 @@ private:
     uint64_t main_steps_ = 0;
     uint64_t ticks_ = 0;
     bool stopped_ = false;
-    frame_buffer frame_{};
 };
 
 }  // namespace norvane

@@ -1,6 +1,8 @@
 #include "support/unit_fixture.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 #include "host/core/png_file.h"
@@ -37,6 +39,19 @@ VirtualStepper& UnitTest::start()
 std::filesystem::path test_source_path(const std::string& relative)
 {
     return std::filesystem::path(NORVANE_TESTS_ROOT) / relative;
+}
+
+std::string read_file(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void write_file(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 ::testing::AssertionResult frame_matches_golden(const frame_buffer& frame,

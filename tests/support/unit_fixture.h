@@ -44,4 +44,8 @@ protected:
 // Path of a file in the source tree's tests/ folder.
 std::filesystem::path test_source_path(const std::string& relative);
 
+// A whole file as bytes ("" when it cannot be read), and the other way.
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
 }  // namespace norvane::testing

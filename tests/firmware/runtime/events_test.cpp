@@ -2,9 +2,7 @@
 
 #include <bit>
 #include <cstring>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "can/can_port.h"
 #include "support/unit_fixture.h"
@@ -27,14 +25,11 @@ protected:
     }
     void write_event_file(const std::string& name, const std::string& text) const
     {
-        std::ofstream(event_file(name), std::ios::binary) << text;
+        norvane::testing::write_file(event_file(name), text);
     }
     std::string read_event_file(const std::string& name) const
     {
-        std::ifstream in(event_file(name), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return norvane::testing::read_file(event_file(name));
     }
     // Writes "app_command", raises Event 1 (event 0) and runs the main loop's poll.
     std::string command(const std::string& text)

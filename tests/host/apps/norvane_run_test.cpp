@@ -11,21 +11,10 @@
 
 namespace {
 
+using norvane::testing::read_file;
 using norvane::testing::TempDir;
+using norvane::testing::write_file;
 using norvane::testing::test_source_path;
-
-std::string read_file(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string quoted(const std::string& s)
 {

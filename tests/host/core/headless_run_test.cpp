@@ -15,20 +15,9 @@
 namespace {
 
 using namespace norvane;
+using norvane::testing::read_file;
 using norvane::testing::TempDir;
-
-std::string read_file(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
+using norvane::testing::write_file;
 
 int parse(std::vector<std::string> args, run_options& options, std::string& error)
 {
