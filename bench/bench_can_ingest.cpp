@@ -106,6 +106,9 @@ public:
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
+            // With repetitions, the median stands for them all.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
+                continue;
             const auto it = run.counters.find("frames_per_s");
             if (it != run.counters.end())
                 frames_per_s = it->second.value;
