@@ -254,6 +254,11 @@ TEST(ScenarioGoldens, ScreenshotsOfAScenarioFileMatchTheirReferences)
     EXPECT_TRUE(norvane::testing::scenario_matches_goldens("host/core/scenarios/blank_start.txt", 100));
 }
 
+TEST(ScenarioGoldens, VersionPageThroughTheRunnerMatchesTheScreensReference)
+{
+    EXPECT_TRUE(norvane::testing::scenario_matches_goldens("host/core/scenarios/version_page.txt", 1000));
+}
+
 // Real time: the same actions on the firmware's two threads, paced by the
 // wall clock.
 TEST(RealtimeRun, AppliesActionsAtTheirTimeAndEndsAtExit)
