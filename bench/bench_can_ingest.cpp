@@ -3,6 +3,8 @@
 // loaded 250 kbit/s bus, which carries 1908 extended 8-byte frames a second.
 #include <benchmark/benchmark.h>
 
+#include "bench_report.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -100,30 +102,23 @@ void BM_IngestFromTrace(benchmark::State& state)
 }
 BENCHMARK(BM_IngestFromTrace)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            // With repetitions, the median stands for them all.
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
-                continue;
-            const auto it = run.counters.find("frames_per_s");
-            if (it != run.counters.end())
-                frames_per_s = it->second.value;
-        }
+void note_runs(const std::vector<bench_run>& runs)
+{
+    for (const bench_run& run : runs) {
+        // With repetitions, the median stands for them all.
+        if (run.run_type == bench_run::RT_Aggregate && run.aggregate_name != "median")
+            continue;
+        const auto it = run.counters.find("frames_per_s");
+        if (it != run.counters.end())
+            frames_per_s = it->second.value;
     }
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench_run_all(argc, argv, note_runs);
     if (frames_per_s > 0)
         std::printf("ingest / full 250 kbit/s bus = %.0f (%.0f frames/s against %.0f; goal >= 100)\n",
                     frames_per_s / FULL_BUS_FRAMES_PER_S, frames_per_s, FULL_BUS_FRAMES_PER_S);

@@ -2,6 +2,8 @@
 // byte buffers and writes one. Goal: compose within 1.5x of the bound.
 #include <benchmark/benchmark.h>
 
+#include "bench_report.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -59,30 +61,23 @@ void BM_Compose(benchmark::State& state)
 BENCHMARK(BM_Compose)->Arg(0)->Arg(22);
 
 // Reports compose / bound from the medians of the runs above.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const double ns = run.GetAdjustedRealTime();
-            const std::string name = run.benchmark_name();
-            if (name.rfind("BM_MemoryBound", 0) == 0)
-                g_bound_ns = ns;
-            else if (name == "BM_Compose/0")
-                g_compose_ns = ns;
-        }
+void note_runs(const std::vector<bench_run>& runs)
+{
+    for (const bench_run& run : runs) {
+        const double ns = run.GetAdjustedRealTime();
+        const std::string name = run.benchmark_name();
+        if (name.rfind("BM_MemoryBound", 0) == 0)
+            g_bound_ns = ns;
+        else if (name == "BM_Compose/0")
+            g_compose_ns = ns;
     }
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench_run_all(argc, argv, note_runs);
     if (g_bound_ns > 0 && g_compose_ns > 0)
         std::printf("compose / memory bound = %.2f (goal <= 1.5)\n", g_compose_ns / g_bound_ns);
     return 0;

@@ -3,6 +3,8 @@
 // on its own and taken off. Goal: the tick under 5 microseconds (median).
 #include <benchmark/benchmark.h>
 
+#include "bench_report.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -100,38 +102,31 @@ double median_fill_ns[2] = {};
 double median_fill_tick_ns[2] = {};
 double median_stale_ns[2] = {};
 
-class MedianReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median")
-                continue;
-            const std::string name = run.benchmark_name();
-            double* target = nullptr;
-            if (name.rfind("BM_FillMailboxes", 0) == 0)
-                target = median_fill_ns;
-            else if (name.rfind("BM_FillAndTick", 0) == 0)
-                target = median_fill_tick_ns;
-            else if (name.rfind("BM_TickStaleMailboxes", 0) == 0)
-                target = median_stale_ns;
-            if (target) {
-                target[0] = run.GetAdjustedRealTime();
-                target[1] = run.GetAdjustedCPUTime();
-            }
+void note_runs(const std::vector<bench_run>& runs)
+{
+    for (const bench_run& run : runs) {
+        if (run.run_type != bench_run::RT_Aggregate || run.aggregate_name != "median")
+            continue;
+        const std::string name = run.benchmark_name();
+        double* target = nullptr;
+        if (name.rfind("BM_FillMailboxes", 0) == 0)
+            target = median_fill_ns;
+        else if (name.rfind("BM_FillAndTick", 0) == 0)
+            target = median_fill_tick_ns;
+        else if (name.rfind("BM_TickStaleMailboxes", 0) == 0)
+            target = median_stale_ns;
+        if (target) {
+            target[0] = run.GetAdjustedRealTime();
+            target[1] = run.GetAdjustedCPUTime();
         }
     }
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    MedianReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench_run_all(argc, argv, note_runs);
     const char* const kinds[2] = {"wall", "cpu"};
     for (int k = 0; k < 2; ++k) {
         if (median_fill_tick_ns[k] <= 0)

@@ -3,6 +3,8 @@
 // Goal: the conversion at least 5 times faster than Qt.
 #include <benchmark/benchmark.h>
 
+#include "bench_report.h"
+
 #include <QImage>
 #include <cstdio>
 #include <vector>
@@ -61,29 +63,22 @@ void BM_QtConvertToFormat(benchmark::State& state)
 }
 BENCHMARK(BM_QtConvertToFormat);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const std::string name = run.benchmark_name();
-            if (name == "BM_ConvertBottomUp" || name == "BM_ConvertBottomUp_median")
-                g_ours_ns = run.GetAdjustedRealTime();
-            else if (name == "BM_QtConvertToFormat" || name == "BM_QtConvertToFormat_median")
-                g_qt_ns = run.GetAdjustedRealTime();
-        }
+void note_runs(const std::vector<bench_run>& runs)
+{
+    for (const bench_run& run : runs) {
+        const std::string name = run.benchmark_name();
+        if (name == "BM_ConvertBottomUp" || name == "BM_ConvertBottomUp_median")
+            g_ours_ns = run.GetAdjustedRealTime();
+        else if (name == "BM_QtConvertToFormat" || name == "BM_QtConvertToFormat_median")
+            g_qt_ns = run.GetAdjustedRealTime();
     }
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench_run_all(argc, argv, note_runs);
     if (g_ours_ns > 0 && g_qt_ns > 0)
         std::printf("Qt convertToFormat / our conversion = %.1f x (goal >= 5)\n", g_qt_ns / g_ours_ns);
     return 0;

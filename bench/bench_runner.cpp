@@ -3,6 +3,8 @@
 // Goal: at least 500 x real time (60 s of unit time in under 120 ms).
 #include <benchmark/benchmark.h>
 
+#include "bench_report.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -69,28 +71,21 @@ void BM_RunnerVirtualTime(benchmark::State& state)
 }
 BENCHMARK(BM_RunnerVirtualTime)->Iterations(ITERATIONS)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.benchmark_name().rfind("BM_RunnerVirtualTime", 0) == 0 && run.iterations > 0)
-            {
-                g_span_ns = run.GetAdjustedRealTime() * 1e6;  // reported in ms
-                g_span_cpu_ns = run.GetAdjustedCPUTime() * 1e6;
-            }
-    }
-};
+void note_runs(const std::vector<bench_run>& runs)
+{
+    for (const bench_run& run : runs)
+        if (run.benchmark_name().rfind("BM_RunnerVirtualTime", 0) == 0 && run.iterations > 0)
+        {
+            g_span_ns = run.GetAdjustedRealTime() * 1e6;  // reported in ms
+            g_span_cpu_ns = run.GetAdjustedCPUTime() * 1e6;
+        }
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench_run_all(argc, argv, note_runs);
     // On a shared machine the wall time includes waiting for a core; the CPU
     // time says what the runner itself needs.
     if (g_span_ns > 0 && g_span_cpu_ns > 0)

@@ -7,6 +7,8 @@
 // starts each frame from an empty cache, for comparison.
 #include <benchmark/benchmark.h>
 
+#include "bench_report.h"
+
 #include <QByteArray>
 #include <QFont>
 #include <QFontDatabase>
@@ -112,26 +114,22 @@ void BM_QPainterText(benchmark::State& state)
 }
 BENCHMARK(BM_QPainterText);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            // Single runs, or the medians of --benchmark_repetitions.
-            std::string name = run.benchmark_name();
-            if (name.size() > 7 && name.compare(name.size() - 7, 7, "_median") == 0)
-                name.resize(name.size() - 7);
-            if (name == "BM_FirmwareText") {
-                g_firmware_ns = run.GetAdjustedRealTime();
-                g_firmware_cpu_ns = run.GetAdjustedCPUTime();
-            } else if (name == "BM_QPainterText") {
-                g_qt_ns = run.GetAdjustedRealTime();
-                g_qt_cpu_ns = run.GetAdjustedCPUTime();
-            }
+void note_runs(const std::vector<bench_run>& runs)
+{
+    for (const bench_run& run : runs) {
+        // Single runs, or the medians of --benchmark_repetitions.
+        std::string name = run.benchmark_name();
+        if (name.size() > 7 && name.compare(name.size() - 7, 7, "_median") == 0)
+            name.resize(name.size() - 7);
+        if (name == "BM_FirmwareText") {
+            g_firmware_ns = run.GetAdjustedRealTime();
+            g_firmware_cpu_ns = run.GetAdjustedCPUTime();
+        } else if (name == "BM_QPainterText") {
+            g_qt_ns = run.GetAdjustedRealTime();
+            g_qt_cpu_ns = run.GetAdjustedCPUTime();
         }
     }
-};
+}
 
 }  // namespace
 
@@ -144,10 +142,7 @@ int main(int argc, char** argv)
     char* qt_argv[] = {qt_name, nullptr};
     QGuiApplication app(qt_argc, qt_argv);
 
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench_run_all(argc, argv, note_runs);
     // CPU time as well: on a shared machine it is the steadier figure.
     if (g_firmware_ns > 0 && g_qt_ns > 0)
         std::printf("QPainter / gfx_draw_text = %.2f real time, %.2f CPU time (goal >= 3)\n",
