@@ -77,12 +77,7 @@ const can_backend* backend_of(uint8_t port)
     }
 }
 
-void set_reason(uint8_t port, const char* reason)
-{
-    std::lock_guard<std::mutex> guard(reason_lock);
-    std::snprintf(failure_reason[port], CAN_REASON_MAX, "%s", reason ? reason : "");
-    reason_given[port] = reason && *reason;
-}
+
 
 // Packs a frame into a slot: `copy` data bytes are taken, the rest are 0.
 void slot_store(can_queue_entry& slot, uint32_t id, uint8_t flags, uint8_t len, const uint8_t* data, uint8_t copy)
@@ -139,11 +134,11 @@ void can_init()
         can_port_config(p, type, device);
     }
     for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
-        health[p].state.store(CAN_PORT_NOT_OPENED, std::memory_order_relaxed);
+        // The back ends stay open over a reset of the rings, and so does
+        // what the host knows of them.
         health[p].sent.store(0, std::memory_order_relaxed);
         health[p].refused.store(0, std::memory_order_relaxed);
         health[p].received.store(0, std::memory_order_relaxed);
-        set_reason(p, nullptr);
         std::lock_guard<std::mutex> guard(tx_lock[p]);
         rx_ring[p].write = rx_ring[p].read = 0;
         tx_ring[p].write = tx_ring[p].read = 0;

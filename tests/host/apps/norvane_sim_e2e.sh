@@ -48,7 +48,8 @@ wid=$(timeout 10 xdotool search --sync --name '^PC Simulator$' | head -1) || fai
 xdotool windowfocus --sync "$wid"
 eval "$(xdotool getwindowgeometry --shell "$wid")"
 [ "$WIDTH" -eq 407 ] || fail "window width $WIDTH, not 407"
-menu_height=$((HEIGHT - 421))
+# The status bar (22 pixels, fixed) sits below the client.
+menu_height=$((HEIGHT - 421 - 22))
 [ "$menu_height" -gt 0 ] || fail "window height $HEIGHT leaves no room for the menu"
 [ -d "$out/unit/rootfs" ] || fail "the unit's folders were not created"
 
