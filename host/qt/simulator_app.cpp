@@ -174,6 +174,15 @@ void SimulatorApp::write_settings()
     for (const SettingValue& v : encode_host_settings(settings_))
         store.setValue(QString::fromStdString(v.name),
                        QByteArray(reinterpret_cast<const char*>(v.bytes.data()), qsizetype(v.bytes.size())));
+    // Devices chosen in the UART dialog for a COM number, kept for next time.
+    for (int n = 1; n <= SerialLink::MAX_PORT_NUMBER; ++n) {
+        const QString key = QString("COMPortDevice%1").arg(n);
+        const std::string device = link_.device_path(n);
+        if (device != SerialLink::default_device_path(n))
+            store.setValue(key, QString::fromStdString(device));
+        else
+            store.remove(key);
+    }
     store.sync();
 }
 

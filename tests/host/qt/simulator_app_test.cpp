@@ -404,14 +404,26 @@ TEST_F(UartDialogTest, OpensAndClosesTheChosenPort)
         EXPECT_EQ(dialog.status_label()->text(), "COM port closed");
         EXPECT_EQ(dialog.toggle_button()->text(), "Open Port");
 
+        EXPECT_FALSE(dialog.device_combo()->isEnabled()) << "no COM number chosen";
+
         dialog.port_combo()->setCurrentIndex(1);  // COM2: no such device
+        EXPECT_EQ(dialog.device_combo()->currentText(), "/nonexistent/tty");
         dialog.toggle_button()->click();
         EXPECT_EQ(dialog.status_label()->text(), "COM port closed");
+        EXPECT_EQ(dialog.reason_label()->text(), "Cannot open: /nonexistent/tty: No such file or directory");
         EXPECT_EQ(dialog.toggle_button()->text(), "Open Port");
         EXPECT_TRUE(dialog.port_combo()->isEnabled());
+        dialog.port_combo()->setCurrentIndex(2);
+        EXPECT_EQ(dialog.device_combo()->currentText(), "/dev/ttyS2") << "COM3's own device";
 
+        // COM1 gets the pseudo-terminal typed into the device box.
+        link.set_device_path(1, "");
         dialog.port_combo()->setCurrentIndex(0);
+        EXPECT_EQ(dialog.device_combo()->currentText(), "/dev/ttyS0");
+        dialog.device_combo()->setEditText(::ptsname(master_));
         dialog.toggle_button()->click();
+        EXPECT_EQ(dialog.reason_label()->text(), "");
+        EXPECT_EQ(link.device_path(1), std::string(::ptsname(master_)));
         EXPECT_EQ(dialog.status_label()->text(), "COM1 port open");
         EXPECT_EQ(dialog.device_label()->text(), QString(::ptsname(master_)));
         EXPECT_EQ(dialog.toggle_button()->text(), "Close Port");
@@ -433,6 +445,8 @@ TEST_F(UartDialogTest, OpensAndClosesTheChosenPort)
     app.close();
     EXPECT_EQ(stored_raw("COMPort"), QByteArray(1, '\1'));
     EXPECT_EQ(stored_raw("COMPortConnected"), i32(0));
+    EXPECT_EQ(QSettings("Norvane", "Simulator").value("COMPortDevice1").toString(), QString(::ptsname(master_)));
+    EXPECT_FALSE(QSettings("Norvane", "Simulator").contains("COMPortDevice3"));
 }
 
 }  // namespace
