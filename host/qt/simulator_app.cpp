@@ -265,6 +265,8 @@ void SimulatorApp::update_status()
             const double in = double(now.received - last_counts_[p].received) / seconds;
             const double out = double(now.sent - last_counts_[p].sent) / seconds;
             text = QString("CAN%1 %2: open, %3/s in, %4/s out").arg(p).arg(mapping).arg(in, 0, 'f', 0).arg(out, 0, 'f', 0);
+            if (now.refused != 0)
+                text += QString(", %1 refused").arg(now.refused);
         } else {
             text = QString("CAN%1 %2: %3").arg(p).arg(mapping, QString::fromStdString(can_port_state_text(now)));
         }

@@ -246,6 +246,8 @@ TEST(RunSummary, GivesUnitTimeWallTimeAndRatio)
     r.unit_ms = 60000;
     r.wall_s = 0.1;
     EXPECT_EQ(run_summary(r), "ran 60000 ms of unit time in 0.100 s (600 x real time)");
+    r.can_refused = 26;
+    EXPECT_EQ(run_summary(r), "ran 60000 ms of unit time in 0.100 s (600 x real time); 26 CAN frames refused by the bus");
 }
 
 // Golden pictures come from scenario files, as users make them.
