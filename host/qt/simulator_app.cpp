@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolTip>
+#include <algorithm>
 #include <cstring>
 
 #include "host/core/bitmap_file.h"
@@ -34,14 +35,24 @@ constexpr const char* APPLICATION = "Simulator";
 constexpr int ZOOMS[3] = {1, 2, 4};
 constexpr int GRID_WIDTHS[4] = {40, 20, 10, 5};
 
-// Restores the pause state a modal command found, whatever way it ends.
+// Pauses for a modal command and restores the pause state it found, whatever
+// way the command ends; `shown` runs after each change so the window says it.
 class PauseDuring {
 public:
-    PauseDuring(FirmwareRunner& runner) : runner_(runner), was_paused_(runner.set_paused(true)) {}
-    ~PauseDuring() { runner_.set_paused(was_paused_); }
+    PauseDuring(FirmwareRunner& runner, std::function<void()> shown)
+        : runner_(runner), shown_(std::move(shown)), was_paused_(runner.set_paused(true))
+    {
+        shown_();
+    }
+    ~PauseDuring()
+    {
+        runner_.set_paused(was_paused_);
+        shown_();
+    }
 
 private:
     FirmwareRunner& runner_;
+    std::function<void()> shown_;
     bool was_paused_;
 };
 
@@ -127,7 +138,9 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     status_timer_ = new QTimer(this);
     connect(status_timer_, &QTimer::timeout, this, &SimulatorApp::update_status);
     status_timer_->start(1000);
+    since_status_.start();
     play();
+    update_status();
 }
 
 SimulatorApp::~SimulatorApp()
@@ -254,16 +267,16 @@ void SimulatorApp::build_menus()
 
 void SimulatorApp::update_status()
 {
-    const qint64 interval = status_timer_ && status_timer_->isActive() ? status_timer_->interval() : 1000;
+    // Rates over the time since the last update (at least 1 ms).
+    const double interval_s = double(std::max<qint64>(1, since_status_.restart())) / 1000.0;
     for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
         can_port_status now{};
         can_port_get_status(p, &now);
         const QString mapping = QString::fromStdString(can_port_mapping_text(p));
         QString text;
         if (now.state == CAN_PORT_OPEN) {
-            const double seconds = double(interval) / 1000.0;
-            const double in = double(now.received - last_counts_[p].received) / seconds;
-            const double out = double(now.sent - last_counts_[p].sent) / seconds;
+            const double in = double(now.received - last_counts_[p].received) / interval_s;
+            const double out = double(now.sent - last_counts_[p].sent) / interval_s;
             text = QString("CAN%1 %2: open, %3/s in, %4/s out").arg(p).arg(mapping).arg(in, 0, 'f', 0).arg(out, 0, 'f', 0);
             if (now.refused != 0)
                 text += QString(", %1 refused").arg(now.refused);
@@ -398,8 +411,7 @@ bool SimulatorApp::save_screen_to(const QString& path, QString& why) const
 
 void SimulatorApp::save_screen()
 {
-    PauseDuring paused(runner_);
-    update_checks();
+    PauseDuring paused(runner_, [this] { update_checks(); });
     const QString path = ask_save_name();
     if (path.isEmpty())
         return;
@@ -411,10 +423,9 @@ void SimulatorApp::save_screen()
 
 void SimulatorApp::open_uart_dialog()
 {
-    PauseDuring paused(runner_);
+    PauseDuring paused(runner_, [this] { update_checks(); });
     UartDialog dialog(link_, this);
     dialog.move(frameGeometry().center() - dialog.rect().center());
-    update_checks();
     dialog.exec();
 }
 

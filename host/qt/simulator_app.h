@@ -3,6 +3,7 @@
 // runs on the runner's threads, the window only paints, reads input and
 // keeps its settings.
 #pragma once
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
@@ -117,6 +118,7 @@ private:
     QLabel* time_label_ = nullptr;
     QLabel* pause_label_ = nullptr;
     QTimer* status_timer_ = nullptr;
+    QElapsedTimer since_status_;
     can_port_status last_counts_[CAN_PORT_COUNT] = {};
 };
 

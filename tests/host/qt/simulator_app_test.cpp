@@ -352,6 +352,15 @@ TEST_F(SimulatorAppTest, StatusBarShowsEachPortTheRunningTimeAndPause)
     app.play();
     EXPECT_FALSE(app.pause_status()->isVisibleTo(&app));
     EXPECT_FALSE(app.time_status()->text().isEmpty());
+    // Save Screen pauses while its dialog is open, and says so.
+    bool paused_shown = false;
+    app.ask_save_name = [&] {
+        paused_shown = app.pause_status()->isVisibleTo(&app);
+        return QString();
+    };
+    app.save_screen();
+    EXPECT_TRUE(paused_shown);
+    EXPECT_FALSE(app.pause_status()->isVisibleTo(&app));
 
     // Zoom, grid and play/pause are each one exclusive choice.
     for (const char* text : {"1:&1", "No Grid", "&Play"}) {
