@@ -292,7 +292,11 @@ TEST(RealtimeRun, FirmwareExitRequestEndsTheRun)
     run_options options;
     options.workdir = dir.path().string();
     options.realtime = true;
-    sys_request_exit(1);  // seen after the first main step
+    // The firmware asks to end while it runs (a start clears any request):
+    // the screenshot's callback at 100 ms raises it.
+    std::string error;
+    ASSERT_TRUE(parse_scenario("100 screenshot ask.png\n", "rt.txt", options.actions, error)) << error;
+    options.on_screenshot = [](const std::string&, const frame_buffer&) { sys_request_exit(1); };
     const run_result result = run_headless(options);
     EXPECT_TRUE(result.firmware_exit);
     EXPECT_LT(result.unit_ms, 1000u);
