@@ -9,7 +9,6 @@
 #include "runtime/events.h"
 #include "runtime/hal.h"
 #include "runtime/keys.h"
-#include "support/scenario_fixture.h"
 #include "support/unit_fixture.h"
 
 namespace {
@@ -246,17 +245,6 @@ TEST(RunSummary, GivesUnitTimeWallTimeAndRatio)
     r.unit_ms = 60000;
     r.wall_s = 0.1;
     EXPECT_EQ(run_summary(r), "ran 60000 ms of unit time in 0.100 s (600 x real time)");
-}
-
-// Golden pictures come from scenario files, as users make them.
-TEST(ScenarioGoldens, ScreenshotsOfAScenarioFileMatchTheirReferences)
-{
-    EXPECT_TRUE(norvane::testing::scenario_matches_goldens("host/core/scenarios/blank_start.txt", 100));
-}
-
-TEST(ScenarioGoldens, VersionPageThroughTheRunnerMatchesTheScreensReference)
-{
-    EXPECT_TRUE(norvane::testing::scenario_matches_goldens("host/core/scenarios/version_page.txt", 1000));
 }
 
 // Real time: the same actions on the firmware's two threads, paced by the
