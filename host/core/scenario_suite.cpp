@@ -77,7 +77,8 @@ bool deserialise(const std::string& text, scenario_report& r)
 // Runs one scenario in a child process, which starts with the firmware's
 // records as this process holds them: untouched, since this process never
 // boots the firmware when it runs several files.
-scenario_report run_in_child(const run_options& options, const std::string& path, ProgressLine& progress)
+scenario_report run_in_child(const run_options& options, const std::string& path, ProgressLine& progress,
+                             const std::string& label)
 {
     scenario_report report;
     report.path = path;
@@ -96,7 +97,7 @@ scenario_report run_in_child(const run_options& options, const std::string& path
     }
     if (child == 0) {
         ::close(fds[0]);
-        const std::string text = serialise(run_scenario(options, path, progress));
+        const std::string text = serialise(run_scenario(options, path, progress, label));
         size_t done = 0;
         while (done < text.size()) {
             const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
@@ -176,7 +177,7 @@ ProgressLine::ProgressLine(std::FILE* out, bool enabled, std::function<double()>
 {
 }
 
-void ProgressLine::show(const std::string& label, uint64_t unit_ms, double run_wall_s)
+void ProgressLine::show(const std::string& label, uint64_t unit_ms, uint64_t end_ms, double run_wall_s)
 {
     if (!enabled_)
         return;
@@ -186,8 +187,9 @@ void ProgressLine::show(const std::string& label, uint64_t unit_ms, double run_w
     last_s_ = now;
     shown_ = true;
     const double ratio = run_wall_s > 0 ? double(unit_ms) / 1000.0 / run_wall_s : 0.0;
-    std::fprintf(out_, "\r%s%s%llu ms of unit time, %.0f x real time\033[K", label.c_str(),
-                 label.empty() ? "" : ": ", static_cast<unsigned long long>(unit_ms), ratio);
+    std::fprintf(out_, "\r%s%s%llu of %llu ms of unit time, %.0f x real time\033[K", label.c_str(),
+                 label.empty() ? "" : ": ", static_cast<unsigned long long>(unit_ms),
+                 static_cast<unsigned long long>(end_ms), ratio);
     std::fflush(out_);
 }
 
@@ -200,7 +202,8 @@ void ProgressLine::clear()
     shown_ = false;
 }
 
-scenario_report run_scenario(const run_options& options, const std::string& path, ProgressLine& progress)
+scenario_report run_scenario(const run_options& options, const std::string& path, ProgressLine& progress,
+                             const std::string& label)
 {
     scenario_report report;
     report.path = path;
@@ -213,7 +216,6 @@ scenario_report run_scenario(const run_options& options, const std::string& path
     if (!options.expectations.empty())
         with_check.watcher = &check;
 
-    const std::string label = path.empty() ? "norvane-run" : path;
     if (options.realtime) {
         report.run = run_realtime(with_check);
     } else {
@@ -227,7 +229,8 @@ scenario_report run_scenario(const run_options& options, const std::string& path
         }
         while (!run.ended()) {
             run.run_until(run.now() + PROGRESS_STEP_MS);
-            progress.show(label, run.now(), steady_seconds() - start);
+            progress.show(label.empty() ? (path.empty() ? "norvane-run" : path) : label, run.now(), run.end_ms(),
+                          steady_seconds() - start);
         }
         report.run = run.finish();
     }
@@ -263,7 +266,9 @@ int run_scenarios(const run_options& options, std::FILE* out)
             one.actions = options.scenarios[i].actions;
             one.expectations = options.scenarios[i].expectations;
             one.workdir = (base / folders[i]).string();
-            reports.push_back(run_in_child(one, options.scenarios[i].path, progress));
+            const std::string label =
+                options.scenarios[i].path + " (" + std::to_string(i + 1) + "/" + std::to_string(files) + ")";
+            reports.push_back(run_in_child(one, options.scenarios[i].path, progress, label));
             const scenario_report& r = reports.back();
             for (const std::string& line : r.failures)
                 std::fprintf(out, "%s\n", line.c_str());

@@ -26,8 +26,8 @@ struct scenario_report {
 class ProgressLine {
 public:
     ProgressLine(std::FILE* out, bool enabled, std::function<double()> wall_s = {}, double delay_s = 2.0);
-    // `label` reached `unit_ms` of unit time after `run_wall_s` seconds.
-    void show(const std::string& label, uint64_t unit_ms, double run_wall_s);
+    // `label` reached `unit_ms` of the run's `end_ms` after `run_wall_s` seconds.
+    void show(const std::string& label, uint64_t unit_ms, uint64_t end_ms, double run_wall_s);
     void clear();
 
 private:
@@ -41,9 +41,10 @@ private:
 };
 
 // Runs one scenario (the actions and expectations in `options`) in this
-// process, checking its expectations. The firmware starts here: once per
-// process.
-scenario_report run_scenario(const run_options& options, const std::string& path, ProgressLine& progress);
+// process, checking its expectations; `label` names it on the progress line
+// (empty: its path). The firmware starts here: once per process.
+scenario_report run_scenario(const run_options& options, const std::string& path, ProgressLine& progress,
+                             const std::string& label = "");
 
 // Everything norvane-run does after reading its arguments: each scenario
 // file (one run without any) from a fresh unit, the failure lines, summary

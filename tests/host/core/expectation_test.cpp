@@ -358,25 +358,25 @@ TEST(ProgressLine, ShowsOnlyAfterTwoSecondsAndClearsItsLine)
     double now = 100.0;
     ProgressLine line(out, true, [&now] { return now; });
     now = 101.9;
-    line.show("s.txt", 5000, 0.5);
+    line.show("s.txt", 5000, 9000, 0.5);
     std::fflush(out);
     EXPECT_STREQ(text, "");
     now = 102.0;
-    line.show("s.txt", 6000, 0.6);
+    line.show("s.txt", 6000, 9000, 0.6);
     now = 102.05;
-    line.show("s.txt", 7000, 0.7);  // too soon after the last
+    line.show("s.txt", 7000, 9000, 0.7);  // too soon after the last
     now = 102.2;
-    line.show("s.txt", 8000, 0.4);
+    line.show("s.txt", 8000, 9000, 0.4);
     line.clear();
     std::fclose(out);
-    EXPECT_STREQ(text, "\rs.txt: 6000 ms of unit time, 10 x real time\033[K"
-                       "\rs.txt: 8000 ms of unit time, 20 x real time\033[K\r\033[K");
+    EXPECT_STREQ(text, "\rs.txt: 6000 of 9000 ms of unit time, 10 x real time\033[K"
+                       "\rs.txt: 8000 of 9000 ms of unit time, 20 x real time\033[K\r\033[K");
 
     char none[64] = {};
     out = fmemopen(none, sizeof none - 1, "w");
     ProgressLine off(out, false, [&now] { return now; });
     now = 200.0;
-    off.show("s.txt", 1000, 0.1);
+    off.show("s.txt", 1000, 9000, 0.1);
     off.clear();
     std::fclose(out);
     EXPECT_STREQ(none, "");
