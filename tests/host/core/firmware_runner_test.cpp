@@ -102,6 +102,25 @@ TEST_F(FirmwareRunnerTest, ButtonLevelsSetAndClearTheirBitOnceATickSawThem)
     EXPECT_EQ(key_input_mask.load(), 0x00);
 }
 
+// The window's thread clicks while the tick thread samples: each instant
+// click is held for a tick and then let go (a race here shows under TSan).
+TEST_F(FirmwareRunnerTest, InstantClicksWhileTheTickRunsAreEachHeldForATick)
+{
+    FirmwareRunner runner({.take_frame = [](const frame_buffer&) {}});
+    runner.set_realtime_priority(false);
+    runner.init();
+    runner.start();
+    runner.set_paused(false);
+    for (int click = 0; click < 10; ++click) {
+        SCOPED_TRACE(click);
+        const uint64_t ticks = runner.stats().ticks;
+        FirmwareRunner::set_key(2, true);
+        FirmwareRunner::set_key(2, false);
+        ASSERT_TRUE(wait_for([&] { return key_input_mask.load() == 0 && runner.stats().ticks > ticks; }));
+    }
+    runner.stop();
+}
+
 TEST_F(FirmwareRunnerTest, ExitRequestIsReportedOnceAfterTheStepThatRaisedIt)
 {
     std::atomic<int> reports{0};
