@@ -48,12 +48,7 @@ menu_height=$((HEIGHT - 421 - 22))
 [ "$menu_height" -gt 0 ] || fail "window height $HEIGHT leaves no room for the menu"
 [ -d "$out/unit/rootfs" ] || fail "the unit's folders were not created"
 
-# A menu of the program is open: it shows a window besides its main one.
-menu_open() {
-  local ids
-  ids=$(x11_search --onlyvisible --pid "$sim_pid") || return 1
-  grep -qvx "$wid" <<<"$ids"
-}
+. "$(dirname "${BASH_SOURCE[0]}")/norvane_sim_screen.sh"
 
 save_screen() {  # $1: file to type into the dialog
   local dialog
@@ -69,21 +64,6 @@ save_screen() {  # $1: file to type into the dialog
   x11_wait_window_gone 10 "$dialog" || fail "the Save Screen dialog stayed open"
   wait_for_file 10 "$1" 307254 || fail "Save Screen wrote no complete $1"
 }
-
-# Whether a rectangle of the unit's screen, as the window shows it at zoom 1
-# (the screen at client 43, 60), meets an ImageMagick fx condition on its
-# mean colour: screen_area_is WIDTH HEIGHT X Y CONDITION
-screen_area_is() {
-  local answer
-  answer=$(import -window "$wid" -crop "${1}x${2}+$((43 + $3))+$((60 + menu_height + $4))" +repage \
-    -format "%[fx:$5]" info: 2>/dev/null) || return 1
-  [ "$answer" = 1 ]
-}
-# The first page, LIGHTING & SOUND, is up: a yellow title on black, not the
-# start-up logo on white (two seconds, buttons do nothing) nor a black screen.
-first_page_shown() { screen_area_is 240 20 40 4 'mean.r > 0.1 && mean.b < mean.r / 2'; }
-# The badge of the first row, INSIDE LIGHTS, is green (on), not red (off).
-first_row_on() { screen_area_is 26 12 12 35 'mean.g > 0.3 && mean.g > 2 * mean.r'; }
 
 wait_until 20 first_page_shown || fail "the unit did not leave its start-up picture"
 save_screen "$out/before.bmp"
