@@ -64,9 +64,17 @@ SignalQuit::~SignalQuit()
 void SignalQuit::drain()
 {
     unsigned char byte = 0;
-    while (::read(pipe_read, &byte, 1) == 1)
-        if (on_signal_)
+    while (::read(pipe_read, &byte, 1) == 1) {
+        // The first signal closes cleanly; should that hang, a second one
+        // acts as it would without this object.
+        if (!handled_)
+            for (size_t i = 0; i < std::size(SIGNALS); ++i)
+                ::sigaction(SIGNALS[i], &previous[i], nullptr);
+        const bool first = !handled_;
+        handled_ = true;
+        if (first && on_signal_)
             on_signal_(byte);
+    }
 }
 
 }  // namespace norvane

@@ -13,7 +13,9 @@ namespace norvane {
 class SignalQuit : public QObject {
     Q_OBJECT
 public:
-    // `on_signal` runs on the thread that owns this object, once per signal.
+    // `on_signal` runs on the thread that owns this object for the first
+    // signal; a second signal then takes its usual course (Ctrl+C twice ends
+    // a window whose close hangs).
     explicit SignalQuit(std::function<void(int signal)> on_signal, QObject* parent = nullptr);
     ~SignalQuit() override;  // the previous handlers come back
 
@@ -25,6 +27,7 @@ private:
 
     std::function<void(int)> on_signal_;
     QSocketNotifier* notifier_ = nullptr;
+    bool handled_ = false;
 };
 
 }  // namespace norvane

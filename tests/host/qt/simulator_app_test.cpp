@@ -325,6 +325,10 @@ TEST_F(SimulatorAppTest, TerminationSignalClosesTheWindowAndKeepsTheSettings)
         ASSERT_EQ(::raise(signal), 0);
         ASSERT_TRUE(testing::process_events_until([&] { return !app.isVisible(); }));
         EXPECT_EQ(stored_raw("ZoomFactor"), i32(2));
+        // A second signal would take its usual course (a close that hangs).
+        struct sigaction now{};
+        ::sigaction(signal, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, SIG_DFL);
         app_.reset();
         QSettings("Norvane", "Simulator").clear();
     }
