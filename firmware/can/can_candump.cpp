@@ -4,24 +4,13 @@
 
 namespace {
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool parse_hex(std::string_view digits, uint64_t& out)
 {
     if (digits.empty())
         return false;
     out = 0;
     for (char c : digits) {
-        const int v = hex_value(c);
+        const int v = can_hex_digit(c);
         if (v < 0)
             return false;
         out = out << 4 | uint64_t(v);
@@ -43,6 +32,17 @@ bool parse_decimal(std::string_view digits, uint64_t& out)
 }
 
 }  // namespace
+
+int can_hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 bool can_parse_candump(std::string_view text, can_frame& out, std::string& why)
 {

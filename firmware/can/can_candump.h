@@ -9,6 +9,9 @@
 
 #include "can/can_port.h"
 
+// The value of one hex digit, either case; -1 for any other character.
+int can_hex_digit(char c);
+
 // Parses "18FF0380#0D01010000000000". Returns false with a reason for
 // anything else; never reads past `text`. Remote frames ("123#R") are taken
 // with rtr set and no data.
