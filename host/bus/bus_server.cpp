@@ -1,0 +1,504 @@
+#include "host/bus/bus_server.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "can/can_socketcand_text.h"
+#include "can/can_virtual.h"
+
+namespace norvane {
+
+namespace {
+
+// How often the I/O thread looks for the unit's frames when nothing else
+// wakes it: a fraction of the unit's 25 ms main step.
+constexpr int LOOK_MS = 5;
+constexpr size_t PUBLISH_QUEUE = 4096;
+
+uint64_t monotonic_ms()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+uint64_t wall_us()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count());
+}
+
+std::string peer_name(const sockaddr_storage& address)
+{
+    char host[INET6_ADDRSTRLEN] = "?";
+    uint16_t port = 0;
+    if (address.ss_family == AF_INET) {
+        const auto* a = reinterpret_cast<const sockaddr_in*>(&address);
+        inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
+        port = ntohs(a->sin_port);
+    } else if (address.ss_family == AF_INET6) {
+        const auto* a = reinterpret_cast<const sockaddr_in6*>(&address);
+        inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
+        port = ntohs(a->sin6_port);
+        return std::string("[") + host + "]:" + std::to_string(port);
+    }
+    return std::string(host) + ":" + std::to_string(port);
+}
+
+}  // namespace
+
+bool parse_bus_server_address(std::string_view text, std::string& host, uint16_t& port, std::string& why)
+{
+    const size_t colon = text.rfind(':');
+    std::string_view host_part = colon == std::string_view::npos ? std::string_view() : text.substr(0, colon);
+    const std::string_view port_part = colon == std::string_view::npos ? text : text.substr(colon + 1);
+    if (host_part.size() >= 2 && host_part.front() == '[' && host_part.back() == ']')
+        host_part = host_part.substr(1, host_part.size() - 2);
+    if (colon != std::string_view::npos && host_part.empty()) {
+        why = "'" + std::string(text) + "': the address before ':' is empty";
+        return false;
+    }
+    uint32_t value = 0;
+    bool digits = !port_part.empty() && port_part.size() <= 5;
+    for (char c : port_part) {
+        if (c < '0' || c > '9')
+            digits = false;
+        else
+            value = value * 10 + uint32_t(c - '0');
+    }
+    if (!digits || value > 65535) {
+        why = "'" + std::string(text) + "': expected [HOST:]PORT with a port of 0 to 65535";
+        return false;
+    }
+    host = host_part.empty() ? "127.0.0.1" : std::string(host_part);
+    port = uint16_t(value);
+    return true;
+}
+
+bus_link virtual_bus_link(uint8_t can_port)
+{
+    bus_link link;
+    link.to_bus = [can_port](const can_frame& frame) { return can_virtual_inject(can_port, frame) == 0; };
+    link.from_bus = [can_port](can_frame& frame) { return can_virtual_take_sent(can_port, &frame) != 0; };
+    return link;
+}
+
+enum class client_state { no_bus, bcm, raw, closing };
+
+struct BusServer::client {
+    int fd = -1;
+    std::string name;
+    client_state state = client_state::no_bus;
+    std::string in;     // bytes read, not yet a whole message
+    std::string out;    // bytes for the client, not yet written
+    std::string held;   // frames during the hold after "< rawmode >"
+    uint64_t hold_until_ms = 0;
+    uint64_t bad = 0;
+    bool gone = false;  // to be closed after this pass
+};
+
+BusServer::BusServer(bus_server_options options, bus_link link, std::function<void(const std::string&)> say)
+    : options_(std::move(options)), link_(std::move(link)), say_(std::move(say))
+{
+    if (!say_)
+        say_ = [](const std::string&) {};
+}
+
+BusServer::~BusServer()
+{
+    stop();
+}
+
+bool BusServer::start(std::string& why)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(options_.port);
+    const int rc = getaddrinfo(options_.host.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0) {
+        why = "bus server address " + options_.host + ": " + gai_strerror(rc);
+        return false;
+    }
+    int fd = -1;
+    std::string last_error = "no address";
+    for (addrinfo* a = found; a; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            last_error = std::strerror(errno);
+            continue;
+        }
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 16) == 0)
+            break;
+        last_error = std::strerror(errno);
+        ::close(fd);
+        fd = -1;
+    }
+    freeaddrinfo(found);
+    if (fd < 0) {
+        why = "bus server cannot listen on " + options_.host + ":" + service + ": " + last_error;
+        return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    bound_port_.store(bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
+                                                  : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port),
+                      std::memory_order_relaxed);
+    wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake_fd_ < 0) {
+        why = std::string("bus server: eventfd: ") + std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    listen_fd_ = fd;
+    stopping_.store(false, std::memory_order_relaxed);
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void BusServer::stop()
+{
+    if (!thread_.joinable())
+        return;
+    stopping_.store(true, std::memory_order_relaxed);
+    wake();
+    thread_.join();
+    ::close(listen_fd_);
+    ::close(wake_fd_);
+    listen_fd_ = wake_fd_ = -1;
+}
+
+void BusServer::wake()
+{
+    if (wake_fd_ < 0)
+        return;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_fd_, &one, sizeof one);
+}
+
+bool BusServer::publish(const can_frame& frame)
+{
+    {
+        std::lock_guard<std::mutex> guard(publish_lock_);
+        if (published_.size() >= PUBLISH_QUEUE)
+            return false;
+        published_.push_back(frame);
+    }
+    wake();
+    return true;
+}
+
+bus_server_counts BusServer::counts() const
+{
+    bus_server_counts c;
+    c.clients_now = clients_now_.load(std::memory_order_relaxed);
+    c.connections = connections_.load(std::memory_order_relaxed);
+    c.frames_from_clients = from_clients_.load(std::memory_order_relaxed);
+    c.frames_refused = refused_.load(std::memory_order_relaxed);
+    c.frames_to_clients = to_clients_.load(std::memory_order_relaxed);
+    c.bad_messages = bad_.load(std::memory_order_relaxed);
+    c.dropped_clients = dropped_.load(std::memory_order_relaxed);
+    return c;
+}
+
+void BusServer::run()
+{
+    std::vector<pollfd> fds;
+    while (!stopping_.load(std::memory_order_relaxed)) {
+        fds.clear();
+        fds.push_back({listen_fd_, POLLIN, 0});
+        fds.push_back({wake_fd_, POLLIN, 0});
+        for (const auto& c : clients_)
+            fds.push_back({c->fd, short(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
+        ::poll(fds.data(), fds.size(), LOOK_MS);
+        if (fds[1].revents & POLLIN) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(wake_fd_, &count, sizeof count);
+        }
+        if (stopping_.load(std::memory_order_relaxed))
+            break;
+        // Sockets first, in the order they were polled: clients accepted now
+        // have no entry yet and wait for the next pass.
+        const size_t polled = fds.size() - 2;
+        for (size_t i = 0; i < polled; ++i) {
+            client& c = *clients_[i];
+            if (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))
+                read_client(c);
+            if (!c.gone && (fds[i + 2].revents & POLLOUT))
+                write_client(c);
+        }
+        if (fds[0].revents & POLLIN)
+            accept_clients();
+
+        can_frame frame;
+        while (link_.from_bus && link_.from_bus(frame))
+            to_clients(frame, nullptr);
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(publish_lock_);
+                if (published_.empty())
+                    break;
+                frame = published_.front();
+                published_.pop_front();
+            }
+            to_clients(frame, nullptr);
+        }
+        release_held(monotonic_ms());
+        // Write what queued up this pass at once; close what ended.
+        for (auto& c : clients_)
+            if (!c->gone && !c->out.empty())
+                write_client(*c);
+        for (auto it = clients_.begin(); it != clients_.end();) {
+            client& c = **it;
+            if (c.gone || (c.state == client_state::closing && c.out.empty())) {
+                ::close(c.fd);
+                clients_now_.fetch_sub(1, std::memory_order_relaxed);
+                it = clients_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& c : clients_)
+        ::close(c->fd);
+    clients_now_.fetch_sub(clients_.size(), std::memory_order_relaxed);
+    clients_.clear();
+}
+
+void BusServer::accept_clients()
+{
+    for (;;) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        const std::string name = peer_name(address);
+        if (clients_.size() >= options_.max_clients) {
+            static constexpr char full[] = "< error too many clients >";
+            [[maybe_unused]] const ssize_t n = ::send(fd, full, sizeof full - 1, MSG_NOSIGNAL);
+            ::close(fd);
+            say_("bus server: client " + name + " refused: already " + std::to_string(options_.max_clients) +
+                 " clients");
+            continue;
+        }
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        auto c = std::make_unique<client>();
+        c->fd = fd;
+        c->name = name;
+        connections_.fetch_add(1, std::memory_order_relaxed);
+        clients_now_.fetch_add(1, std::memory_order_relaxed);
+        say_("bus server: client " + name + " connected");
+        queue(*c, "< hi >");
+        clients_.push_back(std::move(c));
+    }
+}
+
+void BusServer::read_client(client& c)
+{
+    // A flooding client gets a bounded share of each pass.
+    char buffer[4096];
+    bool ended = false;
+    for (int chunk = 0; chunk < 16; ++chunk) {
+        const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+        if (n > 0)
+            c.in.append(buffer, size_t(n));
+        else
+            ended = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+        if (n <= 0 || size_t(n) < sizeof buffer)
+            break;
+    }
+    // What arrived before an end is still taken.
+    size_t at = 0;
+    while (!c.gone && at < c.in.size()) {
+        const std::string_view rest = std::string_view(c.in).substr(at);
+        const can_sockcand_cut cut = can_sockcand_cut_front(rest);
+        if (cut.kind == can_sockcand_cut_kind::need_more)
+            break;
+        if (cut.kind == can_sockcand_cut_kind::message) {
+            handle_message(c, rest.substr(0, cut.length));
+        } else if (cut.kind == can_sockcand_cut_kind::garbage) {
+            if (c.bad++ == 0)
+                say_("bus server: client " + c.name + ": " + cut.why + " (further bad messages only counted)");
+            bad_.fetch_add(1, std::memory_order_relaxed);
+            queue(c, "< error bad message >");
+        }
+        at += cut.length;
+    }
+    c.in.erase(0, at);
+    if (ended && !c.gone) {
+        c.gone = true;
+        std::string line = "bus server: client " + c.name + " disconnected";
+        if (!c.in.empty())
+            line += " in the middle of a message";
+        if (c.bad)
+            line += " (" + std::to_string(c.bad) + " bad messages)";
+        say_(line);
+    }
+}
+
+void BusServer::handle_message(client& c, std::string_view text)
+{
+    can_sockcand_message m{};
+    const char* why = "";
+    if (c.state == client_state::closing)
+        return;
+    if (!can_sockcand_parse(text, m, why)) {
+        if (c.bad++ == 0)
+            say_("bus server: client " + c.name + ": '" + std::string(text) + "': " + why +
+                 " (further bad messages only counted)");
+        bad_.fetch_add(1, std::memory_order_relaxed);
+        queue(c, std::string("< error ") + why + " >");
+        return;
+    }
+    switch (m.kind) {
+    case can_sockcand_kind::echo:
+        queue(c, "< echo >");
+        return;
+    case can_sockcand_kind::open:
+        if (c.state != client_state::no_bus) {
+            queue(c, "< error a bus is open already >");
+        } else if (m.text != options_.bus_name) {
+            // As socketcand does: an error, then the connection ends.
+            queue(c, "< error could not open bus >");
+            say_("bus server: client " + c.name + " asked for bus '" + std::string(m.text) + "'; this server has '" +
+                 options_.bus_name + "'");
+            c.state = client_state::closing;
+        } else {
+            queue(c, "< ok >");
+            c.state = client_state::bcm;
+        }
+        return;
+    case can_sockcand_kind::rawmode:
+    case can_sockcand_kind::bcmmode:
+        if (c.state == client_state::no_bus) {
+            queue(c, "< error no bus is open >");
+            return;
+        }
+        queue(c, "< ok >");
+        if (m.kind == can_sockcand_kind::rawmode && c.state != client_state::raw) {
+            c.state = client_state::raw;
+            c.hold_until_ms = monotonic_ms() + options_.raw_hold_ms;
+            say_("bus server: client " + c.name + " receives the bus in raw mode");
+        } else if (m.kind == can_sockcand_kind::bcmmode) {
+            c.state = client_state::bcm;
+            c.held.clear();
+        }
+        return;
+    case can_sockcand_kind::send:
+        if (c.state == client_state::no_bus) {
+            queue(c, "< error no bus is open >");
+            return;
+        }
+        if (link_.to_bus && !link_.to_bus(m.frame)) {
+            refused_.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            from_clients_.fetch_add(1, std::memory_order_relaxed);
+        }
+        to_clients(m.frame, &c);
+        return;
+    default:
+        queue(c, "< error unknown command >");
+        if (c.bad++ == 0)
+            say_("bus server: client " + c.name + ": '" + std::string(text) +
+                 "' is not for a server (further bad messages only counted)");
+        bad_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+}
+
+void BusServer::to_clients(const can_frame& frame, const client* except)
+{
+    char text[CAN_SOCKCAND_TEXT_MAX + 1];
+    size_t n = can_sockcand_format_frame(frame, wall_us(), text, sizeof text - 1);
+    // A line end after each frame: python-can 4.1 drops the character after
+    // the last whole message it read, and a blank is safe to lose.
+    text[n++] = '\n';
+    const std::string_view line(text, n);
+    const uint64_t now = monotonic_ms();
+    for (auto& c : clients_) {
+        if (c.get() == except || c->gone || c->state != client_state::raw)
+            continue;
+        if (now < c->hold_until_ms) {
+            if (c->held.size() + n > options_.client_queue_bytes)
+                drop(*c, std::to_string(c->held.size() / 1024) + " KiB of frames waiting");
+            else
+                c->held.append(line);
+        } else {
+            queue(*c, line);
+        }
+        to_clients_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+void BusServer::release_held(uint64_t now_ms)
+{
+    for (auto& c : clients_)
+        if (!c->held.empty() && now_ms >= c->hold_until_ms) {
+            queue(*c, c->held);
+            c->held.clear();
+        }
+}
+
+void BusServer::queue(client& c, std::string_view text)
+{
+    if (c.gone)
+        return;
+    // Full: what the socket takes now makes room; a client whose socket
+    // takes nothing more is too slow for the bus.
+    if (c.out.size() + text.size() > options_.client_queue_bytes)
+        write_client(c);
+    if (c.gone)
+        return;
+    if (c.out.size() + text.size() > options_.client_queue_bytes) {
+        drop(c, std::to_string(c.out.size() / 1024) + " KiB of frames waiting");
+        return;
+    }
+    c.out.append(text);
+}
+
+void BusServer::drop(client& c, const std::string& why)
+{
+    if (c.gone)
+        return;
+    c.gone = true;
+    dropped_.fetch_add(1, std::memory_order_relaxed);
+    say_("bus server: client " + c.name + " dropped: it does not take its frames (" + why + ")");
+}
+
+void BusServer::write_client(client& c)
+{
+    while (!c.out.empty()) {
+        const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            c.out.erase(0, size_t(n));
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return;
+        c.gone = true;
+        say_("bus server: client " + c.name + " disconnected");
+        return;
+    }
+}
+
+}  // namespace norvane

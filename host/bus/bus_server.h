@@ -1,0 +1,113 @@
+// The unit's virtual bus on the network: a socketcand server in raw mode.
+// Every frame on the bus (the unit's, a host participant's, another
+// client's) goes to every client in raw mode; a client's frames go onto the
+// bus and to the other clients. One I/O thread serves every socket without
+// blocking, so a client that sends garbage, stalls or goes away never holds
+// up the unit or the other clients: each client has a bounded queue, and a
+// client that does not take its frames is dropped with a line saying so.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "can/can_port.h"
+
+namespace norvane {
+
+constexpr uint16_t BUS_SERVER_DEFAULT_PORT = 29536;  // socketcand's
+
+// "[HOST:]PORT" as --bus-server takes it; the host defaults to 127.0.0.1,
+// a port of 0 lets the system choose. False with a reason for anything else.
+bool parse_bus_server_address(std::string_view text, std::string& host, uint16_t& port, std::string& why);
+
+// Where the server's frames meet the bus. Both are called on the I/O thread.
+struct bus_link {
+    // A client's frame onto the bus; false when the bus refuses it (full).
+    std::function<bool(const can_frame&)> to_bus;
+    // The next frame the unit sent on the bus; false when there is none.
+    std::function<bool(can_frame&)> from_bus;
+};
+// The firmware's virtual bus of one CAN port.
+bus_link virtual_bus_link(uint8_t can_port);
+
+struct bus_server_options {
+    std::string host = "127.0.0.1";
+    uint16_t port = BUS_SERVER_DEFAULT_PORT;
+    std::string bus_name = "can0";       // what a client names in "< open ... >"
+    size_t client_queue_bytes = 64 * 1024;  // about 1400 frames
+    size_t max_clients = 16;
+    // After "< ok >" to "< rawmode >" the first frames wait this long, so a
+    // client that reads the reply with one receive gets it on its own.
+    uint32_t raw_hold_ms = 50;
+};
+
+struct bus_server_counts {
+    uint64_t clients_now = 0;
+    uint64_t connections = 0;
+    uint64_t frames_from_clients = 0;  // taken onto the bus
+    uint64_t frames_refused = 0;       // the bus was full
+    uint64_t frames_to_clients = 0;    // queued for a client, one per client
+    uint64_t bad_messages = 0;         // from every client so far
+    uint64_t dropped_clients = 0;      // too slow to take their frames
+};
+
+class BusServer {
+public:
+    // `say` gets one line per event (a client came, went, was dropped, sent
+    // something wrong); it is called on the I/O thread.
+    BusServer(bus_server_options options, bus_link link, std::function<void(const std::string&)> say);
+    ~BusServer();  // stop()
+    BusServer(const BusServer&) = delete;
+    BusServer& operator=(const BusServer&) = delete;
+
+    // Binds, listens and starts the I/O thread; false with a reason.
+    bool start(std::string& why);
+    // Closes every connection and joins the I/O thread.
+    void stop();
+    // The port it listens on (the system's choice when asked for 0).
+    uint16_t port() const { return bound_port_.load(std::memory_order_relaxed); }
+
+    // A frame another host participant put on the bus: to every client.
+    // Any thread; false when the hand-over queue is full.
+    bool publish(const can_frame& frame);
+    // Wakes the I/O thread to look for the unit's frames now.
+    void wake();
+
+    bus_server_counts counts() const;
+
+private:
+    struct client;
+    void run();
+    void accept_clients();
+    void read_client(client& c);
+    void handle_message(client& c, std::string_view text);
+    void write_client(client& c);
+    void to_clients(const can_frame& frame, const client* except);
+    void queue(client& c, std::string_view text);
+    void drop(client& c, const std::string& why);
+    void release_held(uint64_t now_ms);
+
+    bus_server_options options_;
+    bus_link link_;
+    std::function<void(const std::string&)> say_;
+    int listen_fd_ = -1;
+    int wake_fd_ = -1;
+    std::atomic<uint16_t> bound_port_{0};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    std::deque<std::unique_ptr<client>> clients_;  // the I/O thread's own
+
+    std::mutex publish_lock_;  // guards published_
+    std::deque<can_frame> published_;
+
+    std::atomic<uint64_t> clients_now_{0}, connections_{0}, from_clients_{0}, refused_{0}, to_clients_{0},
+        bad_{0}, dropped_{0};
+};
+
+}  // namespace norvane

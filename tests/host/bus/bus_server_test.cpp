@@ -1,0 +1,341 @@
+// The bus server over loopback with real sockets: the handshake, frames both
+// ways between clients and the bus, and clients that misbehave while a good
+// client goes on being served.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "can/can_socketcand_text.h"
+#include "host/bus/bus_server.h"
+
+namespace norvane {
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+// A plain TCP client of the server, reading with a time limit.
+class Peer {
+public:
+    explicit Peer(uint16_t port, int receive_buffer = 0)
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receive_buffer)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~Peer() { close(); }
+    void close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    bool connected() const { return connected_; }
+    void send(const std::string& text) { ASSERT_EQ(::send(fd_, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size())); }
+    // Reads until `text` has arrived (true) or 3 s passed.
+    bool wait_for(const std::string& text, int limit_ms = 3000)
+    {
+        const auto end = clock_type::now() + std::chrono::milliseconds(limit_ms);
+        while (seen_.find(text) == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock_type::now()).count();
+            if (left <= 0)
+                return false;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, int(left)) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return seen_.find(text) != std::string::npos;
+            seen_.append(buffer, size_t(n));
+        }
+        return true;
+    }
+    // Whether the server closed the connection within the limit.
+    bool closed_by_server(int limit_ms = 3000)
+    {
+        const auto end = clock_type::now() + std::chrono::milliseconds(limit_ms);
+        while (clock_type::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return true;
+            seen_.append(buffer, size_t(n));
+        }
+        return false;
+    }
+    const std::string& seen() const { return seen_; }
+    void forget() { seen_.clear(); }
+    bool open_raw()
+    {
+        if (!wait_for("< hi >"))
+            return false;
+        send("< open can0 >");
+        if (!wait_for("< ok >"))
+            return false;
+        forget();
+        send("< rawmode >");
+        const bool ok = wait_for("< ok >");
+        forget();
+        return ok;
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+    std::string seen_;
+};
+
+// The bus side as the server sees it: frames the unit "sent" wait in
+// `from_unit`; what clients put on the bus lands in `on_bus`.
+struct FakeBus {
+    std::mutex lock;
+    std::vector<can_frame> from_unit;
+    std::vector<can_frame> on_bus;
+    bool full = false;
+    bus_link link()
+    {
+        bus_link l;
+        l.to_bus = [this](const can_frame& f) {
+            std::lock_guard<std::mutex> g(lock);
+            if (full)
+                return false;
+            on_bus.push_back(f);
+            return true;
+        };
+        l.from_bus = [this](can_frame& f) {
+            std::lock_guard<std::mutex> g(lock);
+            if (from_unit.empty())
+                return false;
+            f = from_unit.front();
+            from_unit.erase(from_unit.begin());
+            return true;
+        };
+        return l;
+    }
+    void unit_sends(const can_frame& f)
+    {
+        std::lock_guard<std::mutex> g(lock);
+        from_unit.push_back(f);
+    }
+    size_t taken()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return on_bus.size();
+    }
+};
+
+can_frame frame(uint32_t id, uint8_t ext, std::vector<uint8_t> data)
+{
+    can_frame f{};
+    f.id = id;
+    f.ext = ext;
+    f.len = uint8_t(data.size());
+    std::memcpy(f.data, data.data(), data.size());
+    return f;
+}
+
+struct Server {
+    FakeBus bus;
+    std::mutex said_lock;
+    std::vector<std::string> said;
+    std::unique_ptr<BusServer> server;
+    explicit Server(bus_server_options options = {})
+    {
+        options.port = 0;
+        options.raw_hold_ms = 0;
+        server = std::make_unique<BusServer>(options, bus.link(), [this](const std::string& line) {
+            std::lock_guard<std::mutex> g(said_lock);
+            said.push_back(line);
+        });
+        std::string why;
+        EXPECT_TRUE(server->start(why)) << why;
+    }
+    uint16_t port() const { return server->port(); }
+    bool said_something_with(const std::string& part)
+    {
+        std::lock_guard<std::mutex> g(said_lock);
+        for (const std::string& line : said)
+            if (line.find(part) != std::string::npos)
+                return true;
+        return false;
+    }
+};
+
+TEST(BusServer, AddressIsHostAndPortOrAPortAlone)
+{
+    std::string host, why;
+    uint16_t port = 1;
+    ASSERT_TRUE(parse_bus_server_address("29536", host, port, why));
+    EXPECT_EQ(host, "127.0.0.1");
+    EXPECT_EQ(port, 29536);
+    ASSERT_TRUE(parse_bus_server_address("0.0.0.0:0", host, port, why));
+    EXPECT_EQ(host, "0.0.0.0");
+    EXPECT_EQ(port, 0);
+    ASSERT_TRUE(parse_bus_server_address("[::1]:7", host, port, why));
+    EXPECT_EQ(host, "::1");
+    for (const char* bad : {"", "host:", ":80", "65536", "12a", "localhost:-1"})
+        EXPECT_FALSE(parse_bus_server_address(bad, host, port, why)) << bad;
+}
+
+TEST(BusServer, RawClientsSeeTheUnitAndEachOtherButNotThemselves)
+{
+    Server s;
+    Peer a(s.port()), b(s.port());
+    ASSERT_TRUE(a.open_raw());
+    ASSERT_TRUE(b.open_raw());
+
+    s.bus.unit_sends(frame(0x18FF0380, 1, {0x0D, 1, 1}));
+    s.server->wake();
+    EXPECT_TRUE(a.wait_for("< frame 18FF0380 ")) << a.seen();
+    EXPECT_TRUE(b.wait_for(" 0D0101 >\n")) << b.seen();
+
+    // python-can 4.1's form: unpadded identifier and bytes.
+    a.send("< send CFF0480 2 1 a >");
+    EXPECT_TRUE(b.wait_for("< frame 0CFF0480 ")) << b.seen();
+    EXPECT_TRUE(b.wait_for(" 010A >"));
+    a.send("< send 80 0 >");
+    EXPECT_TRUE(b.wait_for("< frame 080 ")) << b.seen();
+    EXPECT_EQ(s.bus.taken(), 2u);
+    {
+        std::lock_guard<std::mutex> g(s.bus.lock);
+        EXPECT_EQ(s.bus.on_bus[0].id, 0x0CFF0480u);
+        EXPECT_EQ(s.bus.on_bus[0].ext, 1);
+        EXPECT_EQ(s.bus.on_bus[1].ext, 0);
+    }
+    a.send("< echo >");
+    EXPECT_TRUE(a.wait_for("< echo >"));
+    EXPECT_EQ(a.seen().find("< frame 0CFF0480"), std::string::npos) << "the sender got its own frame back";
+    EXPECT_EQ(s.server->counts().frames_from_clients, 2u);
+}
+
+// Each case: what a bad client does. A good client stays served throughout.
+struct MisbehaviourCase {
+    const char* name;
+    const char* sends;        // after "< hi >"
+    bool open_first;          // opens can0 in raw mode before sending
+    bool hang_up;             // closes its end after sending
+    bool server_closes;       // the server ends the connection
+    const char* reply_part;   // part of the server's reply, or ""
+    const char* line_part;    // part of the server's line about it
+    uint64_t bad;             // bad messages counted
+};
+
+const MisbehaviourCase kMisbehaviour[] = {
+    {"garbage", "GET / HTTP/1.1\r\n\r\n", false, false, false, "< error bad message >", "outside", 1},
+    {"unknown command", "< frobnicate >", true, false, false, "< error unknown command >", "unknown command", 1},
+    {"bad send", "< send 123 2 1 >", true, false, false, "< error the number of data bytes", "differs", 1},
+    {"frame from a client", "< frame 123 1.0 00 >", true, false, false, "< error unknown command >", "not for a server", 1},
+    {"send before open", "< send 123 0 >", false, false, false, "< error no bus is open >", "", 0},
+    {"wrong bus", "< open vcan7 >", false, false, true, "< error could not open bus >", "asked for bus 'vcan7'", 0},
+    {"half a message, then gone", "< send 123 8 1 2", true, true, true, "", "in the middle of a message", 0},
+    {"endless message", nullptr, true, false, false, "< error bad message >", "longer than 128", 2},
+    {"half a message, then a whole one", "< send 12< send 123 0 >", true, false, false, "< error bad message >",
+     "without its '>'", 1},
+};
+
+TEST(BusServer, MisbehavingClientsNeverStopTheOthers)
+{
+    for (const MisbehaviourCase& c : kMisbehaviour) {
+        SCOPED_TRACE(c.name);
+        Server s;
+        Peer good(s.port());
+        ASSERT_TRUE(good.open_raw());
+        Peer bad(s.port());
+        if (c.open_first) {
+            ASSERT_TRUE(bad.open_raw());
+        } else {
+            ASSERT_TRUE(bad.wait_for("< hi >"));
+        }
+        bad.send(c.sends ? c.sends : "<" + std::string(300, 'x'));
+        if (c.hang_up)
+            bad.close();
+        if (*c.reply_part) {
+            EXPECT_TRUE(bad.wait_for(c.reply_part)) << bad.seen();
+        }
+        if (c.server_closes && !c.hang_up) {
+            EXPECT_TRUE(bad.closed_by_server());
+        }
+
+        // The unit's frames still reach the good client at once.
+        s.bus.unit_sends(frame(0x0CFF0480, 1, {7}));
+        s.server->wake();
+        EXPECT_TRUE(good.wait_for("< frame 0CFF0480 ")) << good.seen();
+        if (*c.line_part) {
+            const auto end = clock_type::now() + std::chrono::seconds(3);
+            while (!s.said_something_with(c.line_part) && clock_type::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_TRUE(s.said_something_with(c.line_part));
+        }
+        EXPECT_EQ(s.server->counts().bad_messages, c.bad);
+    }
+}
+
+TEST(BusServer, AClientThatStopsReadingIsDroppedAndTheOthersGoOn)
+{
+    bus_server_options options;
+    options.client_queue_bytes = 16 * 1024;
+    Server s(options);
+    Peer good(s.port());
+    ASSERT_TRUE(good.open_raw());
+    Peer stalled(s.port(), 4096);
+    ASSERT_TRUE(stalled.open_raw());
+
+    // Frames until the stalled client's socket and queue are full; the good
+    // client reads as it goes, as a live client does.
+    const can_frame f = frame(0x18FF0381, 1, {1, 2, 3, 4, 5, 6, 7, 8});
+    const auto end = clock_type::now() + std::chrono::seconds(10);
+    while (s.server->counts().dropped_clients == 0 && clock_type::now() < end) {
+        for (int i = 0; i < 200; ++i)
+            s.server->publish(f);
+        good.wait_for("\n", 20);
+        good.forget();
+    }
+    EXPECT_EQ(s.server->counts().dropped_clients, 1u);
+    EXPECT_TRUE(s.said_something_with("dropped: it does not take its frames"));
+    EXPECT_TRUE(stalled.closed_by_server());
+    good.forget();
+    s.server->publish(frame(0x123, 0, {0x42}));
+    EXPECT_TRUE(good.wait_for("< frame 123 ")) << "the good client was not served after the drop";
+}
+
+TEST(BusServer, FramesWaitBrieflyAfterRawModeSoTheReplyArrivesAlone)
+{
+    bus_server_options options;
+    options.port = 0;
+    options.raw_hold_ms = 200;
+    FakeBus bus;
+    BusServer server(options, bus.link(), nullptr);
+    std::string why;
+    ASSERT_TRUE(server.start(why)) << why;
+    Peer p(server.port());
+    ASSERT_TRUE(p.wait_for("< hi >"));
+    p.send("< open can0 >");
+    ASSERT_TRUE(p.wait_for("< ok >"));
+    p.forget();
+    p.send("< rawmode >");
+    ASSERT_TRUE(p.wait_for("< ok >"));
+    server.publish(frame(0x123, 0, {1}));
+    p.wait_for("< frame", 100);
+    EXPECT_EQ(p.seen(), "< ok >");
+    EXPECT_TRUE(p.wait_for("< frame 123 ")) << "held frames are sent after the hold";
+}
+
+}  // namespace
+}  // namespace norvane
