@@ -209,6 +209,22 @@ int cando_receive(uint8_t port, can_frame* frame)
     return 0;
 }
 
+// A serial number as the adapter reports it: 1 to 255 characters.
+const char* check_serial(std::string_view arg)
+{
+    return arg.empty() || arg.size() > 255 ? "the CANdo serial number must be 1 to 255 characters" : nullptr;
+}
+
 }  // namespace
 
-const can_backend can_backend_cando = {"cando", cando_open, cando_set_bitrate, cando_send, cando_receive};
+extern const can_backend can_backend_cando = {
+    .name = "cando",
+    .form = "cando[:SERIAL]",
+    .help = "a CANdo adapter by serial number (default: by the port number)",
+    .arg = CAN_ARG_OPTIONAL,
+    .check_arg = check_serial,
+    .open = cando_open,
+    .set_bitrate = cando_set_bitrate,
+    .send = cando_send,
+    .receive = cando_receive,
+};

@@ -181,7 +181,27 @@ int kvaser_receive(uint8_t port, can_frame* frame)
     return 0;
 }
 
+// A channel number: decimal digits, at most nine of them.
+const char* check_channel(std::string_view arg)
+{
+    if (arg.empty() || arg.size() > 9)
+        return "the Kvaser channel must be a decimal number";
+    for (char c : arg)
+        if (c < '0' || c > '9')
+            return "the Kvaser channel must be a decimal number";
+    return nullptr;
+}
+
 }  // namespace
 
-const can_backend can_backend_kvaser = {"kvaser", kvaser_open, kvaser_set_bitrate, kvaser_send,
-                                        kvaser_receive};
+extern const can_backend can_backend_kvaser = {
+    .name = "kvaser",
+    .form = "kvaser[:CHANNEL]",
+    .help = "a CANlib channel (default: the port number); the unit's own",
+    .arg = CAN_ARG_OPTIONAL,
+    .check_arg = check_channel,
+    .open = kvaser_open,
+    .set_bitrate = kvaser_set_bitrate,
+    .send = kvaser_send,
+    .receive = kvaser_receive,
+};

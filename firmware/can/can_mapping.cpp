@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "can/can_backend.h"
 #include "can/can_port.h"
 #include "runtime/hal.h"
 
@@ -19,25 +20,24 @@ struct port_mapping {
 
 port_mapping mapping_of[CAN_PORT_COUNT];
 
-constexpr const char* ACCEPTED_FORMS =
-    "accepted forms: kvaser[:CHANNEL], cando[:SERIAL], trace:FILE, socketcan:IFACE, virtual";
+// "accepted forms: kvaser[:CHANNEL], cando[:SERIAL], ..." from the registry.
+void accepted_forms(char* out, uint32_t size)
+{
+    int used = std::snprintf(out, size, "accepted forms: ");
+    for (uint32_t i = 0; i < can_backend_count() && used >= 0 && uint32_t(used) < size; ++i)
+        used += std::snprintf(out + used, size - uint32_t(used), "%s%s", i ? ", " : "",
+                              can_backend_at(i)->backend->form);
+}
 
 int reject(uint8_t port, const char* mapping, const char* reason, char* why, uint32_t why_size)
 {
-    if (why && why_size)
+    if (why && why_size) {
+        char forms[256];
+        accepted_forms(forms, sizeof forms);
         std::snprintf(why, why_size, "CAN port %u mapping '%s': %s; %s", unsigned(port),
-                      mapping ? mapping : "", reason, ACCEPTED_FORMS);
+                      mapping ? mapping : "", reason, forms);
+    }
     return 0;
-}
-
-bool all_digits(std::string_view text)
-{
-    if (text.empty())
-        return false;
-    for (char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
 }
 
 }  // namespace
@@ -55,35 +55,30 @@ int hal_can_map_port(uint8_t port, const char* mapping, char* why, uint32_t why_
     const bool has_arg = colon != std::string_view::npos;
     const std::string_view arg = has_arg ? text.substr(colon + 1) : std::string_view{};
 
-    port_mapping result;
-    if (kind == "kvaser") {
-        result.type = CAN_TYPE_KVASER;
-        if (has_arg && (!all_digits(arg) || arg.size() > 9))
-            return reject(port, mapping, "the Kvaser channel must be a decimal number", why, why_size);
-    } else if (kind == "cando") {
-        result.type = CAN_TYPE_CANDO;
-        if (has_arg && (arg.empty() || arg.size() > 255))
-            return reject(port, mapping, "the CANdo serial number must be 1 to 255 characters", why, why_size);
-    } else if (kind == "trace") {
-        result.type = CAN_TYPE_TRACE;
-        if (!has_arg || arg.empty())
-            return reject(port, mapping, "a trace needs a file name", why, why_size);
-        if (arg.size() >= CAN_DEVICE_MAX)
-            return reject(port, mapping, "the trace file name is too long", why, why_size);
-    } else if (kind == "socketcan") {
-        result.type = CAN_TYPE_SOCKETCAN;
-        // Linux interface names are at most 15 characters.
-        if (!has_arg || arg.empty() || arg.size() > 15 || arg.find('/') != std::string_view::npos)
-            return reject(port, mapping, "a SocketCAN interface name of 1 to 15 characters is needed",
-                          why, why_size);
-    } else if (kind == "virtual") {
-        result.type = CAN_TYPE_VIRTUAL;
-        if (has_arg)
-            return reject(port, mapping, "the virtual bus takes no argument", why, why_size);
-    } else {
+    const can_backend_row* row = can_backend_named(kind);
+    if (!row)
         return reject(port, mapping, "unknown back end", why, why_size);
+    const can_backend& backend = *row->backend;
+    if (has_arg && backend.arg == CAN_ARG_NONE) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "the %s back end takes no argument", backend.name);
+        return reject(port, mapping, reason, why, why_size);
+    }
+    if (!has_arg && backend.arg == CAN_ARG_REQUIRED) {
+        // The back end's own check says what the missing argument is.
+        const char* reason = backend.check_arg ? backend.check_arg({}) : nullptr;
+        return reject(port, mapping, reason ? reason : "an argument is needed after ':'", why, why_size);
+    }
+    if (has_arg) {
+        const char* reason = backend.check_arg ? backend.check_arg(arg) : nullptr;
+        if (!reason && arg.size() >= CAN_DEVICE_MAX)
+            reason = "the argument is too long";
+        if (reason)
+            return reject(port, mapping, reason, why, why_size);
     }
 
+    port_mapping result;
+    result.type = row->type;
     if (has_arg) {
         result.has_device = true;
         std::memcpy(result.device, arg.data(), arg.size());

@@ -61,23 +61,9 @@ const can_backend* backend_of(uint8_t port)
 {
     if (port >= CAN_PORT_COUNT)
         return nullptr;
-    switch (port_record[port].type) {
-    case CAN_TYPE_CANDO:
-        return &can_backend_cando;
-    case CAN_TYPE_KVASER:
-        return &can_backend_kvaser;
-    case CAN_TYPE_TRACE:
-        return &can_backend_trace;
-    case CAN_TYPE_SOCKETCAN:
-        return &can_backend_socketcan;
-    case CAN_TYPE_VIRTUAL:
-        return &can_backend_virtual;
-    default:
-        return nullptr;
-    }
+    const can_backend_row* row = can_backend_of_type(port_record[port].type);
+    return row ? row->backend : nullptr;
 }
-
-
 
 // Packs a frame into a slot: `copy` data bytes are taken, the rest are 0.
 void slot_store(can_queue_entry& slot, uint32_t id, uint8_t flags, uint8_t len, const uint8_t* data, uint8_t copy)
@@ -220,20 +206,8 @@ void can_port_get_status(uint8_t port, can_port_status* out)
 
 const char* can_port_type_name(uint32_t type)
 {
-    switch (type) {
-    case CAN_TYPE_CANDO:
-        return can_backend_cando.name;
-    case CAN_TYPE_KVASER:
-        return can_backend_kvaser.name;
-    case CAN_TYPE_TRACE:
-        return can_backend_trace.name;
-    case CAN_TYPE_SOCKETCAN:
-        return can_backend_socketcan.name;
-    case CAN_TYPE_VIRTUAL:
-        return can_backend_virtual.name;
-    default:
-        return "unknown";
-    }
+    const can_backend_row* row = can_backend_of_type(type);
+    return row ? row->backend->name : "unknown";
 }
 
 int can_port_send(uint8_t port, const can_frame* frame)

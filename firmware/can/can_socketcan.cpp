@@ -66,7 +66,24 @@ int socketcan_receive(uint8_t port, can_frame* frame)
     return 0;
 }
 
+// Linux interface names are at most 15 characters.
+const char* check_iface(std::string_view arg)
+{
+    if (arg.empty() || arg.size() > 15 || arg.find('/') != std::string_view::npos)
+        return "a SocketCAN interface name of 1 to 15 characters is needed";
+    return nullptr;
+}
+
 }  // namespace
 
-const can_backend can_backend_socketcan = {"socketcan", socketcan_open, socketcan_set_bitrate, socketcan_send,
-                                           socketcan_receive};
+extern const can_backend can_backend_socketcan = {
+    .name = "socketcan",
+    .form = "socketcan:IFACE",
+    .help = "a Linux SocketCAN interface",
+    .arg = CAN_ARG_REQUIRED,
+    .check_arg = check_iface,
+    .open = socketcan_open,
+    .set_bitrate = socketcan_set_bitrate,
+    .send = socketcan_send,
+    .receive = socketcan_receive,
+};

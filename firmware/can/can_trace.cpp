@@ -165,7 +165,23 @@ int trace_send(uint8_t, const can_frame*)
     return 0;
 }
 
+const char* check_file(std::string_view arg)
+{
+    if (arg.empty())
+        return "a trace needs a file name";
+    return arg.size() >= CAN_DEVICE_MAX ? "the trace file name is too long" : nullptr;
+}
+
 }  // namespace
 
-const can_backend can_backend_trace = {"trace", trace_port_open, trace_set_bitrate, trace_send,
-                                       trace_receive};
+extern const can_backend can_backend_trace = {
+    .name = "trace",
+    .form = "trace:FILE",
+    .help = "a CTB trace or a candump log, played back as the bus in a loop",
+    .arg = CAN_ARG_REQUIRED,
+    .check_arg = check_file,
+    .open = trace_port_open,
+    .set_bitrate = trace_set_bitrate,
+    .send = trace_send,
+    .receive = trace_receive,
+};

@@ -78,8 +78,17 @@ int virtual_receive(uint8_t port, can_frame* frame)
 
 }  // namespace
 
-const can_backend can_backend_virtual = {"virtual", virtual_open, virtual_set_bitrate, virtual_send,
-                                         virtual_receive};
+extern const can_backend can_backend_virtual = {
+    .name = "virtual",
+    .form = "virtual",
+    .help = "the in-process bus that scenarios attach to",
+    .arg = CAN_ARG_NONE,
+    .check_arg = nullptr,
+    .open = virtual_open,
+    .set_bitrate = virtual_set_bitrate,
+    .send = virtual_send,
+    .receive = virtual_receive,
+};
 
 int can_virtual_inject(uint8_t port, const can_frame& frame)
 {

@@ -27,8 +27,8 @@ void hal_debug_printf(const char* format, ...) __attribute__((format(printf, 1, 
 
 // CAN port mapping: the back end of each firmware CAN port. The default is
 // the unit's own, a Kvaser channel without a device string. The host maps a
-// port with one string: "kvaser[:CHANNEL]", "cando[:SERIAL]", "trace:FILE",
-// "socketcan:IFACE" or "virtual". Returns 1, or 0 with a message (listing the
+// port with one string, "NAME[:ARGUMENT]", NAME one of the back ends of the
+// registry (can/can_backend.h). Returns 1, or 0 with a message (listing the
 // accepted forms) in `why`. can_init applies the mapping.
 int hal_can_map_port(uint8_t port, const char* mapping, char* why, uint32_t why_size);
 // The back-end type and device string can_init configures for the port.

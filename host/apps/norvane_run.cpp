@@ -16,7 +16,7 @@ int main(int argc, char** argv)
         return norvane::RUN_BAD_INPUT;
     }
     if (options.help) {
-        std::fputs(norvane::RUN_USAGE, stdout);
+        std::fputs(norvane::run_usage().c_str(), stdout);
         return 0;
     }
     return norvane::run_scenarios(options, stdout);

@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "host/core/can_port_report.h"
 #include "host/core/unit_workdir.h"
 #include "host/qt/signal_quit.h"
 #include "host/qt/simulator_app.h"
@@ -18,13 +19,16 @@
 
 namespace {
 
-const char* const USAGE =
+std::string usage()
+{
+    return
     "usage: norvane-sim [OPTIONS]\n"
     "Shows the display unit's front in a window and runs its firmware in real time.\n"
     "\n"
-    "  --can0 MAPPING   back end of CAN port 0: kvaser[:CHANNEL], cando[:SERIAL],\n"
-    "                   trace:FILE, socketcan:IFACE or virtual (default: the unit's own)\n"
+    "  --can0 MAPPING   back end of CAN port 0 (default: the unit's own, kvaser)\n"
     "  --can1 MAPPING   the same for CAN port 1\n"
+    "                   MAPPING is one of:\n" +
+    norvane::can_mapping_help("                     ") +
     "  --workdir DIR    working folder of the unit (rootfs/, eeprom.dat); created if\n"
     "                   missing; default: the current folder\n"
     "  --help           this text\n"
@@ -33,10 +37,11 @@ const char* const USAGE =
     "SIGHUP close it the same way (settings saved). One line per CAN port on\n"
     "standard error says what it is mapped to and whether it opened; the status\n"
     "bar shows it too. Without a display, use norvane-run.\n";
+}
 
 int bad_argument(const std::string& message)
 {
-    std::fprintf(stderr, "norvane-sim: %s\n%s", message.c_str(), USAGE);
+    std::fprintf(stderr, "norvane-sim: %s\n%s", message.c_str(), usage().c_str());
     return 2;
 }
 
@@ -100,7 +105,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(USAGE, stdout);
+            std::fputs(usage().c_str(), stdout);
             return 0;
         }
         if (arg == "--can0" || arg == "--can1") {

@@ -1,5 +1,6 @@
 #include "host/core/can_port_report.h"
 
+#include "can/can_backend.h"
 #include "runtime/hal.h"
 
 namespace norvane {
@@ -12,6 +13,16 @@ std::string can_port_mapping_text(uint8_t port)
     std::string text = can_port_type_name(type);
     if (device)
         text += std::string(":") + device;
+    return text;
+}
+
+std::string can_mapping_help(const std::string& indent)
+{
+    std::string text;
+    for (uint32_t i = 0; i < can_backend_count(); ++i) {
+        const can_backend& backend = *can_backend_at(i)->backend;
+        text += indent + backend.form + "\n" + indent + "    " + backend.help + "\n";
+    }
     return text;
 }
 

@@ -11,6 +11,10 @@ namespace norvane {
 
 // The mapping as a user writes it ("virtual", "trace:FILE", "kvaser").
 std::string can_port_mapping_text(uint8_t port);
+// The usage texts' list of mappings: per back end of the registry, its form
+// and below it its help line, each line starting with `indent`.
+std::string can_mapping_help(const std::string& indent);
+
 // "open", "not opened by the unit" or "not open: REASON".
 std::string can_port_state_text(const can_port_status& status);
 

@@ -19,7 +19,9 @@
 
 namespace norvane {
 
-const char* const RUN_USAGE =
+std::string run_usage()
+{
+    return
     "usage: norvane-run [OPTIONS]\n"
     "Runs the display unit's firmware without a window: in virtual time (as fast as\n"
     "possible, deterministic) or, with --realtime, paced by the wall clock.\n"
@@ -31,8 +33,8 @@ const char* const RUN_USAGE =
     "                         default: virtual time, as fast as possible, deterministic\n"
     "  --can0 MAPPING         back end of CAN port 0 (default: virtual)\n"
     "  --can1 MAPPING         back end of CAN port 1 (default: virtual)\n"
-    "                         MAPPING: virtual, kvaser[:CHANNEL], cando[:SERIAL],\n"
-    "                         trace:FILE, socketcan:IFACE\n"
+    "                         MAPPING is one of:\n" +
+    can_mapping_help("                           ") +
     "  --scenario FILE        timed actions and expectations, see below; repeatable, and a\n"
     "                         folder stands for its *.txt files: several files run one\n"
     "                         after the other, each from a fresh unit in DIR/NAME (NAME:\n"
@@ -86,6 +88,7 @@ const char* const RUN_USAGE =
     "2 bad arguments, a bad scenario or a CAN port that cannot be opened (nothing\n"
     "ran). One line per CAN port on standard error says what it is mapped to and\n"
     "whether it opened.\n";
+}
 
 namespace {
 

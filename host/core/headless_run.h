@@ -57,7 +57,8 @@ struct run_result {
     uint64_t can_refused = 0;  // frames a CAN back end would not take
 };
 
-extern const char* const RUN_USAGE;
+// norvane-run --help.
+std::string run_usage();
 
 // Reads norvane-run's command line (and the scenario file it names) into
 // `options`. Returns RUN_OK, or RUN_BAD_INPUT with the message in `error`

@@ -1,8 +1,11 @@
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "can/can_backend.h"
 #include "can/can_port.h"
 #include "runtime/hal.h"
 
@@ -92,4 +95,35 @@ TEST(CanMapping, InitConfiguresEachPortFromTheMapping)
     EXPECT_EQ(-1, can_port_open(0));
     EXPECT_EQ(-1, can_port_receive(0, &f));
     EXPECT_EQ(0, can_port_set_bitrate(0, 250000));
+}
+
+// The README's table of mappings is the registry's: a back end added to the
+// registry and not to the README (or the other way round) fails here.
+TEST(CanMapping, ReadmeListsEveryBackEndOfTheRegistry)
+{
+    const std::string readme = NORVANE_TEST_DIR "/../../../README.md";
+    std::ifstream in(readme);
+    ASSERT_TRUE(in) << readme;
+    std::vector<std::string> table;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("| `", 0) == 0)
+            table.push_back(line);
+    std::vector<std::string> expected;
+    for (uint32_t i = 0; i < can_backend_count(); ++i) {
+        const can_backend& backend = *can_backend_at(i)->backend;
+        expected.push_back(std::string("| `") + backend.form + "` | " + backend.help + " |");
+    }
+    EXPECT_EQ(table, expected);
+}
+
+TEST(CanMapping, RegistryNamesEachTypeOnce)
+{
+    for (uint32_t i = 0; i < can_backend_count(); ++i) {
+        const can_backend_row& row = *can_backend_at(i);
+        EXPECT_EQ(can_backend_of_type(row.type), &row) << row.backend->name;
+        EXPECT_EQ(can_backend_named(row.backend->name), &row) << row.backend->name;
+        EXPECT_STREQ(can_port_type_name(row.type), row.backend->name);
+    }
+    EXPECT_EQ(can_backend_named("pcan"), nullptr);
+    EXPECT_STREQ(can_port_type_name(99), "unknown");
 }
