@@ -7,6 +7,7 @@ extern const can_backend can_backend_cando;
 extern const can_backend can_backend_trace;
 extern const can_backend can_backend_socketcan;
 extern const can_backend can_backend_virtual;
+extern const can_backend can_backend_socketcand;
 
 namespace {
 
@@ -16,6 +17,7 @@ const can_backend_row rows[] = {
     {CAN_TYPE_TRACE, &can_backend_trace},
     {CAN_TYPE_SOCKETCAN, &can_backend_socketcan},
     {CAN_TYPE_VIRTUAL, &can_backend_virtual},
+    {CAN_TYPE_SOCKETCAND, &can_backend_socketcand},
 };
 
 constexpr uint32_t ROW_COUNT = sizeof rows / sizeof rows[0];

@@ -29,6 +29,7 @@ constexpr uint32_t CAN_TYPE_KVASER = 1;
 constexpr uint32_t CAN_TYPE_TRACE = 2;
 constexpr uint32_t CAN_TYPE_SOCKETCAN = 3;
 constexpr uint32_t CAN_TYPE_VIRTUAL = 4;
+constexpr uint32_t CAN_TYPE_SOCKETCAND = 5;
 
 void can_init();
 void can_service();  // can_poll_receive, then can_flush_transmit

@@ -26,6 +26,8 @@ const MappingCase kGood[] = {
     {"trace:C:/logs/a:b.log", CAN_TYPE_TRACE, "C:/logs/a:b.log"},
     {"socketcan:vcan0", CAN_TYPE_SOCKETCAN, "vcan0"},
     {"virtual", CAN_TYPE_VIRTUAL, nullptr},
+    {"socketcand:127.0.0.1:29536:can0", CAN_TYPE_SOCKETCAND, "127.0.0.1:29536:can0"},
+    {"socketcand:[::1]:29536:vcan1", CAN_TYPE_SOCKETCAND, "[::1]:29536:vcan1"},
 };
 
 struct BadCase {
@@ -44,6 +46,16 @@ const BadCase kBad[] = {
     {"socketcan", "interface name"},
     {"socketcan:an-interface-name-too-long", "interface name"},
     {"virtual:1", "no argument"},
+    {"socketcand", "HOST:PORT:CHANNEL"},
+    {"socketcand:localhost:29536", "HOST:PORT:CHANNEL"},
+    {":29536:can0", "unknown back end"},
+    {"socketcand::29536:can0", "HOST:PORT:CHANNEL"},
+    {"socketcand:localhost:0:can0", "1 to 65535"},
+    {"socketcand:localhost:65536:can0", "1 to 65535"},
+    {"socketcand:localhost:port:can0", "1 to 65535"},
+    {"socketcand:localhost:29536:", "1 to 16 characters"},
+    {"socketcand:localhost:29536:a bus", "1 to 16 characters"},
+    {"socketcand:localhost:29536:a_bus_name_of_17_", "1 to 16 characters"},
     {"Kvaser", "unknown back end"},
     {"pcan:1", "unknown back end"},
 };

@@ -263,7 +263,7 @@ TEST(BusServer, MisbehavingClientsNeverStopTheOthers)
         } else {
             ASSERT_TRUE(bad.wait_for("< hi >"));
         }
-        bad.send(c.sends ? c.sends : "<" + std::string(300, 'x'));
+        bad.send(c.sends ? std::string(c.sends) : std::string(1, '<').append(300, 'x'));
         if (c.hang_up)
             bad.close();
         if (*c.reply_part) {
