@@ -67,7 +67,7 @@ bool parse_bus_server_address(std::string_view text, std::string& host, uint16_t
     if (host_part.size() >= 2 && host_part.front() == '[' && host_part.back() == ']')
         host_part = host_part.substr(1, host_part.size() - 2);
     if (colon != std::string_view::npos && host_part.empty()) {
-        why = "'" + std::string(text) + "': the address before ':' is empty";
+        why = std::string("'").append(text) + "': the address before ':' is empty";
         return false;
     }
     uint32_t value = 0;
@@ -79,12 +79,25 @@ bool parse_bus_server_address(std::string_view text, std::string& host, uint16_t
             value = value * 10 + uint32_t(c - '0');
     }
     if (!digits || value > 65535) {
-        why = "'" + std::string(text) + "': expected [HOST:]PORT with a port of 0 to 65535";
+        why = std::string("'").append(text) + "': expected [HOST:]PORT with a port of 0 to 65535";
         return false;
     }
     host = host_part.empty() ? "127.0.0.1" : std::string(host_part);
     port = uint16_t(value);
     return true;
+}
+
+int bus_server_can_port(const std::string mapping[CAN_PORT_COUNT], const bool user_mapped[CAN_PORT_COUNT],
+                        std::string& why)
+{
+    for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
+        if (mapping[port] == "virtual")
+            return port;
+    if (!user_mapped[0])
+        return 0;
+    why = "--bus-server carries a CAN port on the virtual bus, and --can0 maps port 0 to '" + mapping[0] +
+          "': leave --can0 out or map a port to virtual";
+    return -1;
 }
 
 bus_link virtual_bus_link(uint8_t can_port)
@@ -364,7 +377,7 @@ void BusServer::handle_message(client& c, std::string_view text)
         return;
     if (!can_sockcand_parse(text, m, why)) {
         if (c.bad++ == 0)
-            say_("bus server: client " + c.name + ": '" + std::string(text) + "': " + why +
+            say_("bus server: client " + c.name + ": '" + std::string(text).append("': ") + why +
                  " (further bad messages only counted)");
         bad_.fetch_add(1, std::memory_order_relaxed);
         queue(c, std::string("< error ") + why + " >");
@@ -380,7 +393,7 @@ void BusServer::handle_message(client& c, std::string_view text)
         } else if (m.text != options_.bus_name) {
             // As socketcand does: an error, then the connection ends.
             queue(c, "< error could not open bus >");
-            say_("bus server: client " + c.name + " asked for bus '" + std::string(m.text) + "'; this server has '" +
+            say_("bus server: client " + c.name + " asked for bus '" + std::string(m.text).append("'; this server has '") +
                  options_.bus_name + "'");
             c.state = client_state::closing;
         } else {
@@ -419,8 +432,8 @@ void BusServer::handle_message(client& c, std::string_view text)
     default:
         queue(c, "< error unknown command >");
         if (c.bad++ == 0)
-            say_("bus server: client " + c.name + ": '" + std::string(text) +
-                 "' is not for a server (further bad messages only counted)");
+            say_("bus server: client " + c.name + ": '" + std::string(text).append(
+                 "' is not for a server (further bad messages only counted)"));
         bad_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
@@ -428,11 +441,13 @@ void BusServer::handle_message(client& c, std::string_view text)
 
 void BusServer::to_clients(const can_frame& frame, const client* except)
 {
+    // A line end before each frame: python-can 4.1 drops the character after
+    // the last whole message it read, which loses the '<' of a message cut
+    // by its receive; a blank first is safe to lose, and in front (not
+    // behind) a receive that ends with a whole message leaves nothing over.
     char text[CAN_SOCKCAND_TEXT_MAX + 1];
-    size_t n = can_sockcand_format_frame(frame, wall_us(), text, sizeof text - 1);
-    // A line end after each frame: python-can 4.1 drops the character after
-    // the last whole message it read, and a blank is safe to lose.
-    text[n++] = '\n';
+    text[0] = '\n';
+    const size_t n = 1 + can_sockcand_format_frame(frame, wall_us(), text + 1, sizeof text - 1);
     const std::string_view line(text, n);
     const uint64_t now = monotonic_ms();
     for (auto& c : clients_) {

@@ -26,6 +26,12 @@ constexpr uint16_t BUS_SERVER_DEFAULT_PORT = 29536;  // socketcand's
 // a port of 0 lets the system choose. False with a reason for anything else.
 bool parse_bus_server_address(std::string_view text, std::string& host, uint16_t& port, std::string& why);
 
+// Which CAN port a server carries: the first port mapped to "virtual"; else
+// port 0 when the user left it unmapped (the caller maps it to "virtual").
+// -1 with a reason when port 0 is mapped elsewhere and port 1 is not virtual.
+int bus_server_can_port(const std::string mapping[CAN_PORT_COUNT], const bool user_mapped[CAN_PORT_COUNT],
+                        std::string& why);
+
 // Where the server's frames meet the bus. Both are called on the I/O thread.
 struct bus_link {
     // A client's frame onto the bus; false when the bus refuses it (full).

@@ -9,6 +9,7 @@
 
 #include "can/can_candump.h"
 #include "can/can_virtual.h"
+#include "host/bus/bus_server.h"
 #include "host/core/bitmap_file.h"
 #include "host/core/can_port_report.h"
 #include "host/core/firmware_runner.h"
@@ -39,6 +40,11 @@ std::string run_usage()
     "                         folder stands for its *.txt files: several files run one\n"
     "                         after the other, each from a fresh unit in DIR/NAME (NAME:\n"
     "                         the file's name without .txt), with one report\n"
+    "  --bus-server [HOST:]PORT\n"
+    "                         with --realtime: serve the virtual bus of port 0 (port 1 when\n"
+    "                         only it is virtual) to socketcand clients such as python-can\n"
+    "                         (raw mode, bus name can0 or can1); HOST defaults to 127.0.0.1,\n"
+    "                         socketcand's port is 29536, 0 lets the system choose\n"
     "  --can-log FILE         every frame the unit sends, as a candump log\n"
     "  --screenshot MS:FILE   the screen as the window would show it at MS; repeatable\n"
     "  --junit FILE           a JUnit XML report: one test case per scenario file, one\n"
@@ -198,6 +204,12 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
                 (arg == "--workdir" ? options.workdir : arg == "--can-log" ? options.can_log
                                                      : arg == "--junit"   ? options.junit
                                                                           : options.output_dir) = v;
+        } else if (arg == "--bus-server") {
+            options.bus_server = true;
+            if (!parse_bus_server_address(value(), options.bus_server_host, options.bus_server_port, error)) {
+                error = "--bus-server " + error;
+                return RUN_BAD_INPUT;
+            }
         } else if (arg == "--duration") {
             if (!parse_ms(value(), options.duration_ms)) {
                 error = "--duration needs a whole number of milliseconds";
@@ -241,6 +253,16 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
                     std::to_string(options.duration_ms) + " ms)";
             return RUN_BAD_INPUT;
         }
+
+    if (options.bus_server && !options.realtime) {
+        error = "--bus-server serves the bus to other programs in real time; add --realtime";
+        return RUN_BAD_INPUT;
+    }
+    if (options.bus_server) {
+        const bool all_mapped[CAN_PORT_COUNT] = {true, true};
+        if (bus_server_can_port(options.can_mapping, all_mapped, error) < 0)
+            return RUN_BAD_INPUT;
+    }
 
     options.actions.clear();
     options.expectations.clear();
@@ -577,6 +599,27 @@ run_result run_realtime(const run_options& options)
         result.status = RUN_BAD_INPUT;
         return result;
     }
+    // The bus server starts before the unit, so a client sees it from its first frame.
+    std::unique_ptr<BusServer> server;
+    int server_can_port = -1;
+    if (options.bus_server) {
+        const bool all_mapped[CAN_PORT_COUNT] = {true, true};
+        const int port = bus_server_can_port(options.can_mapping, all_mapped, why);
+        server_can_port = port;
+        bus_server_options server_options;
+        server_options.host = options.bus_server_host;
+        server_options.port = options.bus_server_port;
+        server_options.bus_name = "can" + std::to_string(port);
+        server = std::make_unique<BusServer>(server_options, virtual_bus_link(uint8_t(port)),
+                                             [](const std::string& line) { warn(line); });
+        if (!server->start(why)) {
+            warn(why);
+            result.status = RUN_BAD_INPUT;
+            return result;
+        }
+        warn("bus server: listening on " + options.bus_server_host + ":" + std::to_string(server->port()) +
+             " (socketcand raw mode, bus " + server_options.bus_name + " = CAN port " + std::to_string(port) + ")");
+    }
     runner.start();
     runner.set_paused(false);
 
@@ -608,13 +651,18 @@ run_result run_realtime(const run_options& options)
         if (!wait_until(schedule[next].due))
             break;
         const scenario_action& a = *schedule[next].action;
-        if (a.kind == action_kind::screenshot)
+        if (a.kind == action_kind::screenshot) {
             take_screenshot(a);
-        else
+        } else {
             apply_input(a);
+            // A scenario's frame is on the bus for the server's clients too.
+            if (server && a.kind == action_kind::can && int(a.value) == server_can_port)
+                server->publish(a.frame);
+        }
     }
     wait_until(end_ms);
     runner.stop();
+    server.reset();
     result.firmware_exit = firmware_exit;
     result.unit_ms = firmware_exit ? exit_ms : std::min<uint64_t>(hal_ms_clock(), end_ms);
 

@@ -27,6 +27,10 @@ struct run_options {
     std::string can_log;  // empty: no log
     bool quiet = false;
     bool help = false;
+    // --bus-server: the virtual bus on the network (socketcand, real time only).
+    bool bus_server = false;
+    std::string bus_server_host = "127.0.0.1";
+    uint16_t bus_server_port = 29536;
     // Every --scenario file in order (a folder gives its files). With one,
     // its actions are in `actions` and its expectations in `expectations`;
     // several run one after the other, each from a fresh unit.

@@ -404,3 +404,52 @@ TEST(NorvaneRun, RealtimeTakesWallTimeAndShowsTheSamePages)
 }
 
 }  // namespace
+
+namespace {
+
+// The python-can side of the bus server's tests (bus_server_python.py) with
+// one unit or two units on one bus.
+void run_python_can_against_bus_server(const std::string& mode)
+{
+    TempDir dir;
+    const Outcome py = run_in(dir.path(), NORVANE_PYTHON,
+                              {test_source_path("host/apps/bus_server_python.py").string(), NORVANE_RUN_PATH,
+                               dir.path().string(), mode});
+    EXPECT_EQ(py.status, 0) << py.out << py.err;
+    EXPECT_NE(py.out.find("all held"), std::string::npos) << py.out << py.err;
+}
+
+}  // namespace
+
+// python-can's socketcand client sees the unit's commands every 100 ms and a
+// wall-switch frame it sends changes what the unit commands.
+TEST(NorvaneRunBusServer, PythonCanSeesTheCommandsAndItsSwitchFrameActs)
+{
+    run_python_can_against_bus_server("one");
+}
+
+// A second unit joins the first one's bus through its socketcand back end:
+// python-can on the same server sees both, and one switch frame reaches both.
+TEST(NorvaneRunBusServer, TwoUnitsShareOneBusThroughServerAndClient)
+{
+    run_python_can_against_bus_server("two");
+}
+
+TEST(NorvaneRunBusServer, RefusedWithoutRealTimeOrAVirtualPortOrAGoodAddress)
+{
+    TempDir dir;
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"--bus-server", "0"}, "add --realtime"},
+        {{"--realtime", "--bus-server", "host:"}, "expected [HOST:]PORT"},
+        {{"--realtime", "--bus-server"}, "expected [HOST:]PORT"},
+        {{"--realtime", "--can0", "trace:x.ctb", "--can1", "kvaser", "--bus-server", "0"}, "map a port to virtual"},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = norvane_run(dir.path(), c.args);
+        EXPECT_EQ(run.status, 2) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}

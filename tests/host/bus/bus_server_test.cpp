@@ -204,7 +204,8 @@ TEST(BusServer, RawClientsSeeTheUnitAndEachOtherButNotThemselves)
     s.bus.unit_sends(frame(0x18FF0380, 1, {0x0D, 1, 1}));
     s.server->wake();
     EXPECT_TRUE(a.wait_for("< frame 18FF0380 ")) << a.seen();
-    EXPECT_TRUE(b.wait_for(" 0D0101 >\n")) << b.seen();
+    EXPECT_TRUE(b.wait_for(" 0D0101 >")) << b.seen();
+    EXPECT_TRUE(b.seen().find("\n< frame 18FF0380 ") != std::string::npos) << b.seen();
 
     // python-can 4.1's form: unpadded identifier and bytes.
     a.send("< send CFF0480 2 1 a >");
@@ -304,7 +305,7 @@ TEST(BusServer, AClientThatStopsReadingIsDroppedAndTheOthersGoOn)
     while (s.server->counts().dropped_clients == 0 && clock_type::now() < end) {
         for (int i = 0; i < 200; ++i)
             s.server->publish(f);
-        good.wait_for("\n", 20);
+        good.wait_for(">", 20);
         good.forget();
     }
     EXPECT_EQ(s.server->counts().dropped_clients, 1u);

@@ -1,0 +1,179 @@
+"""python-can's own socketcand client against real-time norvane-run bus
+servers. Everything runs on loopback and ends by itself.
+
+usage: bus_server_python.py NORVANE_RUN WORKDIR one|two
+one: python-can sees the unit's command frames every 100 ms and sends a
+     wall-switch frame that changes what the unit commands.
+two: a second unit joins the first one's bus through its socketcand back end;
+     python-can sees both units' commands, and one wall-switch frame changes
+     what both command.
+Prints what it checked; exits 0 when everything held."""
+import queue
+import re
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+import can
+
+PWRB1 = 0x18EFB000  # command frame of power module 1
+PWRB7 = 0x18EFB600  # command frame of power module 7
+SCENARIO = """\
+# INSIDE LIGHTS (row 1 of the page after the version page) on, so the wall
+# switches of the inside lights act.
+2100 press 3
+2200 release 3
+"""
+
+
+def fail(message):
+    print("FAILED: " + message)
+    sys.exit(1)
+
+
+class Unit:
+    """A norvane-run process whose standard error is read line by line by a
+    thread, so no line waits in a buffer unseen."""
+
+    def __init__(self, norvane_run, workdir, name, extra):
+        with open(workdir + "/inside_lights_on.txt", "w") as f:
+            f.write(SCENARIO)
+        self.process = subprocess.Popen(
+            [norvane_run, "--realtime", "--workdir", workdir + "/" + name, "--scenario",
+             workdir + "/inside_lights_on.txt"] + extra,
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        self.lines = queue.Queue()
+        self.seen = []
+        threading.Thread(target=lambda: [self.lines.put(l) for l in self.process.stderr],
+                         daemon=True).start()
+
+    def wait_for_line(self, pattern, limit_s=10):
+        deadline = time.monotonic() + limit_s
+        while time.monotonic() < deadline:
+            try:
+                line = self.lines.get(timeout=0.5)
+            except queue.Empty:
+                continue
+            self.seen.append(line)
+            found = re.search(pattern, line)
+            if found:
+                return found
+        fail("no line like '%s' from norvane-run: %s" % (pattern, "".join(self.seen)))
+
+    def end(self):
+        try:
+            self.process.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            fail("norvane-run did not end by itself")
+        if self.process.returncode != 0:
+            fail("norvane-run ended with status %d" % self.process.returncode)
+
+
+def connect(port):
+    # python-can's connect retries for 10 s when nobody listens: look first.
+    with socket.create_connection(("127.0.0.1", port), timeout=2):
+        pass
+    return can.Bus(interface="socketcand", host="127.0.0.1", port=port, channel="can0")
+
+
+def frames(bus, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        msg = bus.recv(timeout=0.2)
+        if msg is not None:
+            yield msg
+
+
+def press_wall_switch(bus):
+    # SENB1's channel 4 pressed: the push button of PWRB7 output 2.
+    bus.send(can.Message(arbitration_id=0x18FF0380, is_extended_id=True,
+                         data=[0x0D, 1, 1, 0, 0, 0, 0, 0]))
+
+
+def output_2(msg):
+    return (msg.data[2] >> 2) & 3
+
+
+def one_unit(norvane_run, workdir):
+    unit = Unit(norvane_run, workdir, "unit", ["--duration", "5000", "--bus-server", "127.0.0.1:0"])
+    port = int(unit.wait_for_line(r"bus server: listening on 127\.0\.0\.1:(\d+)").group(1))
+    bus = connect(port)
+    try:
+        times = []
+        lights_on = False
+        for msg in frames(bus, 5):
+            if msg.arbitration_id == PWRB1:
+                times.append(msg.timestamp)
+                lights_on = lights_on or msg.data[2] != 0  # INSIDE LIGHTS shows in PWRB1's outputs
+                if len(times) >= 6 and lights_on:
+                    break
+        if len(times) < 6 or not lights_on:
+            fail("%d command frames of PWRB1 in 5 s, INSIDE LIGHTS on: %s" % (len(times), lights_on))
+        gaps = [b - a for a, b in zip(times, times[1:])]
+        if not all(0.05 < g < 0.2 for g in gaps):
+            fail("PWRB1's command frames are not 100 ms apart: %s" % gaps)
+        print("PWRB1 commands every %.0f ms (%d frames)" % (1000 * sum(gaps) / len(gaps), len(times)))
+
+        before = next((m for m in frames(bus, 1) if m.arbitration_id == PWRB7), None)
+        if before is None or output_2(before) != 0:
+            fail("PWRB7 output 2 is not off before the switch: %s" % before)
+        press_wall_switch(bus)
+        after = next((m for m in frames(bus, 2) if m.arbitration_id == PWRB7 and output_2(m) == 1), None)
+        if after is None:
+            fail("PWRB7 output 2 did not come on after the wall-switch frame")
+        print("the wall switch turned PWRB7 output 2 on: %s" % after.data.hex().upper())
+    finally:
+        bus.shutdown()
+    unit.end()
+
+
+def two_units(norvane_run, workdir):
+    first = Unit(norvane_run, workdir, "first", ["--duration", "7000", "--bus-server", "127.0.0.1:0"])
+    port = int(first.wait_for_line(r"bus server: listening on 127\.0\.0\.1:(\d+)").group(1))
+    second = Unit(norvane_run, workdir, "second",
+                  ["--duration", "5000", "--can0", "socketcand:127.0.0.1:%d:can0" % port])
+    second.wait_for_line(r"SOCKETCAND: CAN port 1: connected, raw mode")
+    first.wait_for_line(r"bus server: client .* receives the bus in raw mode")
+    bus = connect(port)
+    try:
+        # Both units' commands: two PWRB1 frames every 100 ms, and INSIDE
+        # LIGHTS on in both.
+        pwrb1 = []
+        start = time.monotonic()
+        for msg in frames(bus, 6):
+            if msg.arbitration_id == PWRB1:
+                pwrb1.append(msg)
+                if len(pwrb1) >= 8 and all(m.data[2] != 0 for m in pwrb1[-4:]):
+                    break
+        if len(pwrb1) < 8 or not all(m.data[2] != 0 for m in pwrb1[-4:]):
+            fail("the two units' PWRB1 commands with INSIDE LIGHTS on did not come: %d frames" % len(pwrb1))
+        span = pwrb1[-1].timestamp - pwrb1[-8].timestamp
+        if not 0.25 < span < 0.45:  # eight frames, two per 100 ms
+            fail("eight PWRB1 frames span %.3f s, not two units' 100 ms" % span)
+        print("two units on one bus: 8 PWRB1 commands in %.0f ms" % (1000 * span))
+
+        press_wall_switch(bus)
+        # Each unit toggles its own output: after the switch every PWRB7
+        # frame, from either unit, has output 2 on.
+        on = []
+        for msg in frames(bus, 2):
+            if msg.arbitration_id == PWRB7:
+                on = on + [msg] if output_2(msg) == 1 else []
+                if len(on) >= 4:
+                    break
+        if len(on) < 4:
+            fail("after the wall switch, PWRB7 output 2 is not on in both units")
+        print("one wall-switch frame turned PWRB7 output 2 on in both units (%.1f s after start)"
+              % (time.monotonic() - start))
+    finally:
+        bus.shutdown()
+    second.end()
+    first.end()
+
+
+if __name__ == "__main__":
+    {"one": one_unit, "two": two_units}[sys.argv[3]](sys.argv[1], sys.argv[2])
+    print("all held")
