@@ -63,6 +63,10 @@ void app_init()
     start_time = hal_ms_clock();
     settings_load();
     rx_mailbox_init();
+    // Port 0 carries the installation's traffic: its extended frames feed the
+    // mailboxes, its 0x422 frames the test values. Port 1 has no listener.
+    can_set_receive_handlers(0, can_rx_dispatch, test_message_handler);
+    can_set_receive_handlers(1, nullptr, nullptr);
     model_can_open();
     model_init();
 }
