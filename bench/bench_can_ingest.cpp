@@ -13,7 +13,7 @@
 #include "can/can_port.h"
 #include "can/can_trace_format.h"
 #include "model/mailbox.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace {
 

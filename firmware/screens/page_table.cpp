@@ -1,13 +1,17 @@
 // The page functions the model hands to the screen framework through
 // page_callbacks. Unwired entries hold hmi_noop.
-#include "model/model.h"
+#include "screens/page_table.h"
+
+#include "screens/circuit_pages.h"
+#include "screens/hmi.h"
+#include "screens/tank_page.h"
 #include "screens/version_page.h"
 
 namespace {
 
-constexpr std::array<hmi_fn, PAGE_CALLBACK_COUNT> page_function_table()
+constexpr model_page_table page_function_table()
 {
-    std::array<hmi_fn, PAGE_CALLBACK_COUNT> table{};
+    model_page_table table{};
     for (hmi_fn& fn : table)
         fn = hmi_noop;
     // The start-up page's entry, run by the first model step from the tick.
@@ -17,4 +21,12 @@ constexpr std::array<hmi_fn, PAGE_CALLBACK_COUNT> page_function_table()
 
 }  // namespace
 
-const std::array<hmi_fn, PAGE_CALLBACK_COUNT> page_functions = page_function_table();
+const model_page_table page_functions = page_function_table();
+
+void pages_init()
+{
+    for (tank_refresh& r : tank_refresh_records)
+        r = {};
+    for (uint8_t& v : circuit_all_set)
+        v = 1;
+}

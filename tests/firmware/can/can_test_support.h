@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "can/can_port.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace can_testing {
 
