@@ -13,7 +13,7 @@
 #include "can/can_port.h"
 #include "can/can_trace_format.h"
 #include "model/mailbox.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace {
 
@@ -23,18 +23,14 @@ constexpr uint32_t TRACE_RECORDS = 4096;
 uint64_t dispatched = 0;
 double frames_per_s = 0;
 
-}  // namespace
-
-// The linker sends the port layer's can_rx_dispatch calls here (--wrap) so
-// the benchmark counts what really reached the mailboxes.
-void real_can_rx_dispatch(uint32_t id, uint8_t len, const uint8_t* data) __asm__("__real__Z15can_rx_dispatchjhPKh");
-void counted_can_rx_dispatch(uint32_t id, uint8_t len, const uint8_t* data) __asm__(
-    "__wrap__Z15can_rx_dispatchjhPKh");
+// Port 0's extended-frame handler: counts what really reaches the mailboxes.
 void counted_can_rx_dispatch(uint32_t id, uint8_t len, const uint8_t* data)
 {
     ++dispatched;
-    real_can_rx_dispatch(id, len, data);
+    can_rx_dispatch(id, len, data);
 }
+
+}  // namespace
 
 namespace {
 
@@ -86,6 +82,7 @@ void BM_IngestFromTrace(benchmark::State& state)
         return;
     }
     can_init();
+    can_set_receive_handlers(0, counted_can_rx_dispatch, nullptr);
     if (can_port_open(0) != 0) {
         state.SkipWithError("the trace port did not open");
         return;

@@ -12,6 +12,7 @@
 #include "can/can_port.h"
 #include "model/mailbox.h"
 #include "model/model.h"
+#include "screens/page_table.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ void start_model()
 {
     can_init();
     rx_mailbox_init();
+    model_set_page_functions(&page_functions);
     model_init();
     make_frames();
     for (uint8_t r = 0; r < CIRCUIT_REQUEST_COUNT; ++r)

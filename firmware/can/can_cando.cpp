@@ -1,15 +1,14 @@
 // CANdo back end: one CANdo USB adapter per port. The adapter list is read
 // once when the library loads; a port takes the adapter with its serial
 // number, else the adapter at its own number (or the first one).
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "can/can_backend.h"
 #include "can/can_cando_api.h"
-#include "can/can_library.h"
-#include "runtime/hal.h"
+#include "os/os_library.h"
+#include "os/os_time.h"
+#include "platform/hal.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ unsigned int device_count = 0;
 
 void wait_ms(uint32_t ms)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    os_sleep_ms(ms);
 }
 
 bool cando_load()
@@ -56,12 +55,12 @@ bool cando_load()
     if (cando)
         return true;
     void* found[CANDO_SYMBOL_COUNT];
-    void* handle = can_library_load(cando_names, sizeof cando_names / sizeof cando_names[0], cando_symbols, found,
+    void* handle = os_library_load(cando_names, sizeof cando_names / sizeof cando_names[0], cando_symbols, found,
                                     CANDO_SYMBOL_COUNT);
     if (!handle)
         return false;
     size_t i = 0;
-#define CAN_TAKE(name) api.name = can_library_function<decltype(api.name)>(found[i++]);
+#define CAN_TAKE(name) api.name = os_library_function<decltype(api.name)>(found[i++]);
     CAN_CANDO_FUNCTIONS(CAN_TAKE)
 #undef CAN_TAKE
     cando = handle;

@@ -5,8 +5,8 @@
 
 #include "can/can_backend.h"
 #include "can/can_canlib_api.h"
-#include "can/can_library.h"
-#include "runtime/hal.h"
+#include "os/os_library.h"
+#include "platform/hal.h"
 
 namespace {
 
@@ -42,12 +42,12 @@ bool canlib_load()
     if (canlib)
         return true;
     void* found[CANLIB_SYMBOL_COUNT];
-    void* handle = can_library_load(canlib_names, sizeof canlib_names / sizeof canlib_names[0],
+    void* handle = os_library_load(canlib_names, sizeof canlib_names / sizeof canlib_names[0],
                                     canlib_symbols, found, CANLIB_SYMBOL_COUNT);
     if (!handle)
         return false;
     size_t i = 0;
-#define CAN_TAKE(name) api.name = can_library_function<decltype(api.name)>(found[i++]);
+#define CAN_TAKE(name) api.name = os_library_function<decltype(api.name)>(found[i++]);
     CAN_CANLIB_FUNCTIONS(CAN_TAKE)
 #undef CAN_TAKE
     canlib = handle;

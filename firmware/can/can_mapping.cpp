@@ -8,7 +8,7 @@
 
 #include "can/can_backend.h"
 #include "can/can_port.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace {
 

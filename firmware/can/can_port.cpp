@@ -11,13 +11,9 @@
 #include <mutex>
 
 #include "can/can_backend.h"
-#include "model/mailbox.h"
-#include "runtime/events.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace {
-
-constexpr uint32_t TEST_MESSAGE_ID = 0x422;
 
 struct can_ring {
     can_queue_entry slots[CAN_RING_SLOTS];
@@ -48,6 +44,13 @@ port_health health[CAN_PORT_COUNT];
 std::mutex reason_lock;  // guards failure_reason
 char failure_reason[CAN_PORT_COUNT][CAN_REASON_MAX];
 bool reason_given[CAN_PORT_COUNT];
+
+// Set at start, before the firmware's threads run; read by the main loop.
+struct receive_handlers {
+    std::atomic<can_extended_handler> extended{nullptr};
+    std::atomic<can_test_message_handler> test_message{nullptr};
+};
+receive_handlers receivers[CAN_PORT_COUNT];
 
 std::atomic<can_send_observer> send_observer{nullptr};
 std::atomic<void*> send_observer_context{nullptr};
@@ -265,25 +268,42 @@ uint16_t can_tx_pending(uint8_t port)
     return uint16_t((ring.write + CAN_RING_SLOTS - ring.read) % CAN_RING_SLOTS);
 }
 
+void can_set_receive_handlers(uint8_t port, can_extended_handler extended, can_test_message_handler test_message)
+{
+    if (port >= CAN_PORT_COUNT)
+        return;
+    receivers[port].extended.store(extended, std::memory_order_release);
+    receivers[port].test_message.store(test_message, std::memory_order_release);
+}
+
 void can_poll_receive()
 {
     for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p)
         receive_into_ring(p);
 
-    // Port 0 carries the installation's traffic: extended frames go to the
-    // mailboxes, the standard test frame to its handler, the rest is dropped.
-    can_ring& ring = rx_ring[0];
-    while (ring.read != ring.write) {
-        ring.read = ring_next(ring.read);
-        const can_queue_entry& slot = ring.slots[ring.read];
-        const can_frame frame = slot_decode(slot);
-        if (frame.ext)
-            can_rx_dispatch(frame.id, frame.len, frame.data);
-        else if ((frame.id & 0x7FF) == TEST_MESSAGE_ID)
-            test_message_handler(&slot);
+    // Extended frames go to the port's extended-frame handler, the standard
+    // test frame to its handler, the rest is dropped (on the unit, port 0
+    // carries the installation's traffic and nothing listens to port 1).
+    for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
+        const can_extended_handler extended = receivers[p].extended.load(std::memory_order_acquire);
+        const can_test_message_handler test_message = receivers[p].test_message.load(std::memory_order_acquire);
+        can_ring& ring = rx_ring[p];
+        if (!extended && !test_message) {
+            ring.read = ring.write;
+            continue;
+        }
+        while (ring.read != ring.write) {
+            ring.read = ring_next(ring.read);
+            const can_queue_entry& slot = ring.slots[ring.read];
+            const can_frame frame = slot_decode(slot);
+            if (frame.ext) {
+                if (extended)
+                    extended(frame.id, frame.len, frame.data);
+            } else if ((frame.id & 0x7FF) == CAN_TEST_MESSAGE_ID && test_message) {
+                test_message(&slot);
+            }
+        }
     }
-    // Port 1 is serviced but nothing listens to it.
-    rx_ring[1].read = rx_ring[1].write;
 }
 
 void can_flush_transmit()

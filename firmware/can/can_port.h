@@ -71,6 +71,16 @@ using can_send_observer = void (*)(uint8_t port, const can_frame& frame, void* c
 void can_set_send_observer(can_send_observer observer, void* context);
 void can_queue_frame(uint8_t port, uint32_t id, uint8_t ext, uint8_t len, const uint8_t* data);
 
+// The receive hand-off of a port: the layers that listen register their
+// handlers at start (the unit's spine gives port 0 to the mailboxes and the
+// test messages). can_poll_receive hands each extended frame to the
+// port's extended-frame handler and each standard 0x422 frame, as its ring
+// slot, to the test-message handler; a frame without a handler is dropped.
+using can_extended_handler = void (*)(uint32_t id, uint8_t len, const uint8_t* data);
+using can_test_message_handler = void (*)(const can_queue_entry* slot);
+constexpr uint32_t CAN_TEST_MESSAGE_ID = 0x422;
+void can_set_receive_handlers(uint8_t port, can_extended_handler extended, can_test_message_handler test_message);
+
 // Takes the next queued transmit slot of a port; 0 when the ring is empty.
 int can_tx_take(uint8_t port, can_queue_entry* out);
 // Number of frames waiting in a port's transmit ring.

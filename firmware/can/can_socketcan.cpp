@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "can/can_backend.h"
-#include "can/can_socketcan_linux.h"
-#include "runtime/hal.h"
+#include "os/os_socketcan.h"
+#include "platform/hal.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ int socketcan_open(uint8_t port)
     socketcan_port& s = sockets[port];
     if (s.fd >= 0)
         return 0;
-    s.fd = can_socket_open(can_port_device(port));
+    s.fd = os_can_socket_open(can_port_device(port));
     if (s.fd < 0) {
         char reason[CAN_REASON_MAX];
         std::snprintf(reason, sizeof reason, "SocketCAN interface %s: %s",
@@ -45,16 +45,16 @@ int socketcan_send(uint8_t port, const can_frame* frame)
     const socketcan_port& s = sockets[port];
     if (s.fd < 0)
         return -1;
-    can_socket_frame raw{frame->id, frame->ext, frame->rtr, frame->len, {}};
+    os_can_socket_frame raw{frame->id, frame->ext, frame->rtr, frame->len, {}};
     std::memcpy(raw.data, frame->data, sizeof raw.data);
-    return can_socket_write(s.fd, raw);
+    return os_can_socket_write(s.fd, raw);
 }
 
 int socketcan_receive(uint8_t port, can_frame* frame)
 {
     const socketcan_port& s = sockets[port];
-    can_socket_frame raw;
-    if (s.fd < 0 || can_socket_read(s.fd, raw) != 0)
+    os_can_socket_frame raw;
+    if (s.fd < 0 || os_can_socket_read(s.fd, raw) != 0)
         return -1;
     *frame = can_frame{};
     frame->id = raw.id;

@@ -12,7 +12,7 @@
 #include "can/can_backend.h"
 #include "can/can_candump.h"
 #include "can/can_trace_format.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace {
 

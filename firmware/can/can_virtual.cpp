@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "can/can_backend.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace {
 

@@ -4,8 +4,6 @@
 
 #include "model/circuit.h"
 #include "model/sig.h"
-#include "screens/circuit_pages.h"
-#include "screens/tank_page.h"
 
 std::atomic<uint8_t> switch_input[SWITCH_MODULE_COUNT][CHANNEL_COUNT];
 std::atomic<float> analog_input[CHANNEL_COUNT];
@@ -17,7 +15,7 @@ power_module_status power_module_record[POWER_MODULE_COUNT];
 std::atomic<uint8_t> circuit_command[POWER_MODULE_COUNT][OUTPUT_COUNT];
 uint16_t tank_lookup_index[2];
 std::atomic<uint8_t> first_step_done{0};
-std::atomic<hmi_fn> page_callbacks[PAGE_CALLBACK_COUNT];
+std::atomic<model_page_fn> page_callbacks[PAGE_CALLBACK_COUNT];
 
 static_assert(std::atomic<double>::is_always_lock_free && std::atomic<float>::is_always_lock_free);
 
@@ -100,10 +98,13 @@ void read_power_module(uint8_t p)
     tx_mailbox_set(p, MSG_OUTPUT_COMMAND + 256u * p, MSG_OUTPUT_COMMAND_LEN, command);
 }
 
+// Set at start, before the firmware's threads run.
+const model_page_table* page_functions = nullptr;
+
 void write_page_table(uint8_t from, uint8_t to)
 {
     for (uint8_t i = from; i < to; ++i)
-        page_callbacks[i].store(page_functions[i], relaxed);
+        page_callbacks[i].store(page_functions ? (*page_functions)[i] : nullptr, relaxed);
 }
 
 }  // namespace
@@ -115,6 +116,11 @@ const model_build_record model_build_info = {
     fixed_text<11>("2013a_0.0.4"),
     fixed_text<7>("QX7_91"),
 };
+
+void model_set_page_functions(const model_page_table* functions)
+{
+    page_functions = functions;
+}
 
 void model_init()
 {
@@ -135,13 +141,9 @@ void model_init()
     }
     tank_lookup_index[0] = tank_lookup_index[1] = 0;
     circuit_init();
-    for (tank_refresh& r : tank_refresh_records)
-        r = {};
-    for (uint8_t& v : circuit_all_set)
-        v = 1;
     first_step_done.store(0, relaxed);
     for (auto& entry : page_callbacks)
-        entry.store(hmi_noop, relaxed);
+        entry.store(nullptr, relaxed);
     write_page_table(0, PAGE_CALLBACK_COUNT);
 }
 
@@ -189,7 +191,7 @@ void model_step()
     // 6. Page table; the first step enters the start-up page.
     write_page_table(0, 1);
     if (first_step_done.load(relaxed) == 0) {
-        if (const hmi_fn enter = page_callbacks[PAGE_ENTRY_STARTUP].load(relaxed))
+        if (const model_page_fn enter = page_callbacks[PAGE_ENTRY_STARTUP].load(relaxed))
             enter();
     }
     write_page_table(1, PAGE_CALLBACK_COUNT);

@@ -11,8 +11,7 @@
 #include <cstdint>
 
 #include "model/mailbox.h"
-#include "runtime/settings.h"  // circuit_request and switch_snapshot live in the saved record
-#include "screens/hmi.h"
+#include "platform/settings.h"  // circuit_request and switch_snapshot live in the saved record
 
 constexpr uint8_t SWITCH_MODULE_COUNT = 3;  // SENB1..SENB3
 constexpr uint8_t CHANNEL_COUNT = 10;
@@ -70,13 +69,17 @@ extern uint16_t tank_lookup_index[2];
 // 0 until the end of the first step, then 1.
 extern std::atomic<uint8_t> first_step_done;
 
-// The screen framework's page function table. The step rewrites it from
-// page_functions (page_table.cpp); entry 0 is the start-up page's entry,
-// which the first step runs.
+// The screen framework's page function table. The step rewrites it from the
+// page functions the screens register at start (screens/page_table.cpp);
+// entry 0 is the start-up page's entry, which the first step runs. An empty
+// entry is skipped.
+using model_page_fn = void (*)();
 constexpr uint8_t PAGE_CALLBACK_COUNT = 75;
 constexpr uint8_t PAGE_ENTRY_STARTUP = 0;
-extern std::atomic<hmi_fn> page_callbacks[PAGE_CALLBACK_COUNT];
-extern const std::array<hmi_fn, PAGE_CALLBACK_COUNT> page_functions;
+using model_page_table = std::array<model_page_fn, PAGE_CALLBACK_COUNT>;
+extern std::atomic<model_page_fn> page_callbacks[PAGE_CALLBACK_COUNT];
+// Registers the page functions; nullptr: none (every entry stays empty).
+void model_set_page_functions(const model_page_table* functions);
 
 // Build information of the control model, kept in read-only data.
 struct model_build_record {

@@ -3,8 +3,7 @@
 #include <bit>
 #include <limits>
 
-#include "runtime/app.h"
-#include "screens/hmi.h"
+#include "platform/hal.h"
 
 double model_inf = 0;
 double model_minus_inf = 0;
@@ -145,24 +144,6 @@ void sig_mul_words(const uint32_t* a, uint32_t na, const uint32_t* b, uint32_t n
             carry = t >> 32;
         }
     }
-}
-
-void sel_next()
-{
-    uint8_t n = uint8_t(hmi_sel.load(std::memory_order_relaxed) + 1);
-    if (n >= hmi_item_count.load(std::memory_order_relaxed))
-        n = 0;
-    hmi_sel.store(n, std::memory_order_relaxed);
-}
-
-void sel_prev()
-{
-    const uint8_t sel = hmi_sel.load(std::memory_order_relaxed);
-    if (sel >= 1)
-        hmi_sel.store(uint8_t(sel - 1), std::memory_order_relaxed);
-    else
-        hmi_sel.store(uint8_t(hmi_item_count.load(std::memory_order_relaxed) - 1),
-                      std::memory_order_relaxed);
 }
 
 void model_nonfinite_init()

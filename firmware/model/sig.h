@@ -36,11 +36,6 @@ uint8_t sig_change(uint8_t input, sig_change_state& state);
 void sig_mul_words(const uint32_t* a, uint32_t na, const uint32_t* b, uint32_t nb, uint32_t* out,
                    uint32_t nout);
 
-// The list pages' row selection on hmi_sel over hmi_item_count rows, with
-// wrap-around (an empty list selects row 255 going back).
-void sel_next();
-void sel_prev();
-
 extern double model_inf;
 extern double model_minus_inf;
 extern double model_nan;

@@ -3,21 +3,22 @@
 
 #include "can/can_port.h"
 #include "gfx/gfx.h"
-#include "gfx/panel.h"
+#include "gfx/text.h"
+#include "screens/panel.h"
 #include "model/mailbox.h"
 #include "model/model.h"
 #include "runtime/events.h"
-#include "runtime/hal.h"
-#include "runtime/keys.h"
-#include "runtime/settings.h"
+#include "platform/hal.h"
+#include "screens/keys.h"
+#include "platform/settings.h"
 #include "screens/hmi.h"
 #include "screens/override_page.h"
+#include "screens/page_table.h"
 
 uint8_t sys_buzzer_countdown = 0;
 
 namespace {
 
-uint32_t start_time = 0;
 bool can_reset_request = true;  // the first main step always re-runs can_init
 
 // Tick dividers: each handler runs on the first tick, then every N ticks.
@@ -54,17 +55,44 @@ void every_second()
     settings_save();
 }
 
+// The board's bring-up: the platform, the CAN rings, the clock base, the NV
+// image, the text engine, the service serial port and the screen layers.
+void board_init()
+{
+    hal_init();
+    hal_init_hook(0);
+    can_init();
+    hal_clock_start();
+    hal_init_hook(0);
+    hal_init_hook(0);
+    hal_init_hook(0);
+    nv_load();
+    hal_init_hook(0);
+    hal_init_hook(255);
+    text_build_blend_table();
+    text_init_fonts(text_fonts, TEXT_FONT_COUNT);
+    hal_uart_configure(3, 5, 1, 0, 0, hal_uart_rx);
+    hal_uart_enable(3, 1, 1);
+    gfx_clear_layers();
+}
+
 }  // namespace
 
 void app_init()
 {
-    hal_init();
+    board_init();
     hal_set_event_callback(app_event_handler);
-    start_time = hal_ms_clock();
+    sys_mark_start();
     settings_load();
     rx_mailbox_init();
+    // Port 0 carries the installation's traffic: its extended frames feed the
+    // mailboxes, its 0x422 frames the test values. Port 1 has no listener.
+    can_set_receive_handlers(0, can_rx_dispatch, test_message_handler);
+    can_set_receive_handlers(1, nullptr, nullptr);
     model_can_open();
+    model_set_page_functions(&page_functions);
     model_init();
+    pages_init();
 }
 
 void app_start()
@@ -117,9 +145,4 @@ void sys_tick()
         hal_hook_500ms();
     if (divider_due(div_1s))
         every_second();
-}
-
-uint32_t sys_ms_since_start()
-{
-    return hal_ms_clock() - start_time;
 }

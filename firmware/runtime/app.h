@@ -8,8 +8,6 @@ void app_start();      // firmware thread, before the first app_main_step
 void app_main_step();  // firmware thread, every 25 ms
 void sys_tick();       // tick thread, every 10 ms
 
-uint32_t sys_ms_since_start();
-
 constexpr uint32_t APP_TEST_FRAME_ID = 0x421;  // sent on port 0 every 100 ms
 
 // The buzzer countdown in ticks; a beep drives the buzzer output with 1000.

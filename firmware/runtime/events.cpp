@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "can/can_port.h"
-#include "runtime/fs.h"
+#include "platform/fs.h"
 
 std::atomic<int32_t> usb_state{USB_NO_STICK};
 test_value_table test_values{};

@@ -6,7 +6,7 @@
 #include "gfx/assets.h"
 #include "model/model.h"
 #include "model/sig.h"
-#include "runtime/settings.h"
+#include "platform/settings.h"
 #include "screens/hmi.h"
 
 uint8_t circuit_all_set[CIRCUIT_PAGE_COUNT] = {1, 1, 1, 1};

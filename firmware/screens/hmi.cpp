@@ -4,7 +4,7 @@
 
 #include "gfx/assets.h"
 #include "gfx/gfx.h"
-#include "gfx/panel.h"
+#include "screens/panel.h"
 #include "gfx/text.h"
 #include "screens/circuit_pages.h"
 #include "screens/status_page.h"
@@ -192,4 +192,22 @@ void hmi_draw_list(const char* title, const char* const* labels, uint8_t rows)
 void hmi_draw_badge(uint16_t x, uint8_t row, bool on)
 {
     gfx_draw_image(x, uint16_t(hmi_list_row_y(row)), on ? &img_state_on : &img_state_off);
+}
+
+void sel_next()
+{
+    uint8_t n = uint8_t(hmi_sel.load(std::memory_order_relaxed) + 1);
+    if (n >= hmi_item_count.load(std::memory_order_relaxed))
+        n = 0;
+    hmi_sel.store(n, std::memory_order_relaxed);
+}
+
+void sel_prev()
+{
+    const uint8_t sel = hmi_sel.load(std::memory_order_relaxed);
+    if (sel >= 1)
+        hmi_sel.store(uint8_t(sel - 1), std::memory_order_relaxed);
+    else
+        hmi_sel.store(uint8_t(hmi_item_count.load(std::memory_order_relaxed) - 1),
+                      std::memory_order_relaxed);
 }

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "runtime/keys.h"
+#include "screens/keys.h"
 
 struct gfx_image;
 
@@ -26,6 +26,11 @@ void hmi_set_page_draw(hmi_fn full, hmi_fn pass);
 void hmi_set_overlay(hmi_fn fn);
 void hmi_set_restore(hmi_fn fn);
 void hmi_run_pass();  // main loop, once per step
+
+// The list pages' row selection on hmi_sel over hmi_item_count rows, with
+// wrap-around (an empty list selects row 255 going back).
+void sel_next();
+void sel_prev();
 
 // The ring of main pages: 0..3 the circuit pages, 4 the tank page, 5 the
 // module status page. The outer buttons walk it both ways.

@@ -10,7 +10,7 @@
 #include "gfx/gfx.h"
 #include "gfx/text.h"
 #include "model/model.h"
-#include "runtime/app.h"
+#include "platform/hal.h"
 #include "screens/hmi.h"
 
 tank_refresh tank_refresh_records[TANK_GAUGES];

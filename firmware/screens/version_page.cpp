@@ -7,9 +7,9 @@
 
 #include "gfx/assets.h"
 #include "gfx/gfx.h"
-#include "gfx/panel.h"
+#include "screens/panel.h"
 #include "gfx/text.h"
-#include "runtime/app.h"
+#include "platform/hal.h"
 #include "screens/circuit_pages.h"
 #include "screens/hmi.h"
 

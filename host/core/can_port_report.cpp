@@ -1,7 +1,7 @@
 #include "host/core/can_port_report.h"
 
 #include "can/can_backend.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace norvane {
 

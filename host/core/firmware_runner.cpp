@@ -15,7 +15,7 @@
 #include "host/core/virtual_clock.h"
 #include "runtime/app.h"
 #include "runtime/events.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace norvane {
 

@@ -16,7 +16,7 @@
 #include "host/core/png_file.h"
 #include "host/core/unit_workdir.h"
 #include "runtime/events.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace norvane {
 

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "runtime/keys.h"
+#include "screens/keys.h"
 
 namespace norvane {
 namespace {

@@ -12,7 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace norvane {
 namespace {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace norvane {
 

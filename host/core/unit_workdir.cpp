@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "runtime/fs.h"
-#include "runtime/hal.h"
+#include "platform/fs.h"
+#include "platform/hal.h"
 
 namespace norvane {
 

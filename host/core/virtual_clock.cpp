@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace norvane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "host/core/virtual_clock.h"
 #include "runtime/app.h"
-#include "runtime/keys.h"
+#include "screens/keys.h"
 
 namespace norvane {
 

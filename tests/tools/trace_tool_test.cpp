@@ -9,7 +9,7 @@
 #include "can/can_candump.h"
 #include "can/can_port.h"
 #include "host/core/virtual_clock.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 #include "support/unit_fixture.h"
 #include "tools/trace/trace_file.h"
 

@@ -35,7 +35,7 @@ protected:
     {
         norvane::set_virtual_clock_ms(0);
         norvane::use_virtual_clock();
-        seen().clear();
+        can_testing::watch_receive();
     }
 };
 

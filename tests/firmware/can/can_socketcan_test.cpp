@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "can/can_port.h"
-#include "can/can_socketcan_linux.h"
+#include "os/os_socketcan.h"
 #include "can_test_support.h"
 #include "host/core/virtual_clock.h"
 
@@ -73,22 +73,22 @@ TEST_F(CanSocket, FramesCrossAVcanInterfaceBothWays)
         GTEST_SKIP() << "no vcan interface: vcan0 does not exist and 'ip link add ... type vcan' failed "
                         "(this kernel has no vcan module, or adding links is not allowed)";
     ASSERT_TRUE(map_and_open(0, "socketcan:" + vcan.name()));
-    const int peer = can_socket_open(vcan.name().c_str());
+    const int peer = os_can_socket_open(vcan.name().c_str());
     ASSERT_GE(peer, 0);
 
     can_queue_frame(0, 0x18EF0102, 1, 3, can_testing::frame(0, 0, {7, 8, 9}).data);
     can_flush_transmit();
-    can_socket_frame got{};
+    os_can_socket_frame got{};
     int tries = 0;
-    while (can_socket_read(peer, got) != 0 && ++tries < 1000)
+    while (os_can_socket_read(peer, got) != 0 && ++tries < 1000)
         usleep(1000);
     EXPECT_EQ(got.id, 0x18EF0102u);
     EXPECT_EQ(got.ext, 1);
     EXPECT_EQ(got.len, 3);
     EXPECT_EQ(got.data[2], 9);
 
-    const can_socket_frame reply{0x422, 0, 0, 2, {0xAB, 0xCD}};
-    ASSERT_EQ(0, can_socket_write(peer, reply));
+    const os_can_socket_frame reply{0x422, 0, 0, 2, {0xAB, 0xCD}};
+    ASSERT_EQ(0, os_can_socket_write(peer, reply));
     can_frame in{};
     tries = 0;
     while (can_port_receive(0, &in) != 0 && ++tries < 1000)
@@ -97,5 +97,5 @@ TEST_F(CanSocket, FramesCrossAVcanInterfaceBothWays)
     EXPECT_EQ(in.ext, 0);
     EXPECT_EQ(in.len, 2);
     EXPECT_EQ(in.data[1], 0xCD);
-    can_socket_close(peer);
+    os_can_socket_close(peer);
 }

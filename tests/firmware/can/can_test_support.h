@@ -8,21 +8,23 @@
 #include <gtest/gtest.h>
 
 #include "can/can_port.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace can_testing {
 
-// One call of can_rx_dispatch or test_message_handler seen by the test.
+// One frame the port layer handed to a receive handler of port 0.
 struct dispatched {
-    bool test_message;  // test_message_handler rather than can_rx_dispatch
+    bool test_message;  // the test-message handler rather than the extended one
     uint32_t id;
     uint8_t len;
     uint8_t data[8];
 };
 
-// Calls seen since the last clear, in order (the test binary wraps both
-// dispatchers at link time and passes every call on).
+// Frames seen since watch_receive, in order.
 std::vector<dispatched>& seen();
+// Registers port 0's receive handlers as the unit does (mailboxes and test
+// messages), recording every frame before passing it on; port 1 gets none.
+void watch_receive();
 
 inline can_frame frame(uint32_t id, uint8_t ext, std::vector<uint8_t> data)
 {

@@ -6,7 +6,7 @@
 
 #include "can/can_virtual.h"
 #include "model/model.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 #include "model_support.h"
 #include "support/unit_fixture.h"
 

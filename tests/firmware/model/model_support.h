@@ -38,7 +38,8 @@ inline bool take_queued(uint8_t port, queued_frame& out)
 #include "host/core/virtual_clock.h"
 #include "model/mailbox.h"
 #include "model/model.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
+#include "screens/page_table.h"
 
 namespace norvane::testing {
 
@@ -70,6 +71,7 @@ protected:
         hal_ms_clock();  // the clock base is taken at 0
         can_init();
         rx_mailbox_init();
+        model_set_page_functions(&page_functions);
         model_init();
     }
     void TearDown() override { use_monotonic_clock(); }

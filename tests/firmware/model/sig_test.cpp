@@ -8,7 +8,7 @@
 
 #include "host/core/virtual_clock.h"
 #include "model/sig.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 #include "screens/hmi.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include "can/can_port.h"
 #include "host/core/virtual_clock.h"
 #include "runtime/app.h"
-#include "runtime/hal.h"
-#include "runtime/settings.h"
+#include "platform/hal.h"
+#include "platform/settings.h"
 #include "support/unit_fixture.h"
 
 namespace {

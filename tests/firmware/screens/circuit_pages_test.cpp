@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "gfx/assets.h"
-#include "runtime/settings.h"
+#include "platform/settings.h"
 #include "screens_fixture.h"
 
 namespace norvane::testing {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "gfx/gfx.h"
-#include "gfx/panel.h"
+#include "screens/panel.h"
 #include "screens_fixture.h"
 
 namespace norvane::testing {

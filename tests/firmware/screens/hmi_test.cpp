@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "gfx/assets.h"
-#include "gfx/panel.h"
+#include "screens/panel.h"
 #include "model/model.h"
 #include "model/sig.h"
 #include "screens_fixture.h"

@@ -5,7 +5,7 @@
 
 #include "support/unit_fixture.h"
 #include "gfx/image.h"
-#include "gfx/panel.h"
+#include "screens/panel.h"
 #include "screens/circuit_pages.h"
 #include "screens/hmi.h"
 #include "screens/override_page.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "gfx/panel.h"
+#include "screens/panel.h"
 #include "screens_fixture.h"
 
 namespace norvane::testing {

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "host/core/host_keys.h"
-#include "runtime/hal.h"
-#include "runtime/keys.h"
+#include "platform/hal.h"
+#include "screens/keys.h"
 #include "support/unit_fixture.h"
 
 namespace norvane {

@@ -7,8 +7,8 @@
 #include "can/can_candump.h"
 #include "runtime/app.h"
 #include "runtime/events.h"
-#include "runtime/hal.h"
-#include "runtime/keys.h"
+#include "platform/hal.h"
+#include "screens/keys.h"
 #include "support/unit_fixture.h"
 
 namespace {

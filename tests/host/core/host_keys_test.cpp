@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "runtime/keys.h"
+#include "screens/keys.h"
 #include "support/unit_fixture.h"
 
 namespace norvane {

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace norvane {
 namespace {

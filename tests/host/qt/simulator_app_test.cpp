@@ -22,8 +22,8 @@
 #include "host/qt/signal_quit.h"
 #include "host/qt/uart_dialog.h"
 #include "qt_test_app.h"
-#include "runtime/hal.h"
-#include "runtime/keys.h"
+#include "platform/hal.h"
+#include "screens/keys.h"
 #include "support/unit_fixture.h"
 
 namespace norvane {

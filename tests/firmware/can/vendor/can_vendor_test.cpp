@@ -12,7 +12,7 @@
 
 #include "can/can_port.h"
 #include "host/core/virtual_clock.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 #include "standin.h"
 #include "support/unit_fixture.h"
 

@@ -1,9 +1,9 @@
 // Key engine. key_sample (tick) turns button levels into press, hold and
 // release events; key_scan (main loop) hands at most one of them per step to
 // the page's handler.
-#include "runtime/keys.h"
+#include "screens/keys.h"
 
-#include "gfx/panel.h"
+#include "screens/panel.h"
 
 softkey hmi_softkeys[KEY_COUNT];
 std::atomic<uint8_t> key_hold_time[KEY_COUNT] = {

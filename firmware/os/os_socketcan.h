@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-struct can_socket_frame {
+struct os_can_socket_frame {
     uint32_t id;
     uint8_t ext;
     uint8_t rtr;
@@ -13,9 +13,9 @@ struct can_socket_frame {
 };
 
 // A bound, non-blocking CAN_RAW socket on the interface; -1 on failure.
-int can_socket_open(const char* iface);
-void can_socket_close(int fd);
+int os_can_socket_open(const char* iface);
+void os_can_socket_close(int fd);
 // 0 when the frame was handed to the interface, -1 otherwise.
-int can_socket_write(int fd, const can_socket_frame& frame);
+int os_can_socket_write(int fd, const os_can_socket_frame& frame);
 // 0 with a frame, -1 when none is waiting.
-int can_socket_read(int fd, can_socket_frame& frame);
+int os_can_socket_read(int fd, os_can_socket_frame& frame);

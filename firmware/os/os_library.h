@@ -6,13 +6,13 @@
 
 // Returns the library handle with found[i] set to the address of symbols[i],
 // or nullptr when no name loads or a function is missing.
-void* can_library_load(const char* const* names, size_t name_count, const char* const* symbols,
+void* os_library_load(const char* const* names, size_t name_count, const char* const* symbols,
                        void** found, size_t symbol_count);
-void can_library_unload(void* handle);
+void os_library_unload(void* handle);
 
 // Turns a resolved address into the function pointer type it names.
 template <typename F>
-F can_library_function(void* address)
+F os_library_function(void* address)
 {
     return reinterpret_cast<F>(address);
 }

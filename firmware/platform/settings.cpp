@@ -1,9 +1,9 @@
 // The 32 KiB non-volatile image and the saved-settings record at its start.
-#include "runtime/settings.h"
+#include "platform/settings.h"
 
 #include <cstring>
 
-#include "runtime/fs.h"
+#include "platform/fs.h"
 
 constexpr uint8_t NV_ROOT = 2;  // "rootfs/app/data/config"
 constexpr const char* NV_FILE = "eeprom.dat";

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/fs.h"
+#include "platform/fs.h"
 #include "support/unit_fixture.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The unit's file system, mapped onto folders under the base folder.
-#include "runtime/fs.h"
+#include "platform/fs.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 struct fs_stream {
     FILE* file;

@@ -1,8 +1,8 @@
-#include "can/can_library.h"
+#include "os/os_library.h"
 
 #include <dlfcn.h>
 
-void* can_library_load(const char* const* names, size_t name_count, const char* const* symbols,
+void* os_library_load(const char* const* names, size_t name_count, const char* const* symbols,
                        void** found, size_t symbol_count)
 {
     for (size_t n = 0; n < name_count; ++n) {
@@ -21,7 +21,7 @@ void* can_library_load(const char* const* names, size_t name_count, const char* 
     return nullptr;
 }
 
-void can_library_unload(void* handle)
+void os_library_unload(void* handle)
 {
     if (handle)
         dlclose(handle);

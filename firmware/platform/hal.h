@@ -1,6 +1,7 @@
-// Platform layer: the only part of the firmware that reaches the host.
-// Clocks, the unit's base folder, the serial port table, the exit request and
-// the hardware hooks that do nothing on a PC.
+// Platform layer: clocks, the unit's base folder, the serial port table, the
+// exit request and the hardware hooks that do nothing on a PC. What it asks of
+// the operating system goes through firmware/os; what the host may call of
+// it is in firmware/seam.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -19,7 +20,11 @@ uint64_t hal_us_clock();  // hal_ms_clock() * 1000
 void hal_set_base_dir(const char* dir);
 const char* hal_base_dir();
 
-void hal_init();
+void hal_init();  // clears the exit request; the spine's start-up calls it first
+
+// Milliseconds since the unit's start (app_init marks it).
+void sys_mark_start();
+uint32_t sys_ms_since_start();
 
 // The platform's debug output (standard error on a PC). Only the CAN port
 // layer writes to it, one line per adapter mapping.

@@ -1,22 +1,19 @@
 // Platform layer of the simulator build: host clocks, the base folder, the
 // serial port table and the hooks that have no action on a PC.
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
-#include "can/can_port.h"
-#include "gfx/gfx.h"
-#include "gfx/text.h"
-#include "runtime/settings.h"
+#include "os/os_time.h"
 
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
 std::atomic<hal_clock_source> clock_source{hal_monotonic_ms};
+uint32_t start_time = 0;  // unit time of app_init
 // The unit takes its clock base at the first use and never again. A virtual
 // clock may well read 0 then, so "taken" is a flag of its own.
 std::atomic<uint32_t> clock_base{0};
@@ -42,8 +39,7 @@ std::atomic<uint16_t> hal_uart_tx_read{0};
 
 uint64_t hal_monotonic_ms()
 {
-    using namespace std::chrono;
-    return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return os_monotonic_ms();
 }
 
 void hal_set_clock_source(hal_clock_source source)
@@ -98,20 +94,16 @@ void hal_init()
     // A unit that starts has not been asked to end.
     exit_flag.store(0, relaxed);
     exit_code.store(0, relaxed);
-    hal_init_hook(0);
-    can_init();
-    hal_clock_start();
-    hal_init_hook(0);
-    hal_init_hook(0);
-    hal_init_hook(0);
-    nv_load();
-    hal_init_hook(0);
-    hal_init_hook(255);
-    text_build_blend_table();
-    text_init_fonts(text_fonts, TEXT_FONT_COUNT);
-    hal_uart_configure(3, 5, 1, 0, 0, hal_uart_rx);
-    hal_uart_enable(3, 1, 1);
-    gfx_clear_layers();
+}
+
+void sys_mark_start()
+{
+    start_time = hal_ms_clock();
+}
+
+uint32_t sys_ms_since_start()
+{
+    return hal_ms_clock() - start_time;
 }
 
 int hal_uart_configure(uint8_t port, uint8_t baud_index, uint8_t data_bits_flag,

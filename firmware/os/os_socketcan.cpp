@@ -1,4 +1,4 @@
-#include "can/can_socketcan_linux.h"
+#include "os/os_socketcan.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-int can_socket_open(const char* iface)
+int os_can_socket_open(const char* iface)
 {
     if (!iface || std::strlen(iface) >= IFNAMSIZ)
         return -1;
@@ -29,13 +29,13 @@ int can_socket_open(const char* iface)
     return fd;
 }
 
-void can_socket_close(int fd)
+void os_can_socket_close(int fd)
 {
     if (fd >= 0)
         ::close(fd);
 }
 
-int can_socket_write(int fd, const can_socket_frame& frame)
+int os_can_socket_write(int fd, const os_can_socket_frame& frame)
 {
     ::can_frame raw{};
     raw.can_id = frame.ext ? (frame.id & CAN_EFF_MASK) | CAN_EFF_FLAG : frame.id & CAN_SFF_MASK;
@@ -46,13 +46,13 @@ int can_socket_write(int fd, const can_socket_frame& frame)
     return ::write(fd, &raw, sizeof raw) == ssize_t(sizeof raw) ? 0 : -1;
 }
 
-int can_socket_read(int fd, can_socket_frame& frame)
+int os_can_socket_read(int fd, os_can_socket_frame& frame)
 {
     ::can_frame raw{};
     const ssize_t n = ::read(fd, &raw, sizeof raw);
     if (n != ssize_t(sizeof raw))
         return -1;
-    frame = can_socket_frame{};
+    frame = os_can_socket_frame{};
     frame.ext = uint8_t((raw.can_id & CAN_EFF_FLAG) ? 1 : 0);
     frame.id = frame.ext ? raw.can_id & CAN_EFF_MASK : raw.can_id & CAN_SFF_MASK;
     frame.rtr = uint8_t((raw.can_id & CAN_RTR_FLAG) ? 1 : 0);

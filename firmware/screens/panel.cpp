@@ -1,14 +1,14 @@
 // The soft-key panel: the bar of key labels kept in the overlay's panel area,
 // the machine that shows it and lets it sink out of sight, the wake keys that
 // bring it back, and the brightness pop-up of the fifth key.
-#include "gfx/panel.h"
+#include "screens/panel.h"
 
 #include "gfx/assets.h"
 #include "gfx/gfx.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
-#include "runtime/keys.h"
-#include "runtime/settings.h"
+#include "screens/keys.h"
+#include "platform/settings.h"
 #include "screens/hmi.h"
 
 std::atomic<uint8_t> display_levels[2];

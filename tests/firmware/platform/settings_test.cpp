@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/fs.h"
-#include "runtime/settings.h"
+#include "platform/fs.h"
+#include "platform/settings.h"
 #include "support/unit_fixture.h"
 
 namespace {

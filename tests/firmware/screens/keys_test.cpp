@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "gfx/panel.h"
+#include "screens/panel.h"
 #include "model/model.h"
-#include "runtime/keys.h"
+#include "screens/keys.h"
 #include "support/unit_fixture.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "gfx/panel.h"
+#include "screens/panel.h"
 
 #include <algorithm>
 #include <vector>
@@ -9,8 +9,8 @@
 #include "gfx/gfx.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
-#include "runtime/keys.h"
-#include "runtime/settings.h"
+#include "screens/keys.h"
+#include "platform/settings.h"
 #include "screens/hmi.h"
 #include "support/unit_fixture.h"
 
@@ -307,7 +307,7 @@ TEST_F(PanelTest, SoftKeyBarMatchesTheReference)
     hmi_draw_softkey_bar();
     frame_buffer frame;
     gfx_compose_into(frame, GFX_REVEAL_MAX);
-    EXPECT_TRUE(norvane::testing::frame_matches_golden(frame, "firmware/gfx/softkey_bar.png"));
+    EXPECT_TRUE(norvane::testing::frame_matches_golden(frame, "firmware/screens/softkey_bar.png"));
 }
 
 TEST_F(PanelTest, BrightnessPopUpMatchesTheReference)
@@ -321,7 +321,7 @@ TEST_F(PanelTest, BrightnessPopUpMatchesTheReference)
     hmi_overlay.load()();
     frame_buffer frame;
     gfx_compose_into(frame, GFX_REVEAL_MAX);
-    EXPECT_TRUE(norvane::testing::frame_matches_golden(frame, "firmware/gfx/brightness_popup.png"));
+    EXPECT_TRUE(norvane::testing::frame_matches_golden(frame, "firmware/screens/brightness_popup.png"));
 }
 
 }  // namespace

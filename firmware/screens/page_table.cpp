@@ -1,0 +1,32 @@
+// The page functions the model hands to the screen framework through
+// page_callbacks. Unwired entries hold hmi_noop.
+#include "screens/page_table.h"
+
+#include "screens/circuit_pages.h"
+#include "screens/hmi.h"
+#include "screens/tank_page.h"
+#include "screens/version_page.h"
+
+namespace {
+
+constexpr model_page_table page_function_table()
+{
+    model_page_table table{};
+    for (hmi_fn& fn : table)
+        fn = hmi_noop;
+    // The start-up page's entry, run by the first model step from the tick.
+    table[PAGE_ENTRY_STARTUP] = version_page_enter;
+    return table;
+}
+
+}  // namespace
+
+const model_page_table page_functions = page_function_table();
+
+void pages_init()
+{
+    for (tank_refresh& r : tank_refresh_records)
+        r = {};
+    for (uint8_t& v : circuit_all_set)
+        v = 1;
+}
