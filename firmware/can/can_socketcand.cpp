@@ -3,7 +3,8 @@
 // bus server. The main loop's receive and send calls drive the connection
 // without ever waiting: connect, "< hi >", "< open CHANNEL >", "< ok >",
 // "< rawmode >", "< ok >", then frames both ways. When the server goes away
-// the port tries again every second. Each change of state is one line on the
+// the port tries again every second, by the host's steady clock (a network
+// peer keeps wall time, whatever clock the unit runs on). Each change of state is one line on the
 // debug output; a failure that repeats is said once.
 #include <cerrno>
 #include <cstdio>
@@ -11,9 +12,10 @@
 #include <string_view>
 
 #include "can/can_backend.h"
-#include "can/can_socketcand_linux.h"
+#include "os/os_tcp.h"
+#include "os/os_time.h"
 #include "can/can_socketcand_text.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace {
 
@@ -27,7 +29,7 @@ enum class link_state : uint8_t { closed, waiting, connecting, greeting, opening
 struct sockcand_port {
     link_state state = link_state::closed;
     int fd = -1;
-    can_tcp_address address{};
+    os_tcp_address address{};
     char where[CAN_DEVICE_MAX] = {};  // "HOST:PORT"
     char channel[CAN_SOCKCAND_BUS_NAME_MAX + 1] = {};
     uint64_t due_ms = 0;  // next attempt (waiting) or end of the handshake
@@ -91,11 +93,11 @@ void say(uint8_t port, const char* what)
 void lose(uint8_t port, const char* reason)
 {
     sockcand_port& l = links[port];
-    can_tcp_close(l.fd);
+    os_tcp_close(l.fd);
     l.fd = -1;
     l.in_used = l.out_used = 0;
     l.state = link_state::waiting;
-    l.due_ms = can_tcp_now_ms() + RETRY_MS;
+    l.due_ms = os_monotonic_ms() + RETRY_MS;
     if (std::strcmp(reason, l.last_failure) != 0) {
         std::snprintf(l.last_failure, sizeof l.last_failure, "%s", reason);
         char line[192];
@@ -124,7 +126,7 @@ bool put(uint8_t port, const char* text, size_t length)
         return false;
     std::memcpy(l.out + l.out_used, text, length);
     l.out_used += length;
-    const long n = can_tcp_write(l.fd, l.out, l.out_used);
+    const long n = os_tcp_write(l.fd, l.out, l.out_used);
     if (n < 0) {
         lose_errno(port, "connection lost");
         return true;  // the frame went the way of the connection
@@ -142,13 +144,13 @@ void put_text(uint8_t port, std::string_view text)
 void start_connect(uint8_t port)
 {
     sockcand_port& l = links[port];
-    l.fd = can_tcp_connect(l.address);
+    l.fd = os_tcp_connect(l.address);
     if (l.fd < 0) {
         lose_errno(port, "cannot connect");
         return;
     }
     l.state = link_state::connecting;
-    l.due_ms = can_tcp_now_ms() + HANDSHAKE_MS;
+    l.due_ms = os_monotonic_ms() + HANDSHAKE_MS;
 }
 
 // One message of the handshake, or a frame, or something the port refuses.
@@ -210,11 +212,11 @@ bool take_message(uint8_t port, std::string_view text, can_frame* frame)
 void advance(uint8_t port)
 {
     sockcand_port& l = links[port];
-    const uint64_t now = can_tcp_now_ms();
+    const uint64_t now = os_monotonic_ms();
     if (l.state == link_state::waiting && now >= l.due_ms)
         start_connect(port);
     if (l.state == link_state::connecting) {
-        const int result = can_tcp_connect_result(l.fd);
+        const int result = os_tcp_connect_result(l.fd);
         if (result < 0)
             lose_errno(port, "cannot connect");
         else if (result > 0)
@@ -231,7 +233,7 @@ void fill(uint8_t port)
     sockcand_port& l = links[port];
     if (l.fd < 0 || l.state == link_state::connecting || l.in_used == IN_BYTES)
         return;
-    const long n = can_tcp_read(l.fd, l.in + l.in_used, IN_BYTES - l.in_used);
+    const long n = os_tcp_read(l.fd, l.in + l.in_used, IN_BYTES - l.in_used);
     if (n < 0)
         lose_errno(port, "connection lost");
     else
@@ -278,7 +280,7 @@ int sockcand_open(uint8_t port)
     char port_text[8];
     std::snprintf(host_text, sizeof host_text, "%.*s", int(host.size()), host.data());
     std::snprintf(port_text, sizeof port_text, "%.*s", int(tcp_port.size()), tcp_port.data());
-    if (can_tcp_resolve(host_text, port_text, l.address, why) != 0) {
+    if (os_tcp_resolve(host_text, port_text, l.address, why) != 0) {
         char reason[CAN_REASON_MAX];
         std::snprintf(reason, sizeof reason, "socketcand server %.80s: %.50s", host_text, why);
         can_port_fail_reason(port, reason);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 
 namespace {
 

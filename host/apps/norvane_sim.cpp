@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "host/bus/bus_server.h"
 #include "host/core/can_port_report.h"
 #include "host/core/unit_workdir.h"
 #include "host/qt/signal_quit.h"
@@ -29,6 +30,11 @@ std::string usage()
     "  --can1 MAPPING   the same for CAN port 1\n"
     "                   MAPPING is one of:\n" +
     norvane::can_mapping_help("                     ") +
+    "  --bus-server [HOST:]PORT\n"
+    "                   serve the virtual bus to socketcand clients such as python-can\n"
+    "                   (raw mode, bus name can0 or can1): port 0 is mapped to virtual\n"
+    "                   unless --can0 maps it (then a port mapped to virtual is served);\n"
+    "                   HOST defaults to 127.0.0.1, socketcand's port is 29536\n"
     "  --workdir DIR    working folder of the unit (rootfs/, eeprom.dat); created if\n"
     "                   missing; default: the current folder\n"
     "  --help           this text\n"
@@ -102,6 +108,8 @@ int main(int argc, char** argv)
     std::string workdir = ".";
     const char* can_mapping[2] = {nullptr, nullptr};
     bool can_mapped[2] = {false, false};
+    bool bus_server = false;
+    norvane::bus_server_options server_options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -112,6 +120,12 @@ int main(int argc, char** argv)
             if (i + 1 >= argc)
                 return bad_argument(std::string(arg) + " needs a mapping, for example virtual");
             can_mapping[arg == "--can0" ? 0 : 1] = argv[++i];
+        } else if (arg == "--bus-server") {
+            std::string why;
+            if (!norvane::parse_bus_server_address(i + 1 < argc ? argv[++i] : "", server_options.host,
+                                                   server_options.port, why))
+                return bad_argument("--bus-server " + why);
+            bus_server = true;
         } else if (arg == "--workdir") {
             if (i + 1 >= argc || !*argv[i + 1])
                 return bad_argument("--workdir needs a folder");
@@ -129,6 +143,24 @@ int main(int argc, char** argv)
             return 2;
         }
         can_mapped[port] = true;
+    }
+    // The server carries a port on the virtual bus: one the user mapped
+    // there, else port 0 when the user left it to the unit's default.
+    int server_port = -1;
+    if (bus_server) {
+        std::string mapping[2];
+        for (uint8_t port = 0; port < 2; ++port)
+            mapping[port] = can_mapping[port] ? can_mapping[port] : "kvaser";
+        std::string why;
+        server_port = norvane::bus_server_can_port(mapping, can_mapped, why);
+        if (server_port < 0)
+            return bad_argument(why);
+        if (!can_mapped[server_port]) {
+            char reason[256] = {};
+            hal_can_map_port(uint8_t(server_port), "virtual", reason, sizeof reason);
+            can_mapped[server_port] = true;
+        }
+        server_options.bus_name = "can" + std::to_string(server_port);
     }
 
     const std::string no_display = no_display_reason();
@@ -160,10 +192,24 @@ int main(int argc, char** argv)
     // lines and the status bar say why.
     for (const std::string& line : app->can_port_lines())
         std::fprintf(stderr, "norvane-sim: %s\n", line.c_str());
+    std::unique_ptr<norvane::BusServer> server;
+    if (bus_server) {
+        server = std::make_unique<norvane::BusServer>(
+            server_options, norvane::virtual_bus_link(uint8_t(server_port)),
+            [](const std::string& line) { std::fprintf(stderr, "norvane-sim: %s\n", line.c_str()); });
+        if (!server->start(why)) {
+            std::fprintf(stderr, "norvane-sim: %s\n", why.c_str());
+            return 2;
+        }
+        std::fprintf(stderr, "norvane-sim: bus server: listening on %s:%u (socketcand raw mode, bus %s = CAN port %d)\n",
+                     server_options.host.c_str(), unsigned(server->port()), server_options.bus_name.c_str(),
+                     server_port);
+    }
     // Ctrl+C, kill and a closed terminal close the window as Exit does.
     norvane::SignalQuit quit_on_signal([&app](int) { app->close(); });
     app->show();
     const int status = QApplication::exec();
+    server.reset();
     app.reset();
     return status;
 }

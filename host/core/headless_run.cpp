@@ -7,7 +7,7 @@
 #include <mutex>
 #include <cstring>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 #include "can/can_virtual.h"
 #include "host/bus/bus_server.h"
 #include "host/core/bitmap_file.h"

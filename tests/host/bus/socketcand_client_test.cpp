@@ -20,7 +20,7 @@
 
 #include "can/can_port.h"
 #include "host/bus/bus_server.h"
-#include "runtime/hal.h"
+#include "platform/hal.h"
 
 namespace norvane {
 namespace {

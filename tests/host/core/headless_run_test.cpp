@@ -4,7 +4,7 @@
 #include <map>
 #include <sstream>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 #include "runtime/app.h"
 #include "runtime/events.h"
 #include "platform/hal.h"

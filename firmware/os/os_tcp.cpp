@@ -1,8 +1,7 @@
-#include "can/can_socketcand_linux.h"
+#include "os/os_tcp.h"
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-int can_tcp_resolve(const char* host, const char* port, can_tcp_address& out, const char*& why)
+int os_tcp_resolve(const char* host, const char* port, os_tcp_address& out, const char*& why)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -22,7 +21,7 @@ int can_tcp_resolve(const char* host, const char* port, can_tcp_address& out, co
         why = rc ? ::gai_strerror(rc) : "no address";
         return -1;
     }
-    out = can_tcp_address{};
+    out = os_tcp_address{};
     std::memcpy(out.bytes, found->ai_addr, found->ai_addrlen < sizeof out.bytes ? found->ai_addrlen : sizeof out.bytes);
     out.length = uint32_t(found->ai_addrlen);
     out.family = found->ai_family;
@@ -30,7 +29,7 @@ int can_tcp_resolve(const char* host, const char* port, can_tcp_address& out, co
     return 0;
 }
 
-int can_tcp_connect(const can_tcp_address& address)
+int os_tcp_connect(const os_tcp_address& address)
 {
     const int fd = ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -45,7 +44,7 @@ int can_tcp_connect(const can_tcp_address& address)
     return -1;
 }
 
-int can_tcp_connect_result(int fd)
+int os_tcp_connect_result(int fd)
 {
     pollfd p{fd, POLLOUT, 0};
     if (::poll(&p, 1, 0) <= 0)
@@ -60,7 +59,7 @@ int can_tcp_connect_result(int fd)
     return -1;
 }
 
-long can_tcp_read(int fd, char* buffer, size_t size)
+long os_tcp_read(int fd, char* buffer, size_t size)
 {
     const ssize_t n = ::recv(fd, buffer, size, MSG_DONTWAIT);
     if (n > 0)
@@ -72,7 +71,7 @@ long can_tcp_read(int fd, char* buffer, size_t size)
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
 }
 
-long can_tcp_write(int fd, const char* data, size_t size)
+long os_tcp_write(int fd, const char* data, size_t size)
 {
     const ssize_t n = ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n >= 0)
@@ -80,15 +79,8 @@ long can_tcp_write(int fd, const char* data, size_t size)
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
 }
 
-void can_tcp_close(int fd)
+void os_tcp_close(int fd)
 {
     if (fd >= 0)
         ::close(fd);
-}
-
-uint64_t can_tcp_now_ms()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u;
 }
