@@ -152,7 +152,8 @@ can_frame make(uint32_t id, uint8_t ext, std::vector<uint8_t> data)
     f.id = id;
     f.ext = ext;
     f.len = uint8_t(data.size());
-    std::memcpy(f.data, data.data(), data.size());
+    if (!data.empty())
+        std::memcpy(f.data, data.data(), data.size());
     return f;
 }
 

@@ -147,7 +147,8 @@ can_frame frame(uint32_t id, uint8_t ext, std::vector<uint8_t> data)
     f.id = id;
     f.ext = ext;
     f.len = uint8_t(data.size());
-    std::memcpy(f.data, data.data(), data.size());
+    if (!data.empty())
+        std::memcpy(f.data, data.data(), data.size());
     return f;
 }
 
