@@ -1,4 +1,4 @@
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 
 #include <cstdio>
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "can/can_backend.h"
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 #include "can/can_trace_format.h"
 #include "platform/hal.h"
 

@@ -8,10 +8,7 @@
 // Each direction of a port holds this many frames.
 constexpr uint32_t CAN_VIRTUAL_QUEUE = 4096;
 
-// Queues a frame for the port's next receive; 0, or -1 when the bus is full
-// (the frame is refused, the queued ones stay). Any thread may inject; the
-// frame's receive time is the unit's clock at the injection.
-int can_virtual_inject(uint8_t port, const can_frame& frame);
+// can_virtual_inject (seam/can.h) queues a frame for a port's next receive.
 // Frames sent on a virtual port, oldest first; 0 when there is none. When
 // nobody takes them the oldest are dropped to make room for new ones.
 int can_virtual_take_sent(uint8_t port, can_frame* out);

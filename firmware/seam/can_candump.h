@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "can/can_port.h"
+#include "seam/can.h"
 
 // Parses "18FF0380#0D01010000000000". Returns false with a reason for
 // anything else; never reads past `text`. Remote frames ("123#R") are taken

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 #include "host/core/frame_convert.h"
 #include "host/core/png_file.h"
 #include "host/core/scenario.h"

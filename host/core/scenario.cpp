@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 
 namespace norvane {
 namespace {

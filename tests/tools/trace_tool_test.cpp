@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 #include "can/can_port.h"
 #include "host/core/virtual_clock.h"
 #include "platform/hal.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 
 namespace norvane::trace {
 namespace {

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <sys/wait.h>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 #include "support/unit_fixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 #include "host/core/junit_report.h"
 #include "host/core/png_file.h"
 #include "host/core/scenario.h"

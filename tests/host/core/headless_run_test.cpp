@@ -4,10 +4,11 @@
 #include <map>
 #include <sstream>
 
-#include "can/can_candump.h"
+#include "seam/can_candump.h"
 #include "runtime/app.h"
 #include "runtime/events.h"
 #include "platform/hal.h"
+#include "gfx/gfx.h"
 #include "screens/keys.h"
 #include "support/unit_fixture.h"
 
