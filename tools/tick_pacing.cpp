@@ -18,7 +18,7 @@
 
 #include "host/core/firmware_runner.h"
 #include "host/core/unit_workdir.h"
-#include "runtime/app.h"
+#include "seam/unit.h"
 
 namespace {
 

@@ -39,8 +39,8 @@ struct can_backend_row {
     const can_backend* backend;
 };
 
-// The rows in the order the usage texts list them.
-uint32_t can_backend_count();
+// The rows in the order the usage texts list them (can_backend_count and
+// can_backend_describe in seam/can.h give the host their texts).
 const can_backend_row* can_backend_at(uint32_t index);
 // The back end of a port type, or of a mapping's first word; nullptr when
 // there is none.

@@ -49,3 +49,11 @@ const can_backend_row* can_backend_named(std::string_view name)
             return &row;
     return nullptr;
 }
+
+int can_backend_describe(uint32_t index, can_backend_info* out)
+{
+    if (index >= ROW_COUNT || !out)
+        return 0;
+    *out = {rows[index].backend->name, rows[index].backend->form, rows[index].backend->help};
+    return 1;
+}

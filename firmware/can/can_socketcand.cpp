@@ -14,7 +14,7 @@
 #include "can/can_backend.h"
 #include "os/os_tcp.h"
 #include "os/os_time.h"
-#include "can/can_socketcand_text.h"
+#include "seam/can_socketcand_text.h"
 #include "platform/hal.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "can/can_socketcand_text.h"
+#include "seam/can_socketcand_text.h"
 
 #include <cstdio>
 

@@ -3,10 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
-using gfx_color = uint16_t;
+#include "seam/frame.h"  // gfx_color, the screen's size, frame_buffer, taking a frame
 
-constexpr int GFX_WIDTH = 320;
-constexpr int GFX_HEIGHT = 240;
 constexpr int GFX_LAYER_ROWS = 288;   // 240 screen rows, 44 panel rows, 4 spare
 constexpr int GFX_PANEL_TOP = 240;
 constexpr int GFX_PANEL_ROWS = 44;
@@ -19,10 +17,6 @@ constexpr gfx_color GFX_GREY = 0x7BEF;
 constexpr uint16_t GFX_LAYER_OVERLAY = 0;
 constexpr uint16_t GFX_LAYER_BACKGROUND = 1;
 constexpr uint16_t GFX_LAYER_OVERLAY_BLEND = 2;
-
-struct alignas(64) frame_buffer {
-    gfx_color pixels[GFX_WIDTH * GFX_HEIGHT];
-};
 
 extern gfx_color gfx_overlay[GFX_WIDTH * GFX_LAYER_ROWS];     // layer 0
 extern gfx_color gfx_background[GFX_WIDTH * GFX_LAYER_ROWS];  // layer 1
@@ -62,6 +56,4 @@ void gfx_draw_rect(uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2);
 void gfx_compose_into(frame_buffer& out, uint8_t reveal);
 void gfx_compose();  // into output buffer `index`, reveal read once
 void gfx_present();  // wait until the host took the last frame, compose, flip
-const frame_buffer* gfx_front_buffer();
-void gfx_frame_taken();
 uint8_t gfx_output_index();

@@ -162,3 +162,12 @@ int fs_rename(uint8_t root, const char* name, uint8_t root2, const char* name2)
         return 0;
     return std::rename(host_path(from).c_str(), host_path(to).c_str()) == 0 ? 1 : 0;
 }
+
+int fs_make_roots()
+{
+    int all = 1;
+    for (uint8_t root = 0; root < FS_ROOT_COUNT; ++root)
+        if (!fs_dir_exists(root, "") && !fs_mkdir_all(root, ""))
+            all = 0;
+    return all;
+}

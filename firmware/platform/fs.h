@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "seam/unit.h"  // fs_make_roots
+
 constexpr uint8_t FS_ROOT_COUNT = 6;
 constexpr size_t FS_PATH_MAX = 260;  // 259 characters and the terminator
 

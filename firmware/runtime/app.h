@@ -3,10 +3,7 @@
 #pragma once
 #include <cstdint>
 
-void app_init();       // host UI thread, once, before the threads start
-void app_start();      // firmware thread, before the first app_main_step
-void app_main_step();  // firmware thread, every 25 ms
-void sys_tick();       // tick thread, every 10 ms
+#include "seam/unit.h"  // app_init, app_start, app_main_step, sys_tick
 
 constexpr uint32_t APP_TEST_FRAME_ID = 0x421;  // sent on port 0 every 100 ms
 

@@ -4,9 +4,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "seam/events.h"  // hal_raise_event
+
 using hal_event_callback = void (*)(int32_t event);
 void hal_set_event_callback(hal_event_callback callback);
-void hal_raise_event(int32_t event);  // host UI thread
 
 void app_event_handler(int32_t event);
 void app_events_poll();  // main loop

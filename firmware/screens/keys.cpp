@@ -167,3 +167,23 @@ void key_set_label(const gfx_image* label, key_code key)
     if (key < KEY_COUNT)
         hmi_softkeys[key].label.store(label, relaxed);
 }
+
+uint8_t key_host_levels()
+{
+    return key_input_mask.load(relaxed);
+}
+
+void key_host_press(uint8_t buttons)
+{
+    key_input_mask.fetch_or(buttons, relaxed);
+}
+
+void key_host_release(uint8_t buttons)
+{
+    key_input_mask.fetch_and(uint8_t(~buttons), relaxed);
+}
+
+void key_host_clear()
+{
+    key_input_mask.store(0, relaxed);
+}

@@ -4,12 +4,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "seam/buttons.h"  // KEY_COUNT, the host's button levels
+
 struct gfx_image;
 
 using key_code = uint8_t;
 using key_handler = void (*)();
 
-constexpr uint8_t KEY_COUNT = 5;
 constexpr uint8_t KEY_DEFAULT_HOLD_TIME = 20;  // 100 ms steps: 2.0 s
 
 // One soft key. The handlers are installed by the page layouts, which run on

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "can/can_port.h"
+#include "seam/can.h"
 
 // The value of one hex digit, either case; -1 for any other character.
 int can_hex_digit(char c);

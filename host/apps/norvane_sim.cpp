@@ -16,7 +16,7 @@
 #include "host/core/unit_workdir.h"
 #include "host/qt/signal_quit.h"
 #include "host/qt/simulator_app.h"
-#include "platform/hal.h"
+#include "seam/unit.h"
 
 namespace {
 

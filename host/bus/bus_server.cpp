@@ -14,8 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "can/can_socketcand_text.h"
-#include "can/can_virtual.h"
+#include "seam/can_socketcand_text.h"
+#include "seam/can.h"
 
 namespace norvane {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <thread>
 
-#include "can/can_port.h"
+#include "seam/can.h"
 
 namespace norvane {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "gfx/gfx.h"
+#include "seam/frame.h"
 
 namespace norvane {
 

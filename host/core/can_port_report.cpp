@@ -1,13 +1,12 @@
 #include "host/core/can_port_report.h"
 
-#include "can/can_backend.h"
-#include "platform/hal.h"
+#include "seam/can.h"
 
 namespace norvane {
 
 std::string can_port_mapping_text(uint8_t port)
 {
-    uint32_t type = CAN_TYPE_KVASER;
+    uint32_t type = 0;
     const char* device = nullptr;
     hal_can_port_mapping(port, &type, &device);
     std::string text = can_port_type_name(type);
@@ -20,7 +19,8 @@ std::string can_mapping_help(const std::string& indent)
 {
     std::string text;
     for (uint32_t i = 0; i < can_backend_count(); ++i) {
-        const can_backend& backend = *can_backend_at(i)->backend;
+        can_backend_info backend{};
+        can_backend_describe(i, &backend);
         text += indent + backend.form + "\n" + indent + "    " + backend.help + "\n";
     }
     return text;

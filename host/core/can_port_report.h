@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "can/can_port.h"
+#include "seam/can.h"
 
 namespace norvane {
 

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "can/can_port.h"
-#include "gfx/gfx.h"
+#include "seam/can.h"
+#include "seam/frame.h"
 #include "host/core/run_watcher.h"
 
 namespace norvane {

@@ -13,9 +13,9 @@
 #include "host/core/host_keys.h"
 #include "host/core/unit_workdir.h"
 #include "host/core/virtual_clock.h"
-#include "runtime/app.h"
-#include "runtime/events.h"
-#include "platform/hal.h"
+#include "seam/unit.h"
+#include "seam/events.h"
+#include "seam/unit.h"
 
 namespace norvane {
 

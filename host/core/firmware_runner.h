@@ -4,7 +4,7 @@
 #include <functional>
 #include <thread>
 
-#include "gfx/gfx.h"
+#include "seam/frame.h"
 
 namespace norvane {
 

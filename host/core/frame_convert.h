@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gfx/gfx.h"
+#include "seam/frame.h"
 
 namespace norvane {
 

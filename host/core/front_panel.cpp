@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "gfx/gfx.h"
+#include "seam/frame.h"
 
 namespace norvane {
 namespace {

@@ -8,15 +8,15 @@
 #include <cstring>
 
 #include "seam/can_candump.h"
-#include "can/can_virtual.h"
+#include "seam/can.h"
 #include "host/bus/bus_server.h"
 #include "host/core/bitmap_file.h"
 #include "host/core/can_port_report.h"
 #include "host/core/firmware_runner.h"
 #include "host/core/png_file.h"
 #include "host/core/unit_workdir.h"
-#include "runtime/events.h"
-#include "platform/hal.h"
+#include "seam/events.h"
+#include "seam/unit.h"
 
 namespace norvane {
 

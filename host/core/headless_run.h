@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "can/can_port.h"
-#include "gfx/gfx.h"
+#include "seam/can.h"
+#include "seam/frame.h"
 #include "host/core/expectation.h"
 #include "host/core/run_watcher.h"
 #include "host/core/scenario.h"

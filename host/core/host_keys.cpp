@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "screens/keys.h"
+#include "seam/buttons.h"
 
 namespace norvane {
 namespace {
@@ -15,14 +15,13 @@ uint8_t unsampled = 0;        // presses no complete tick has sampled yet
 uint8_t waiting_release = 0;  // releases held back for that sample
 uint8_t sampling = 0;         // the unsampled presses the running tick sees
 
-constexpr auto relaxed = std::memory_order_relaxed;
 
 void release_locked(uint8_t bits)
 {
     held = uint8_t(held & ~bits);
     const uint8_t later = uint8_t(bits & unsampled);
     waiting_release = uint8_t(waiting_release | later);
-    key_input_mask.fetch_and(uint8_t(~(bits & ~later)), relaxed);
+    key_host_release(uint8_t(bits & ~later));
 }
 
 }  // namespace
@@ -36,9 +35,9 @@ void host_key_set(int button, bool down)
     if (down) {
         held = uint8_t(held | bit);
         waiting_release = uint8_t(waiting_release & ~bit);
-        if (!(key_input_mask.load(relaxed) & bit))
+        if (!(key_host_levels() & bit))
             unsampled = uint8_t(unsampled | bit);
-        key_input_mask.fetch_or(bit, relaxed);
+        key_host_press(bit);
     } else {
         release_locked(bit);
     }
@@ -69,14 +68,14 @@ void host_keys_after_tick()
     sampling = 0;
     const uint8_t now = uint8_t(waiting_release & ~unsampled);
     waiting_release = uint8_t(waiting_release & ~now);
-    key_input_mask.fetch_and(uint8_t(~now), relaxed);
+    key_host_release(now);
 }
 
 void host_keys_reset()
 {
     std::lock_guard<std::mutex> guard(host_keys_lock);
     held = unsampled = waiting_release = sampling = 0;
-    key_input_mask.store(0, relaxed);
+    key_host_clear();
 }
 
 }  // namespace norvane

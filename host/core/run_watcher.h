@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "can/can_port.h"
-#include "gfx/gfx.h"
+#include "seam/can.h"
+#include "seam/frame.h"
 
 namespace norvane {
 

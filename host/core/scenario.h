@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "can/can_port.h"
+#include "seam/can.h"
 #include "host/core/expectation.h"
 
 namespace norvane {

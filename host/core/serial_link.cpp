@@ -12,7 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/hal.h"
+#include "seam/uart.h"
 
 namespace norvane {
 namespace {

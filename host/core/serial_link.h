@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/hal.h"
+#include "seam/uart.h"
 
 namespace norvane {
 

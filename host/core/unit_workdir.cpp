@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/fs.h"
-#include "platform/hal.h"
+#include "seam/unit.h"
+#include "seam/unit.h"
 
 namespace norvane {
 
@@ -24,9 +24,7 @@ bool prepare_unit_workdir(const std::string& dir, std::string& why)
 
 void create_unit_roots()
 {
-    for (uint8_t root = 0; root < FS_ROOT_COUNT; ++root)
-        if (!fs_dir_exists(root, ""))
-            fs_mkdir_all(root, "");
+    fs_make_roots();
 }
 
 }  // namespace norvane

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/hal.h"
+#include "seam/unit.h"
 
 namespace norvane {
 namespace {

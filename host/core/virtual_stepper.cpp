@@ -1,8 +1,8 @@
 #include "host/core/virtual_stepper.h"
 
 #include "host/core/virtual_clock.h"
-#include "runtime/app.h"
-#include "screens/keys.h"
+#include "seam/unit.h"
+#include "seam/buttons.h"
 
 namespace norvane {
 
@@ -20,9 +20,9 @@ void VirtualStepper::set_key(int button, bool down)
         return;
     const uint8_t bit = uint8_t(1u << (button - 1));
     if (down)
-        key_input_mask.fetch_or(bit, std::memory_order_relaxed);
+        key_host_press(bit);
     else
-        key_input_mask.fetch_and(uint8_t(~bit), std::memory_order_relaxed);
+        key_host_release(bit);
 }
 
 void VirtualStepper::run_until(uint64_t t_end, const std::function<void(uint64_t)>& before)

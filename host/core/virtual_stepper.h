@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "gfx/gfx.h"
+#include "seam/frame.h"
 
 namespace norvane {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "can/can_port.h"
+#include "seam/can.h"
 #include "host/core/firmware_runner.h"
 #include "host/core/front_panel.h"
 #include "host/core/host_settings.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "can/can_socketcand_text.h"
+#include "seam/can_socketcand_text.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "can/can_socketcand_text.h"
+#include "seam/can_socketcand_text.h"
 #include "host/bus/bus_server.h"
 
 namespace norvane {

@@ -8,6 +8,7 @@
 #include "runtime/app.h"
 #include "runtime/events.h"
 #include "platform/hal.h"
+#include "gfx/gfx.h"
 #include "screens/keys.h"
 #include "support/unit_fixture.h"
 

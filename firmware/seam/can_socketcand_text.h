@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "can/can_port.h"
+#include "seam/can.h"
 
 // Longest message taken from a peer, "<" to ">" (a full send or frame is
 // about 50 characters).
