@@ -174,8 +174,8 @@ bool BusServer::start(std::string& why)
     bound_port_.store(bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
                                                   : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port),
                       std::memory_order_relaxed);
-    wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wake_fd_ < 0) {
+    wake_fd_.store(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (wake_fd_.load() < 0) {
         why = std::string("bus server: eventfd: ") + std::strerror(errno);
         ::close(fd);
         return false;
@@ -194,16 +194,17 @@ void BusServer::stop()
     wake();
     thread_.join();
     ::close(listen_fd_);
-    ::close(wake_fd_);
-    listen_fd_ = wake_fd_ = -1;
+    ::close(wake_fd_.exchange(-1));
+    listen_fd_ = -1;
 }
 
 void BusServer::wake()
 {
-    if (wake_fd_ < 0)
+    const int fd = wake_fd_.load(std::memory_order_relaxed);
+    if (fd < 0)
         return;
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wake_fd_, &one, sizeof one);
+    [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
 }
 
 bool BusServer::publish(const can_frame& frame)
@@ -237,13 +238,13 @@ void BusServer::run()
     while (!stopping_.load(std::memory_order_relaxed)) {
         fds.clear();
         fds.push_back({listen_fd_, POLLIN, 0});
-        fds.push_back({wake_fd_, POLLIN, 0});
+        fds.push_back({wake_fd_.load(std::memory_order_relaxed), POLLIN, 0});
         for (const auto& c : clients_)
             fds.push_back({c->fd, short(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
         ::poll(fds.data(), fds.size(), LOOK_MS);
         if (fds[1].revents & POLLIN) {
             uint64_t count = 0;
-            [[maybe_unused]] const ssize_t n = ::read(wake_fd_, &count, sizeof count);
+            [[maybe_unused]] const ssize_t n = ::read(fds[1].fd, &count, sizeof count);
         }
         if (stopping_.load(std::memory_order_relaxed))
             break;

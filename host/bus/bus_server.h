@@ -82,7 +82,8 @@ public:
     // A frame another host participant put on the bus: to every client.
     // Any thread; false when the hand-over queue is full.
     bool publish(const can_frame& frame);
-    // Wakes the I/O thread to look for the unit's frames now.
+    // Wakes the I/O thread to look for the unit's frames now. publish and
+    // wake are for the time between start() and stop().
     void wake();
 
     bus_server_counts counts() const;
@@ -103,7 +104,7 @@ private:
     bus_link link_;
     std::function<void(const std::string&)> say_;
     int listen_fd_ = -1;
-    int wake_fd_ = -1;
+    std::atomic<int> wake_fd_{-1};
     std::atomic<uint16_t> bound_port_{0};
     std::atomic<bool> stopping_{false};
     std::thread thread_;

@@ -16,6 +16,7 @@
 
 #include "seam/can_socketcand_text.h"
 #include "host/bus/bus_server.h"
+#include "fake_bus.h"
 
 namespace norvane {
 namespace {
@@ -102,55 +103,8 @@ private:
     std::string seen_;
 };
 
-// The bus side as the server sees it: frames the unit "sent" wait in
-// `from_unit`; what clients put on the bus lands in `on_bus`.
-struct FakeBus {
-    std::mutex lock;
-    std::vector<can_frame> from_unit;
-    std::vector<can_frame> on_bus;
-    bool full = false;
-    bus_link link()
-    {
-        bus_link l;
-        l.to_bus = [this](const can_frame& f) {
-            std::lock_guard<std::mutex> g(lock);
-            if (full)
-                return false;
-            on_bus.push_back(f);
-            return true;
-        };
-        l.from_bus = [this](can_frame& f) {
-            std::lock_guard<std::mutex> g(lock);
-            if (from_unit.empty())
-                return false;
-            f = from_unit.front();
-            from_unit.erase(from_unit.begin());
-            return true;
-        };
-        return l;
-    }
-    void unit_sends(const can_frame& f)
-    {
-        std::lock_guard<std::mutex> g(lock);
-        from_unit.push_back(f);
-    }
-    size_t taken()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return on_bus.size();
-    }
-};
-
-can_frame frame(uint32_t id, uint8_t ext, std::vector<uint8_t> data)
-{
-    can_frame f{};
-    f.id = id;
-    f.ext = ext;
-    f.len = uint8_t(data.size());
-    if (!data.empty())
-        std::memcpy(f.data, data.data(), data.size());
-    return f;
-}
+using testing::FakeBus;
+using testing::frame;
 
 struct Server {
     FakeBus bus;

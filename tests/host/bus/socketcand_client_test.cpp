@@ -20,6 +20,7 @@
 
 #include "can/can_port.h"
 #include "host/bus/bus_server.h"
+#include "fake_bus.h"
 #include "platform/hal.h"
 
 namespace norvane {
@@ -28,16 +29,8 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 constexpr uint8_t PORT = 1;
 
-can_frame frame(uint32_t id, uint8_t ext, std::vector<uint8_t> data)
-{
-    can_frame f{};
-    f.id = id;
-    f.ext = ext;
-    f.len = uint8_t(data.size());
-    for (size_t i = 0; i < data.size(); ++i)
-        f.data[i] = data[i];
-    return f;
-}
+using testing::FakeBus;
+using testing::frame;
 
 // Calls `step` every millisecond until it returns true or `limit_ms` passed.
 template <typename Step>
@@ -51,34 +44,6 @@ bool within(int limit_ms, Step step)
     }
     return false;
 }
-
-struct Bus {
-    std::mutex lock;
-    std::vector<can_frame> from_unit, on_bus;
-    bus_link link()
-    {
-        bus_link l;
-        l.to_bus = [this](const can_frame& f) {
-            std::lock_guard<std::mutex> g(lock);
-            on_bus.push_back(f);
-            return true;
-        };
-        l.from_bus = [this](can_frame& f) {
-            std::lock_guard<std::mutex> g(lock);
-            if (from_unit.empty())
-                return false;
-            f = from_unit.front();
-            from_unit.erase(from_unit.begin());
-            return true;
-        };
-        return l;
-    }
-    size_t on_bus_count()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return on_bus.size();
-    }
-};
 
 // A server that greets, accepts the bus and raw mode, then sends `script`
 // and closes.
@@ -114,7 +79,7 @@ void scripted_server(int listen_fd, const std::string& script)
 
 TEST(SocketcandPort, ConnectsCarriesFramesComesBackAndRefusesBadMessages)
 {
-    Bus bus;
+    FakeBus bus;
     bus_server_options options;
     options.port = 0;
     options.raw_hold_ms = 0;
@@ -123,7 +88,7 @@ TEST(SocketcandPort, ConnectsCarriesFramesComesBackAndRefusesBadMessages)
     ASSERT_TRUE(server->start(why)) << why;
     const uint16_t tcp_port = server->port();
 
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     char reason[256];
     const std::string mapping = "socketcand:127.0.0.1:" + std::to_string(tcp_port) + ":can0";
     ASSERT_TRUE(hal_can_map_port(PORT, mapping.c_str(), reason, sizeof reason)) << reason;
@@ -138,7 +103,7 @@ TEST(SocketcandPort, ConnectsCarriesFramesComesBackAndRefusesBadMessages)
         can_port_receive(PORT, &f);
         return can_port_send(PORT, &out) == 0;
     }));
-    ASSERT_TRUE(within(3000, [&] { return bus.on_bus_count() == 1; }));
+    ASSERT_TRUE(within(3000, [&] { return bus.taken() == 1; }));
     {
         std::lock_guard<std::mutex> g(bus.lock);
         EXPECT_EQ(bus.on_bus[0].id, 0x0CFF0480u);
@@ -198,7 +163,7 @@ TEST(SocketcandPort, ConnectsCarriesFramesComesBackAndRefusesBadMessages)
     EXPECT_EQ(got[1].len, 2);
     within(1000, [&] { return can_port_receive(PORT, &f) != 0 && can_port_send(PORT, &out) != 0; });
 
-    const std::string lines = testing::internal::GetCapturedStderr();
+    const std::string lines = ::testing::internal::GetCapturedStderr();
     auto count = [&lines](const std::string& part) {
         size_t n = 0;
         for (size_t at = lines.find(part); at != std::string::npos; at = lines.find(part, at + 1))
