@@ -119,6 +119,7 @@ struct BusServer::client {
     std::string held;   // frames during the hold after "< rawmode >"
     uint64_t hold_until_ms = 0;
     uint64_t bad = 0;
+    uint64_t refused = 0;  // frames the bus would not take
     bool gone = false;  // to be closed after this pass
 };
 
@@ -366,6 +367,8 @@ void BusServer::read_client(client& c)
             line += " in the middle of a message";
         if (c.bad)
             line += " (" + std::to_string(c.bad) + " bad messages)";
+        if (c.refused)
+            line += " (" + std::to_string(c.refused) + " frames refused by the unit's full bus)";
         say_(line);
     }
 }
@@ -424,6 +427,11 @@ void BusServer::handle_message(client& c, std::string_view text)
             return;
         }
         if (link_.to_bus && !link_.to_bus(m.frame)) {
+            // The unit takes frames more slowly than they come: said once
+            // per client, counted always.
+            if (c.refused++ == 0)
+                say_("bus server: client " + c.name + ": the unit's bus is full, its frames are refused "
+                     "while it stays full");
             refused_.fetch_add(1, std::memory_order_relaxed);
         } else {
             from_clients_.fetch_add(1, std::memory_order_relaxed);

@@ -175,6 +175,16 @@ TEST(BusServer, RawClientsSeeTheUnitAndEachOtherButNotThemselves)
         EXPECT_EQ(s.bus.on_bus[0].ext, 1);
         EXPECT_EQ(s.bus.on_bus[1].ext, 0);
     }
+    // A full bus refuses the frame, says so once and counts it; the other
+    // clients still see it, as they see everything sent.
+    {
+        std::lock_guard<std::mutex> g(s.bus.lock);
+        s.bus.full = true;
+    }
+    a.send("< send 123 0 >< send 124 0 >");
+    EXPECT_TRUE(b.wait_for("< frame 124 ")) << b.seen();
+    EXPECT_EQ(s.server->counts().frames_refused, 2u);
+    EXPECT_TRUE(s.said_something_with("the unit's bus is full"));
     a.send("< echo >");
     EXPECT_TRUE(a.wait_for("< echo >"));
     EXPECT_EQ(a.seen().find("< frame 0CFF0480"), std::string::npos) << "the sender got its own frame back";
