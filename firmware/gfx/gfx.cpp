@@ -2,6 +2,7 @@
 // buffers, and the hand-over of finished frames to the host.
 #include "gfx/gfx.h"
 
+#include <cstring>
 #include <utility>
 
 alignas(64) gfx_color gfx_overlay[GFX_WIDTH * GFX_LAYER_ROWS];
@@ -22,6 +23,20 @@ void put(gfx_color* layer, uint32_t x, uint32_t y, gfx_color c)
     layer[y * GFX_WIDTH + x] = c;
 }
 
+// Sets `count` pixels from `p` on. A colour whose two bytes agree (black,
+// the key colour every page clears its overlay to) is a memset, the fastest
+// store the C library has; any other a loop the compiler turns into wide
+// stores.
+void fill_run(gfx_color* __restrict p, size_t count, gfx_color color)
+{
+    if ((color >> 8) == (color & 0xFF)) {
+        std::memset(p, color & 0xFF, count * sizeof(gfx_color));
+        return;
+    }
+    for (size_t i = 0; i < count; ++i)
+        p[i] = color;
+}
+
 void fill(gfx_color color, uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2)
 {
     if (x2 < x1)
@@ -29,11 +44,15 @@ void fill(gfx_color color, uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2)
     if (y2 < y1)
         std::swap(y1, y2);
     gfx_color* layer = gfx_current_layer();
-    for (uint32_t y = y1; y <= y2; ++y) {
-        gfx_color* row = layer + y * GFX_WIDTH;
-        for (uint32_t x = x1; x <= x2; ++x)
-            row[x] = color;
+    const uint32_t width = uint32_t(x2 - x1) + 1;
+    gfx_color* first = layer + uint32_t(y1) * GFX_WIDTH + x1;
+    if (width == GFX_WIDTH) {
+        // Whole rows are one run: a page's overlay cleared to the key colour.
+        fill_run(first, size_t(y2 - y1 + 1) * GFX_WIDTH, color);
+        return;
     }
+    for (uint32_t y = y1; y <= y2; ++y, first += GFX_WIDTH)
+        fill_run(first, width, color);
 }
 
 bool line_color(gfx_color& color)
@@ -102,11 +121,8 @@ void gfx_set_line_style(uint8_t style, uint8_t width)
 
 void gfx_clear_layers()
 {
-    const gfx_color fill_color = gfx_state.fill_color;
-    for (int i = 0; i < GFX_WIDTH * GFX_HEIGHT; ++i) {
-        gfx_overlay[i] = GFX_KEY_COLOR;
-        gfx_background[i] = fill_color;
-    }
+    fill_run(gfx_overlay, GFX_WIDTH * GFX_HEIGHT, GFX_KEY_COLOR);
+    fill_run(gfx_background, GFX_WIDTH * GFX_HEIGHT, gfx_state.fill_color);
 }
 
 void gfx_fill_rect(uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2)
