@@ -17,6 +17,8 @@ namespace {
 std::atomic<uint8_t> output_index{1};
 // Set by the host when it has copied a frame, cleared by the flip.
 std::atomic<uint32_t> frame_taken{1};
+// Set by the host when nobody will look at the next presentation's frame.
+std::atomic<bool> skip_next_compose{false};
 
 void put(gfx_color* layer, uint32_t x, uint32_t y, gfx_color c)
 {
@@ -84,6 +86,18 @@ int line_reach()
 }
 
 }  // namespace
+
+void gfx_reset()
+{
+    std::memset(gfx_overlay, 0, sizeof gfx_overlay);
+    std::memset(gfx_background, 0, sizeof gfx_background);
+    std::memset(gfx_output, 0, sizeof gfx_output);
+    gfx_state = gfx_draw_state{};
+    gfx_panel_reveal.store(0, std::memory_order_relaxed);
+    output_index.store(1, std::memory_order_relaxed);
+    skip_next_compose.store(false, std::memory_order_relaxed);
+    gfx_frame_taken();
+}
 
 gfx_color* gfx_current_layer()
 {
@@ -232,7 +246,8 @@ void gfx_present()
         frame_taken.wait(0, std::memory_order_acquire);
         taken = frame_taken.load(std::memory_order_acquire);
     }
-    gfx_compose();
+    if (!skip_next_compose.exchange(false, std::memory_order_relaxed))
+        gfx_compose();
     frame_taken.store(0, std::memory_order_relaxed);
     output_index.store(uint8_t(1 - output_index.load(std::memory_order_relaxed)),
                        std::memory_order_release);
@@ -247,6 +262,11 @@ void gfx_frame_taken()
 {
     frame_taken.store(1, std::memory_order_release);
     frame_taken.notify_all();
+}
+
+void gfx_skip_next_compose()
+{
+    skip_next_compose.store(true, std::memory_order_relaxed);
 }
 
 uint8_t gfx_output_index()

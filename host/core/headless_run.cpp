@@ -282,6 +282,13 @@ bool VirtualRun::start(std::string& why)
         return false;
 
     stepper_ = std::make_unique<VirtualStepper>();
+    // Only the frames a screenshot shows are composed.
+    stepper_->frame_wanted = [this](uint64_t t) {
+        for (size_t i = next_shot_; i < shots_.size() && shots_[i]->ms <= t + 50; ++i)
+            if (step_frame_shown_at(t, shots_[i]->ms))
+                return true;
+        return false;
+    };
     stepper_->after_step = [this](uint64_t) {
         if (sys_exit_requested()) {
             firmware_exit_ = true;

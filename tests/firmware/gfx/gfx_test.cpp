@@ -234,4 +234,25 @@ TEST(FrameHandOver, FirstPresentReturnsSecondWaitsForTheHost)
     EXPECT_EQ(gfx_front_buffer(), &gfx_output[1]);
 }
 
+// A presentation nobody will look at flips like any other but leaves the
+// buffer as it was; the next one composes again.
+TEST(FrameHandOver, SkippedCompositionFlipsAndLeavesTheBuffer)
+{
+    gfx_frame_taken();
+    clear_both(GFX_KEY_COLOR, 0x0C0C);
+    const uint8_t first = gfx_output_index();
+    gfx_output[first].pixels[0] = 0x0BAD;
+    gfx_skip_next_compose();
+    gfx_present();
+    EXPECT_EQ(gfx_output_index(), 1 - first);
+    EXPECT_EQ(gfx_output[first].pixels[0], 0x0BAD);
+
+    gfx_frame_taken();
+    gfx_output[1 - first].pixels[0] = 0x0BAD;
+    gfx_present();
+    EXPECT_EQ(gfx_output_index(), first);
+    EXPECT_EQ(gfx_output[1 - first].pixels[0], 0x0C0C);
+    gfx_frame_taken();
+}
+
 }  // namespace
