@@ -70,7 +70,22 @@ SimulatorApp::SimulatorApp(QWidget* parent)
     : QMainWindow(parent),
       settings_(read_settings()),
       runner_({
-          .repaint = [this] { QMetaObject::invokeMethod(view_, qOverload<>(&QWidget::update), Qt::QueuedConnection); },
+          .repaint =
+              [this] {
+                  // A frame equal to the one on screen is taken without painting it
+                  // again; a new one is painted, and only the screen's rectangle.
+                  if (!shown_.changed(*gfx_front_buffer())) {
+                      gfx_frame_taken();
+                      return;
+                  }
+                  QMetaObject::invokeMethod(
+                      view_,
+                      [this] {
+                          const PanelRect r = screen_rectangle();
+                          view_->update(r.left, r.top, r.right - r.left, r.bottom - r.top);
+                      },
+                      Qt::QueuedConnection);
+              },
           .exit_requested = [this](int32_t) { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); },
           .after_step = [this] { link_.flush_firmware_tx(); },
       }),
@@ -276,6 +291,8 @@ void SimulatorApp::rebuild_grid()
 
 void SimulatorApp::play()
 {
+    // Paints while paused took no frame: the next one is shown whatever it is.
+    shown_.show_next();
     runner_.set_paused(false);
     update_checks();
 }

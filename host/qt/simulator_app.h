@@ -12,6 +12,7 @@
 #include "host/core/front_panel.h"
 #include "host/core/host_settings.h"
 #include "host/core/serial_link.h"
+#include "host/core/shown_frame.h"
 
 class QAction;
 
@@ -76,6 +77,7 @@ private:
 
     HostSettings settings_;
     SerialLink link_;
+    ShownFrame shown_;  // before the runner, whose firmware thread uses it
     FirmwareRunner runner_;
     FrontView* view_ = nullptr;
     QImage screen_image_;  // 320 x 240, 32 bits, top row first
