@@ -4,6 +4,7 @@
 // record with a new start time. Two file kinds, told apart by their first
 // bytes: CTB version 2 ("CTB\0") and candump log text ("(seconds.micros)
 // iface ID#DATA"), whose times count from its first frame.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -50,8 +51,12 @@ int trace_open(uint8_t port, const char* name)
         std::snprintf(t.path, sizeof t.path, "%s", name);
     trace_close(t);
     t.file = std::fopen(t.path, "rb");
-    if (!t.file)
+    if (!t.file) {
+        char reason[CAN_REASON_MAX];
+        std::snprintf(reason, sizeof reason, "cannot open %s: %s", t.path, std::strerror(errno));
+        can_port_fail_reason(port, reason);
         return -1;
+    }
     uint8_t header[CAN_TRACE_HEADER_SIZE];
     const size_t got = std::fread(header, 1, sizeof header, t.file);
     if (got == sizeof header && can_trace_header_valid(header)) {
@@ -61,6 +66,9 @@ int trace_open(uint8_t port, const char* name)
         std::rewind(t.file);
     } else {
         trace_close(t);
+        char reason[CAN_REASON_MAX];
+        std::snprintf(reason, sizeof reason, "%s is neither a CAN trace nor a candump log", t.path);
+        can_port_fail_reason(port, reason);
         return -1;
     }
     t.start_us = hal_us_clock();

@@ -8,6 +8,8 @@
 
 #include "can/can_port.h"
 #include "gfx/gfx.h"
+#include "host/core/expectation.h"
+#include "host/core/run_watcher.h"
 #include "host/core/scenario.h"
 #include "host/core/virtual_stepper.h"
 
@@ -25,12 +27,23 @@ struct run_options {
     std::string can_log;  // empty: no log
     bool quiet = false;
     bool help = false;
+    // Every --scenario file in order (a folder gives its files). With one,
+    // its actions are in `actions` and its expectations in `expectations`;
+    // several run one after the other, each from a fresh unit.
+    std::vector<scenario_file> scenarios;
+    std::vector<expectation> expectations;
+    std::string junit;              // JUnit XML report; empty: none
+    std::string output_dir;         // failed screen pictures; empty: the working folder
+    bool update_references = false; // write the pictures of 'expect screen' instead of comparing
+    // Follows a virtual run (the expectations' check); not owned.
+    run_watcher* watcher = nullptr;
     // Tests may take the screenshots in memory instead of as files.
     std::function<void(const std::string& file, const frame_buffer& frame)> on_screenshot;
 };
 
-// Status of a whole run: 0 ended as asked, 1 a file could not be written,
-// 2 bad arguments or a bad scenario (nothing ran).
+// Status of a whole run: 0 ended as asked, 1 a file could not be written or
+// an expectation failed, 2 bad arguments, a bad scenario or a CAN port that
+// cannot be opened (nothing ran).
 constexpr int RUN_OK = 0;
 constexpr int RUN_FILE_ERROR = 1;
 constexpr int RUN_BAD_INPUT = 2;
@@ -41,6 +54,7 @@ struct run_result {
     uint64_t unit_ms = 0;    // unit time that ran
     double wall_s = 0.0;     // wall time it took
     bool firmware_exit = false;
+    uint64_t can_refused = 0;  // frames a CAN back end would not take
 };
 
 extern const char* const RUN_USAGE;
@@ -83,6 +97,9 @@ public:
     // Prepares the working folder, maps the CAN ports, opens the CAN log and
     // boots the firmware (app_init, app_start). False with the reason.
     bool start(std::string& why);
+    // After a failed start: RUN_BAD_INPUT when a CAN port could not be
+    // opened, else RUN_FILE_ERROR.
+    int start_status() const { return start_status_; }
     // Runs until unit time `t`, the end of the run, or the firmware's exit
     // request, whichever comes first.
     void run_until(uint64_t t);
@@ -96,16 +113,20 @@ public:
 private:
     void take_screenshots_before(uint64_t t);
     void screenshot(const scenario_action& action, const frame_buffer& frame);
+    static void watch_sent_frame(uint8_t port, const can_frame& frame, void* context);
 
     run_options options_;
     uint64_t end_ms_ = 0;
     size_t next_action_ = 0;
     std::vector<const scenario_action*> shots_;  // due, in order of time
     size_t next_shot_ = 0;
+    std::vector<uint64_t> looks_;  // times a screenshot or an expectation looks at the screen, sorted
+    bool compose_all_ = false;
     std::unique_ptr<VirtualStepper> stepper_;
     CanLog log_;
     bool firmware_exit_ = false;
     int status_ = RUN_OK;
+    int start_status_ = RUN_FILE_ERROR;
     double wall_s_ = 0.0;
 };
 

@@ -6,16 +6,16 @@
 
 namespace norvane {
 
-// The frame the window shows, kept by the firmware thread so that a frame
-// equal to it need not be painted again: the window would draw and send the
-// very same picture. Such a frame still counts as taken, so the hand-over
-// goes on one presentation behind as ever.
+// The frame the window shows, kept so that a frame equal to it need not be
+// converted and painted again: the window would draw and send the very same
+// picture. Such a frame still counts as taken, so the hand-over goes on one
+// presentation behind as ever.
 class ShownFrame {
 public:
     ShownFrame() : frame_(std::make_unique<frame_buffer>()) {}
-    // Firmware thread, after each main step: true when `front` differs from the
-    // frame last shown (or the window asked to show the next one anyway); it
-    // is then the one kept.
+    // For each frame the window takes: true when `front` differs from the frame
+    // last shown (or the window asked to show the next one anyway); it is then
+    // the one kept.
     bool changed(const frame_buffer& front);
     // Any thread: the next frame is shown whatever it holds (the window painted
     // something else meanwhile: it was paused, resized or rebuilt).

@@ -67,8 +67,12 @@ void write_file(const std::filesystem::path& path, const std::string& bytes)
             return ::testing::AssertionFailure() << "cannot write " << reference << ": " << why;
         return ::testing::AssertionSuccess() << "wrote " << reference;
     }
-    std::filesystem::path err = reference;
+    // The failed picture goes to the same place in the build folder, never
+    // into the source tree.
+    std::filesystem::path err = std::filesystem::path(NORVANE_TESTS_BUILD_ROOT) / golden_path;
     err.replace_filename(reference.stem().string() + "_err.png");
+    std::error_code made;
+    std::filesystem::create_directories(err.parent_path(), made);
     rgb_image expected;
     if (!read_png(reference.string(), expected, why)) {
         write_png(err.string(), actual, why);

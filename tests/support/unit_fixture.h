@@ -36,8 +36,8 @@ protected:
 };
 
 // Compares a frame with the PNG reference tests/<golden_path> exactly. On a
-// mismatch it writes <name>_err.png beside the reference and fails; a missing
-// reference fails. With NORVANE_UPDATE_GOLDENS=1 it writes the reference.
+// mismatch it writes <name>_err.png at the same place in the build folder's
+// tests/ and fails; a missing reference fails. With NORVANE_UPDATE_GOLDENS=1 it writes the reference.
 ::testing::AssertionResult frame_matches_golden(const frame_buffer& frame,
                                                 const std::string& golden_path);
 
