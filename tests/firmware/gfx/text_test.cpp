@@ -25,6 +25,9 @@ protected:
         text_build_blend_table();
         text_init_fonts(text_fonts, TEXT_FONT_COUNT);
         ASSERT_TRUE(text_fonts_ready());
+        // The decoder at rest: a test of it may have left it inside a string.
+        uint32_t code = 0;
+        utf8_next_char(nullptr, &code);
         clear();
         gfx_set_text_style(18, TEXT_ALIGN_LEFT, 0);
         gfx_set_layer(GFX_LAYER_OVERLAY_BLEND);
