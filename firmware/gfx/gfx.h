@@ -38,6 +38,10 @@ extern gfx_draw_state gfx_state;
 // Lowered by the tick, read once per composition by the main loop.
 extern std::atomic<uint8_t> gfx_panel_reveal;
 
+// Layers and output buffers black, the drawing state, the reveal and the
+// hand-over as at power-on (output buffer 1 next, the last frame taken).
+void gfx_reset();
+
 // The layer the current drawing state selects (0 and 2 are the overlay).
 gfx_color* gfx_current_layer();
 
