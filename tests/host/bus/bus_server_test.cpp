@@ -149,6 +149,29 @@ TEST(BusServer, AddressIsHostAndPortOrAPortAlone)
         EXPECT_FALSE(parse_bus_server_address(bad, host, port, why)) << bad;
 }
 
+TEST(BusServer, CarriesThePortOnTheVirtualBusOrPortZeroWhenUnmapped)
+{
+    const struct {
+        const char* port0;
+        const char* port1;
+        bool mapped0, mapped1;
+        int expected;
+    } cases[] = {
+        {"virtual", "virtual", true, true, 0},  // norvane-run's default
+        {"kvaser", "virtual", true, true, 1},
+        {"kvaser", "kvaser", false, false, 0},  // the window's default: port 0 becomes virtual
+        {"kvaser", "trace:x.ctb", false, true, 0},
+        {"kvaser", "kvaser", true, false, -1},  // --can0 kvaser, nothing virtual
+    };
+    for (const auto& c : cases) {
+        const std::string mapping[CAN_PORT_COUNT] = {c.port0, c.port1};
+        const bool mapped[CAN_PORT_COUNT] = {c.mapped0, c.mapped1};
+        std::string why;
+        EXPECT_EQ(bus_server_can_port(mapping, mapped, why), c.expected) << c.port0 << " " << c.port1;
+        EXPECT_EQ(why.empty(), c.expected >= 0) << why;
+    }
+}
+
 TEST(BusServer, RawClientsSeeTheUnitAndEachOtherButNotThemselves)
 {
     Server s;
