@@ -98,3 +98,9 @@ void hal_can_port_mapping(uint8_t port, uint32_t* type, const char** device)
     if (device)
         *device = m && m->has_device ? m->device : nullptr;
 }
+
+void can_mapping_reset()
+{
+    for (port_mapping& m : mapping_of)
+        m = port_mapping{};
+}
