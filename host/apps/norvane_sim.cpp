@@ -11,7 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "host/core/can_port_report.h"
+#include "host/core/unit_options.h"
 #include "host/core/unit_workdir.h"
 #include "host/qt/signal_quit.h"
 #include "host/qt/simulator_app.h"
@@ -22,15 +22,10 @@ namespace {
 std::string usage()
 {
     return
-    "usage: norvane-sim [OPTIONS]\n"
+    std::string("usage: norvane-sim [OPTIONS]\n"
     "Shows the display unit's front in a window and runs its firmware in real time.\n"
-    "\n"
-    "  --can0 MAPPING   back end of CAN port 0 (default: the unit's own, kvaser)\n"
-    "  --can1 MAPPING   the same for CAN port 1\n"
-    "                   MAPPING is one of:\n" +
-    norvane::can_mapping_help("                     ") +
-    "  --workdir DIR    working folder of the unit (rootfs/, eeprom.dat); created if\n"
-    "                   missing; default: the current folder\n"
+    "\n") +
+    norvane::unit_options_usage(17, "the unit's own, kvaser") +
     "  --help           this text\n"
     "\n"
     "F1 to F5 press the five buttons, Escape closes the window; SIGINT, SIGTERM and\n"
@@ -99,36 +94,21 @@ std::string no_display_reason()
 
 int main(int argc, char** argv)
 {
-    std::string workdir = ".";
-    const char* can_mapping[2] = {nullptr, nullptr};
-    bool can_mapped[2] = {false, false};
+    norvane::unit_options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage().c_str(), stdout);
             return 0;
         }
-        if (arg == "--can0" || arg == "--can1") {
-            if (i + 1 >= argc)
-                return bad_argument(std::string(arg) + " needs a mapping, for example virtual");
-            can_mapping[arg == "--can0" ? 0 : 1] = argv[++i];
-        } else if (arg == "--workdir") {
-            if (i + 1 >= argc || !*argv[i + 1])
-                return bad_argument("--workdir needs a folder");
-            workdir = argv[++i];
-        } else {
-            return bad_argument("unknown option '" + std::string(arg) + "'");
-        }
-    }
-    for (uint8_t port = 0; port < 2; ++port) {
-        if (!can_mapping[port])
-            continue;
-        char why[256] = {};
-        if (!hal_can_map_port(port, can_mapping[port], why, sizeof why)) {
-            std::fprintf(stderr, "norvane-sim: --can%u %s: %s\n", unsigned(port), can_mapping[port], why);
+        std::string error;
+        const int taken = norvane::parse_unit_option(argc, argv, i, options, error);
+        if (taken < 0) {
+            std::fprintf(stderr, "norvane-sim: %s\n", error.c_str());
             return 2;
         }
-        can_mapped[port] = true;
+        if (taken == 0)
+            return bad_argument("unknown option '" + std::string(arg) + "'");
     }
 
     const std::string no_display = no_display_reason();
@@ -139,10 +119,17 @@ int main(int argc, char** argv)
     }
 
     std::string why;
-    if (!norvane::prepare_unit_workdir(workdir, why)) {
-        std::fprintf(stderr, "norvane-sim: cannot use working folder '%s': %s\n", workdir.c_str(), why.c_str());
+    if (!norvane::prepare_unit_workdir(options.workdir, why)) {
+        std::fprintf(stderr, "norvane-sim: cannot use working folder '%s': %s\n", options.workdir.c_str(),
+                     why.c_str());
         return 1;
     }
+    // The ports are mapped now that the window is about to start the unit.
+    if (!norvane::apply_can_mappings(options, why)) {
+        std::fprintf(stderr, "norvane-sim: %s\n", why.c_str());
+        return 2;
+    }
+    const bool can_mapped[CAN_PORT_COUNT] = {options.can_mapping[0].has_value(), options.can_mapping[1].has_value()};
 
     QApplication qt(argc, argv);
     QApplication::setOrganizationName("Norvane");

@@ -3,27 +3,22 @@
 
 #include <algorithm>
 
-#include "host/core/can_port_report.h"
 #include "host/core/run_common.h"
+#include "host/core/unit_options.h"
 
 namespace norvane {
 
 std::string run_usage()
 {
     return
-    "usage: norvane-run [OPTIONS]\n"
+    std::string("usage: norvane-run [OPTIONS]\n"
     "Runs the display unit's firmware without a window: in virtual time (as fast as\n"
     "possible, deterministic) or, with --realtime, paced by the wall clock.\n"
-    "\n"
-    "  --workdir DIR          working folder of the unit (rootfs/, eeprom.dat); created if\n"
-    "                         missing; default: the current folder\n"
+    "\n") +
+    unit_options_usage(23, "virtual") +
     "  --duration MS          unit time to run, in milliseconds (default 10000)\n"
     "  --realtime             pace with the wall clock on two threads, as the window does;\n"
     "                         default: virtual time, as fast as possible, deterministic\n"
-    "  --can0 MAPPING         back end of CAN port 0 (default: virtual)\n"
-    "  --can1 MAPPING         back end of CAN port 1 (default: virtual)\n"
-    "                         MAPPING is one of:\n" +
-    can_mapping_help("                           ") +
     "  --scenario FILE        timed actions and expectations, see below; repeatable, and a\n"
     "                         folder stands for its *.txt files: several files run one\n"
     "                         after the other, each from a fresh unit in DIR/NAME (NAME:\n"
@@ -92,7 +87,14 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
 {
     std::vector<std::string> scenario_paths;
     std::vector<scenario_action> shots;
+    unit_options shared;
+    shared.workdir = options.workdir;
     for (int i = 1; i < argc; ++i) {
+        const int taken = parse_unit_option(argc, argv, i, shared, error);
+        if (taken < 0)
+            return RUN_BAD_INPUT;
+        if (taken > 0)
+            continue;
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
         auto value = [&]() -> std::string { return has_value ? argv[++i] : std::string(); };
@@ -106,33 +108,21 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
             options.realtime = true;
         } else if (arg == "--update-references") {
             options.update_references = true;
-        } else if (arg == "--workdir" || arg == "--scenario" || arg == "--can-log" || arg == "--junit" ||
-                   arg == "--output") {
+        } else if (arg == "--scenario" || arg == "--can-log" || arg == "--junit" || arg == "--output") {
             const std::string v = value();
             if (v.empty()) {
-                error = arg + " needs a " + (arg == "--workdir" || arg == "--output" ? "folder" : "file name");
+                error = arg + " needs a " + (arg == "--output" ? "folder" : "file name");
                 return RUN_BAD_INPUT;
             }
             if (arg == "--scenario")
                 scenario_paths.push_back(v);
             else
-                (arg == "--workdir" ? options.workdir : arg == "--can-log" ? options.can_log
-                                                     : arg == "--junit"   ? options.junit
-                                                                          : options.output_dir) = v;
+                (arg == "--can-log" ? options.can_log : arg == "--junit" ? options.junit : options.output_dir) = v;
         } else if (arg == "--duration") {
             if (!parse_ms(value(), options.duration_ms)) {
                 error = "--duration needs a whole number of milliseconds";
                 return RUN_BAD_INPUT;
             }
-        } else if (arg == "--can0" || arg == "--can1") {
-            const uint8_t port = arg == "--can0" ? 0 : 1;
-            const std::string v = value();
-            std::string why;
-            if (v.empty() || !map_port(port, v, why)) {
-                error = arg + ": " + (v.empty() ? std::string("needs a mapping") : why);
-                return RUN_BAD_INPUT;
-            }
-            options.can_mapping[port] = v;
         } else if (arg == "--screenshot") {
             const std::string v = value();
             const size_t colon = v.find(':');
@@ -155,6 +145,11 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
             return RUN_BAD_INPUT;
         }
     }
+
+    options.workdir = shared.workdir;
+    for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
+        if (shared.can_mapping[port])
+            options.can_mapping[port] = *shared.can_mapping[port];
 
     for (const scenario_action& shot : shots)
         if (shot.ms > options.duration_ms) {
