@@ -30,6 +30,9 @@ struct can_backend {
     int (*set_bitrate)(uint8_t port, uint32_t bit_rate);
     int (*send)(uint8_t port, const can_frame* frame);
     int (*receive)(uint8_t port, can_frame* frame);
+    // Closes every port and forgets what the back end loaded or learnt, so
+    // the next open starts as the first one did. nullptr: nothing to do.
+    void (*reset)();
 };
 
 // One row of the registry: the back end and the port type it has in the

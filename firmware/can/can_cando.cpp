@@ -214,6 +214,20 @@ const char* check_serial(std::string_view arg)
     return arg.empty() || arg.size() > 255 ? "the CANdo serial number must be 1 to 255 characters" : nullptr;
 }
 
+void cando_reset()
+{
+    for (cando_port& p : ports) {
+        if (p.open)
+            api.CANdoClose(&p.usb);
+        p = cando_port{};
+    }
+    if (cando)
+        os_library_unload(cando);
+    cando = nullptr;
+    api = {};
+    device_count = 0;
+}
+
 }  // namespace
 
 extern const can_backend can_backend_cando = {
@@ -226,4 +240,5 @@ extern const can_backend can_backend_cando = {
     .set_bitrate = cando_set_bitrate,
     .send = cando_send,
     .receive = cando_receive,
+    .reset = cando_reset,
 };

@@ -192,6 +192,19 @@ const char* check_channel(std::string_view arg)
     return nullptr;
 }
 
+void kvaser_reset()
+{
+    for (kvaser_port& k : kvaser) {
+        if (k.open)
+            api.canClose(k.handle);
+        k = kvaser_port{};
+    }
+    if (canlib)
+        os_library_unload(canlib);
+    canlib = nullptr;
+    api = {};
+}
+
 }  // namespace
 
 extern const can_backend can_backend_kvaser = {
@@ -204,4 +217,5 @@ extern const can_backend can_backend_kvaser = {
     .set_bitrate = kvaser_set_bitrate,
     .send = kvaser_send,
     .receive = kvaser_receive,
+    .reset = kvaser_reset,
 };

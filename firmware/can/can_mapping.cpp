@@ -40,9 +40,9 @@ int reject(uint8_t port, const char* mapping, const char* reason, char* why, uin
     return 0;
 }
 
-}  // namespace
-
-int hal_can_map_port(uint8_t port, const char* mapping, char* why, uint32_t why_size)
+// Reads a mapping string into `result` without applying it; 1, or 0 with
+// the reason in `why`.
+int parse_mapping(uint8_t port, const char* mapping, port_mapping& result, char* why, uint32_t why_size)
 {
     if (port >= CAN_PORT_COUNT)
         return reject(port, mapping, "there are only CAN ports 0 and 1", why, why_size);
@@ -77,16 +77,32 @@ int hal_can_map_port(uint8_t port, const char* mapping, char* why, uint32_t why_
             return reject(port, mapping, reason, why, why_size);
     }
 
-    port_mapping result;
+    result = port_mapping{};
     result.type = row->type;
     if (has_arg) {
         result.has_device = true;
         std::memcpy(result.device, arg.data(), arg.size());
         result.device[arg.size()] = 0;
     }
-    mapping_of[port] = result;
     if (why && why_size)
         why[0] = 0;
+    return 1;
+}
+
+}  // namespace
+
+int hal_can_check_mapping(uint8_t port, const char* mapping, char* why, uint32_t why_size)
+{
+    port_mapping unused;
+    return parse_mapping(port, mapping, unused, why, why_size);
+}
+
+int hal_can_map_port(uint8_t port, const char* mapping, char* why, uint32_t why_size)
+{
+    port_mapping result;
+    if (!parse_mapping(port, mapping, result, why, why_size))
+        return 0;
+    mapping_of[port] = result;
     return 1;
 }
 
@@ -97,4 +113,10 @@ void hal_can_port_mapping(uint8_t port, uint32_t* type, const char** device)
         *type = m ? m->type : CAN_TYPE_KVASER;
     if (device)
         *device = m && m->has_device ? m->device : nullptr;
+}
+
+void can_mapping_reset()
+{
+    for (port_mapping& m : mapping_of)
+        m = port_mapping{};
 }

@@ -330,3 +330,29 @@ void can_service()
     can_poll_receive();
     can_flush_transmit();
 }
+
+void can_reset()
+{
+    for (uint32_t i = 0; i < can_backend_count(); ++i)
+        if (void (*reset)() = can_backend_at(i)->backend->reset)
+            reset();
+    can_mapping_reset();
+    for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
+        port_record[p] = can_port_record{};
+        health[p].state.store(CAN_PORT_NOT_OPENED, std::memory_order_relaxed);
+        health[p].sent.store(0, std::memory_order_relaxed);
+        health[p].refused.store(0, std::memory_order_relaxed);
+        health[p].received.store(0, std::memory_order_relaxed);
+        {
+            std::lock_guard<std::mutex> guard(reason_lock);
+            failure_reason[p][0] = 0;
+            reason_given[p] = false;
+        }
+        receivers[p].extended.store(nullptr, std::memory_order_relaxed);
+        receivers[p].test_message.store(nullptr, std::memory_order_relaxed);
+        std::lock_guard<std::mutex> guard(tx_lock[p]);
+        rx_ring[p] = can_ring{};
+        tx_ring[p] = can_ring{};
+    }
+    can_set_send_observer(nullptr, nullptr);
+}

@@ -24,6 +24,11 @@ constexpr uint32_t CAN_TYPE_VIRTUAL = 4;
 constexpr uint32_t CAN_TYPE_SOCKETCAND = 5;
 
 void can_init();
+// Every record of the CAN layer back to its start value: each back end
+// closed and reset, the mappings the unit's own, the rings empty, no receive
+// handler and no send observer.
+void can_reset();
+void can_mapping_reset();  // every port mapped the unit's way again
 void can_service();  // can_poll_receive, then can_flush_transmit
 void can_poll_receive();
 void can_flush_transmit();

@@ -74,6 +74,15 @@ const char* check_iface(std::string_view arg)
     return nullptr;
 }
 
+void socketcan_reset()
+{
+    for (socketcan_port& s : sockets) {
+        if (s.fd >= 0)
+            os_can_socket_close(s.fd);
+        s = socketcan_port{};
+    }
+}
+
 }  // namespace
 
 extern const can_backend can_backend_socketcan = {
@@ -86,4 +95,5 @@ extern const can_backend can_backend_socketcan = {
     .set_bitrate = socketcan_set_bitrate,
     .send = socketcan_send,
     .receive = socketcan_receive,
+    .reset = socketcan_reset,
 };

@@ -325,6 +325,14 @@ int sockcand_receive(uint8_t port, can_frame* frame)
     return next_frame(port, frame) ? 0 : -1;
 }
 
+void sockcand_reset()
+{
+    for (sockcand_port& l : links) {
+        os_tcp_close(l.fd);
+        l = sockcand_port{};
+    }
+}
+
 }  // namespace
 
 extern const can_backend can_backend_socketcand = {
@@ -337,4 +345,5 @@ extern const can_backend can_backend_socketcand = {
     .set_bitrate = sockcand_set_bitrate,
     .send = sockcand_send,
     .receive = sockcand_receive,
+    .reset = sockcand_reset,
 };

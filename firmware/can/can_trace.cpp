@@ -172,6 +172,14 @@ const char* check_file(std::string_view arg)
     return arg.size() >= CAN_DEVICE_MAX ? "the trace file name is too long" : nullptr;
 }
 
+void trace_reset()
+{
+    for (trace_port& t : traces) {
+        trace_close(t);
+        t = trace_port{};
+    }
+}
+
 }  // namespace
 
 extern const can_backend can_backend_trace = {
@@ -184,4 +192,5 @@ extern const can_backend can_backend_trace = {
     .set_bitrate = trace_set_bitrate,
     .send = trace_send,
     .receive = trace_receive,
+    .reset = trace_reset,
 };

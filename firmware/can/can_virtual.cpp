@@ -76,6 +76,13 @@ int virtual_receive(uint8_t port, can_frame* frame)
     return 0;
 }
 
+void virtual_reset()
+{
+    can_virtual_reset();
+    for (virtual_port& vp : ports)
+        vp.open = false;
+}
+
 }  // namespace
 
 extern const can_backend can_backend_virtual = {
@@ -88,6 +95,7 @@ extern const can_backend can_backend_virtual = {
     .set_bitrate = virtual_set_bitrate,
     .send = virtual_send,
     .receive = virtual_receive,
+    .reset = virtual_reset,
 };
 
 int can_virtual_inject(uint8_t port, const can_frame& frame)

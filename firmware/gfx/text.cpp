@@ -703,3 +703,15 @@ int utf8_next_char(const char** cursor, uint32_t* code)
     utf8_position = *cursor;
     return 0;
 }
+
+void text_reset()
+{
+    release_engine();
+    forget_runs();
+    run_hits = 0;
+    runs_on = true;
+    allocations = 0;
+    utf8_position = nullptr;
+    utf8_active = false;
+    gfx_text_style = text_style{};
+}

@@ -80,3 +80,7 @@ void text_blend(gfx_color* pixel, gfx_color color, uint8_t coverage);
 // not continue the previous call (code 0, *cursor null). A null cursor
 // resets the decoder.
 int utf8_next_char(const char** cursor, uint32_t* code);
+
+// The text engine back to its start state: no fonts set up, no kept runs,
+// the decoder at rest, the default style.
+void text_reset();

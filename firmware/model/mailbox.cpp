@@ -207,3 +207,19 @@ void can_tx_schedule()
         }
     }
 }
+
+void mailbox_reset()
+{
+    {
+        std::lock_guard<std::mutex> guard(mailbox_lock);
+        for (rx_mailbox& mb : mailboxes) {
+            std::memset(mb.ring, 0, sizeof(rx_entry) * mb.depth);
+            mb.r = mb.w = 0;
+            mb.age = 0;
+            mb.filter_reference.store(0, relaxed);
+            mb.filter_mask.store(0, relaxed);
+        }
+    }
+    for (tx_mailbox& mb : tx_mailboxes)
+        mb = {0, {}, 0, TX_PERIOD_MS};
+}

@@ -61,3 +61,6 @@ void tx_mailbox_send(uint8_t mailbox);
 // Every tick: each mailbox's phase advances 10 ms; at 100 ms its frame is
 // queued on port 0, all eight in the same tick, PWRB1 first.
 void can_tx_schedule();
+
+// Both kinds of mailbox back to their start values (before rx_mailbox_init).
+void mailbox_reset();

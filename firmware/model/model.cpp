@@ -117,14 +117,10 @@ const model_build_record model_build_info = {
     fixed_text<7>("QX7_91"),
 };
 
-void model_set_page_functions(const model_page_table* functions)
+// What model_init starts from: the outputs, the tanks, the ages, the
+// detectors and the page table cleared; the received inputs stay.
+static void clear_outputs()
 {
-    page_functions = functions;
-}
-
-void model_init()
-{
-    model_nonfinite_init();
     for (auto& level : tank_level.fuel)
         level.store(0.0, relaxed);
     for (auto& level : tank_level.water)
@@ -144,6 +140,17 @@ void model_init()
     first_step_done.store(0, relaxed);
     for (auto& entry : page_callbacks)
         entry.store(nullptr, relaxed);
+}
+
+void model_set_page_functions(const model_page_table* functions)
+{
+    page_functions = functions;
+}
+
+void model_init()
+{
+    model_nonfinite_init();
+    clear_outputs();
     write_page_table(0, PAGE_CALLBACK_COUNT);
 }
 
@@ -206,4 +213,23 @@ void model_tick()
 {
     model_step();
     can_tx_schedule();
+}
+
+void model_reset()
+{
+    for (auto& module : switch_input)
+        for (auto& v : module)
+            v.store(0, relaxed);
+    for (auto& v : analog_input)
+        v.store(0, relaxed);
+    for (auto& v : override_timer)
+        v.store(0, relaxed);
+    for (auto& v : override_state)
+        v.store(0, relaxed);
+    for (auto& module : circuit_command)
+        for (auto& v : module)
+            v.store(0, relaxed);
+    clear_outputs();
+    page_functions = nullptr;
+    mailbox_reset();
 }

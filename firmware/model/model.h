@@ -98,3 +98,6 @@ void model_init();
 // power modules, page entry on the first step, circuit logic, done flag.
 void model_step();
 void model_tick();  // model step, then the transmit schedule
+// Every record of the model, its mailboxes included, back to its start value
+// (before model_init); no page functions registered.
+void model_reset();

@@ -171,3 +171,9 @@ int fs_make_roots()
             all = 0;
     return all;
 }
+
+void fs_reset()
+{
+    for (fs_stream& stream : streams)
+        fs_close(&stream);
+}

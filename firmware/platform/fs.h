@@ -27,3 +27,4 @@ size_t fs_read(fs_stream* stream, void* buffer, size_t n);
 size_t fs_write(fs_stream* stream, const void* data, size_t n);
 int fs_remove(uint8_t root, const char* name);
 int fs_rename(uint8_t root, const char* name, uint8_t root2, const char* name2);
+void fs_reset();  // closes every open stream

@@ -159,3 +159,20 @@ int32_t sys_exit_code()
 {
     return exit_code.load(relaxed);
 }
+
+void hal_reset()
+{
+    clock_source.store(hal_monotonic_ms, relaxed);
+    start_time = 0;
+    clock_base.store(0, relaxed);
+    clock_base_taken.store(false, relaxed);
+    base_dir.assign(1, '.');
+    for (hal_uart_config& config : uart_config)
+        config = {};
+    for (auto& byte : hal_uart_tx_ring)
+        byte.store(0, relaxed);
+    hal_uart_tx_write.store(0, relaxed);
+    hal_uart_tx_read.store(0, relaxed);
+    exit_code.store(0, relaxed);
+    exit_flag.store(0, relaxed);
+}

@@ -13,6 +13,9 @@ void hal_clock_start();  // hal_ms_clock's first value is 0
 uint64_t hal_us_clock();  // hal_ms_clock() * 1000
 
 void hal_init();  // clears the exit request; the spine's start-up calls it first
+// Every record of the platform layer back to its start value: the monotonic
+// clock without a base, the base folder ".", no serial port, no exit request.
+void hal_reset();
 
 // Milliseconds since the unit's start (app_init marks it).
 void sys_mark_start();

@@ -166,3 +166,12 @@ void settings_save()
     }
     settings_dirty.store(0, std::memory_order_relaxed);
 }
+
+void settings_reset()
+{
+    for (auto& byte : settings_work.raw)
+        byte.store(0, std::memory_order_relaxed);
+    std::memset(settings_shadow, 0, sizeof settings_shadow);
+    std::memset(nv_image, 0, sizeof nv_image);
+    settings_dirty.store(0, std::memory_order_relaxed);
+}

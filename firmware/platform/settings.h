@@ -49,4 +49,5 @@ void nv_write(uint32_t offset, const void* source, uint32_t length);
 void settings_load();
 void settings_save();
 void settings_defaults();
+void settings_reset();  // the record, its shadow and the NV image all zero, nothing to save
 uint16_t settings_crc16(const uint8_t* data, uint32_t length);

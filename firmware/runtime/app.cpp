@@ -8,6 +8,7 @@
 #include "model/mailbox.h"
 #include "model/model.h"
 #include "runtime/events.h"
+#include "platform/fs.h"
 #include "platform/hal.h"
 #include "screens/keys.h"
 #include "platform/settings.h"
@@ -146,4 +147,23 @@ void sys_tick()
         hal_hook_500ms();
     if (divider_due(div_1s))
         every_second();
+}
+
+void app_reset()
+{
+    can_reset_request = true;
+    div_50ms = {0, 5};
+    div_100ms = {0, 10};
+    div_500ms = {0, 50};
+    div_1s = {0, 100};
+    sys_buzzer_countdown = 0;
+    events_reset();
+    screens_reset();
+    model_reset();
+    gfx_reset();
+    text_reset();
+    can_reset();
+    fs_reset();
+    settings_reset();
+    hal_reset();
 }

@@ -226,3 +226,25 @@ void test_message_handler(const can_queue_entry* slot)
         break;
     }
 }
+
+void events_reset()
+{
+    event_callback.store(nullptr);
+    pending_event.store(0);
+    event_pending.store(0);
+    usb_state.store(USB_NO_STICK);
+    std::memset(mount_name, 0, sizeof mount_name);
+    std::memset(command_text, 0, sizeof command_text);
+    for (auto& v : test_values.t5_value)
+        v.store(0);
+    test_values.t6_value.store(0);
+    test_values.t7_value.store(0);
+    test_values.t8_value.store(0);
+    for (auto& v : test_values.t10_value)
+        v.store(0);
+    for (auto& v : test_values.t11_value)
+        v.store(0);
+    for (auto& v : test_values.t11_flag)
+        v.store(0);
+    test_values.t12_value.store(0);
+}

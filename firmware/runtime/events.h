@@ -11,6 +11,7 @@ void hal_set_event_callback(hal_event_callback callback);
 
 void app_event_handler(int32_t event);
 void app_events_poll();  // main loop
+void events_reset();     // no event pending, no stick, the test values 0
 
 // The USB-stick handshake with the other side of the event folder.
 constexpr int32_t USB_NO_STICK = 0;

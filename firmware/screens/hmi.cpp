@@ -211,3 +211,16 @@ void sel_prev()
         hmi_sel.store(uint8_t(hmi_item_count.load(std::memory_order_relaxed) - 1),
                       std::memory_order_relaxed);
 }
+
+void hmi_reset()
+{
+    hmi_page_index.store(0);
+    hmi_sel.store(0);
+    hmi_item_count.store(4);
+    hmi_draw_full.store(nullptr);
+    hmi_draw_pass.store(nullptr);
+    hmi_overlay.store(nullptr);
+    hmi_restore_keys.store(hmi_noop);
+    hmi_redraw.store(false);
+    hmi_overlay_clear.store(false);
+}

@@ -26,6 +26,7 @@ void hmi_set_page_draw(hmi_fn full, hmi_fn pass);
 void hmi_set_overlay(hmi_fn fn);
 void hmi_set_restore(hmi_fn fn);
 void hmi_run_pass();  // main loop, once per step
+void hmi_reset();     // the framework's records back to their start values
 
 // The list pages' row selection on hmi_sel over hmi_item_count rows, with
 // wrap-around (an empty list selects row 255 going back).

@@ -187,3 +187,24 @@ void key_host_clear()
 {
     key_input_mask.store(0, relaxed);
 }
+
+void key_reset()
+{
+    for (softkey& key : hmi_softkeys) {
+        key.on_press.store(nullptr, relaxed);
+        key.on_release.store(nullptr, relaxed);
+        key.on_hold.store(nullptr, relaxed);
+        key.label.store(nullptr, relaxed);
+    }
+    for (auto& time : key_hold_time)
+        time.store(KEY_DEFAULT_HOLD_TIME, relaxed);
+    for (auto& timer : key_hold_timer)
+        timer.store(0, relaxed);
+    key_input_mask.store(0, relaxed);
+    key_prev = 0;
+    key_new.store(0, relaxed);
+    key_taken.store(0, relaxed);
+    key_long.store(0, relaxed);
+    key_released.store(0, relaxed);
+    key_hold_armed = 1;
+}

@@ -40,6 +40,7 @@ extern uint8_t key_hold_armed;  // main loop only
 void key_sample();  // tick context
 void key_scan();    // main loop: at most one handler per call
 void key_reset_state();  // clears the masks that app_start clears
+void key_reset();        // every record of the engine back to its start value
 
 void key_set_press_handler(key_handler handler, key_code key);
 void key_set_release_handler(key_handler handler, key_code key);

@@ -4,6 +4,8 @@
 
 #include "screens/circuit_pages.h"
 #include "screens/hmi.h"
+#include "screens/keys.h"
+#include "screens/panel.h"
 #include "screens/tank_page.h"
 #include "screens/version_page.h"
 
@@ -29,4 +31,13 @@ void pages_init()
         r = {};
     for (uint8_t& v : circuit_all_set)
         v = 1;
+}
+
+void screens_reset()
+{
+    hmi_reset();
+    key_reset();
+    panel_reset();
+    pages_init();
+    version_entry_time.store(0);
 }

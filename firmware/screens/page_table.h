@@ -8,3 +8,6 @@ extern const model_page_table page_functions;
 // The pages' own records back to their start values (the tank gauges'
 // refresh marks, the circuit pages' all-on/all-off toggles); with model_init.
 void pages_init();
+// Every record of the screens back to its start value: the framework, the key
+// engine, the panel and the pages.
+void screens_reset();

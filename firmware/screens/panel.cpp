@@ -265,3 +265,12 @@ void brightness_draw_level(const gfx_image& panel, uint8_t level, uint8_t maximu
     if (level > 0)
         gfx_fill_bar(32, 168, uint16_t(32 + level * 191 / maximum), 179);
 }
+
+void panel_reset()
+{
+    display_levels[0].store(0, relaxed);
+    display_levels[1].store(0, relaxed);
+    panel_state.store(1, relaxed);
+    panel_timer.store(0, relaxed);
+    panel_hold_time.store(50, relaxed);
+}

@@ -29,6 +29,7 @@ void panel_timer_tick();  // every 100 ms
 void panel_hide();
 void panel_install_wake_keys();
 void panel_wake();
+void panel_reset();  // levels and the show/hide machine back to their start values
 
 // Brightness pop-up, opened by the fifth key while the bar is hidden.
 void brightness_open();

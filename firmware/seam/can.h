@@ -21,6 +21,8 @@ constexpr uint8_t CAN_PORT_COUNT = 2;
 // registry. Returns 1, or 0 with a message (listing the accepted forms) in
 // `why`. can_init applies the mapping.
 int hal_can_map_port(uint8_t port, const char* mapping, char* why, uint32_t why_size);
+// The same check without applying the mapping (a command line's parse).
+int hal_can_check_mapping(uint8_t port, const char* mapping, char* why, uint32_t why_size);
 // The back-end type and device string (nullptr: none) can_init configures
 // for the port, and the back end's name for a type ("kvaser", "trace", ...).
 void hal_can_port_mapping(uint8_t port, uint32_t* type, const char** device);

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "host/bus/bus_server.h"
-#include "host/core/can_port_report.h"
+#include "host/core/unit_options.h"
 #include "host/core/unit_workdir.h"
 #include "host/qt/signal_quit.h"
 #include "host/qt/simulator_app.h"
@@ -23,20 +23,10 @@ namespace {
 std::string usage()
 {
     return
-    "usage: norvane-sim [OPTIONS]\n"
+    std::string("usage: norvane-sim [OPTIONS]\n"
     "Shows the display unit's front in a window and runs its firmware in real time.\n"
-    "\n"
-    "  --can0 MAPPING   back end of CAN port 0 (default: the unit's own, kvaser)\n"
-    "  --can1 MAPPING   the same for CAN port 1\n"
-    "                   MAPPING is one of:\n" +
-    norvane::can_mapping_help("                     ") +
-    "  --bus-server [HOST:]PORT\n"
-    "                   serve the virtual bus to socketcand clients such as python-can\n"
-    "                   (raw mode, bus name can0 or can1): port 0 is mapped to virtual\n"
-    "                   unless --can0 maps it (then a port mapped to virtual is served);\n"
-    "                   HOST defaults to 127.0.0.1, socketcand's port is 29536\n"
-    "  --workdir DIR    working folder of the unit (rootfs/, eeprom.dat); created if\n"
-    "                   missing; default: the current folder\n"
+    "\n") +
+    norvane::unit_options_usage(17, "the unit's own, kvaser") +
     "  --help           this text\n"
     "\n"
     "F1 to F5 press the five buttons, Escape closes the window; SIGINT, SIGTERM and\n"
@@ -105,62 +95,21 @@ std::string no_display_reason()
 
 int main(int argc, char** argv)
 {
-    std::string workdir = ".";
-    const char* can_mapping[2] = {nullptr, nullptr};
-    bool can_mapped[2] = {false, false};
-    bool bus_server = false;
-    norvane::bus_server_options server_options;
+    norvane::unit_options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage().c_str(), stdout);
             return 0;
         }
-        if (arg == "--can0" || arg == "--can1") {
-            if (i + 1 >= argc)
-                return bad_argument(std::string(arg) + " needs a mapping, for example virtual");
-            can_mapping[arg == "--can0" ? 0 : 1] = argv[++i];
-        } else if (arg == "--bus-server") {
-            std::string why;
-            if (!norvane::parse_bus_server_address(i + 1 < argc ? argv[++i] : "", server_options.host,
-                                                   server_options.port, why))
-                return bad_argument("--bus-server " + why);
-            bus_server = true;
-        } else if (arg == "--workdir") {
-            if (i + 1 >= argc || !*argv[i + 1])
-                return bad_argument("--workdir needs a folder");
-            workdir = argv[++i];
-        } else {
-            return bad_argument("unknown option '" + std::string(arg) + "'");
-        }
-    }
-    for (uint8_t port = 0; port < 2; ++port) {
-        if (!can_mapping[port])
-            continue;
-        char why[256] = {};
-        if (!hal_can_map_port(port, can_mapping[port], why, sizeof why)) {
-            std::fprintf(stderr, "norvane-sim: --can%u %s: %s\n", unsigned(port), can_mapping[port], why);
+        std::string error;
+        const int taken = norvane::parse_unit_option(argc, argv, i, options, error);
+        if (taken < 0) {
+            std::fprintf(stderr, "norvane-sim: %s\n", error.c_str());
             return 2;
         }
-        can_mapped[port] = true;
-    }
-    // The server carries a port on the virtual bus: one the user mapped
-    // there, else port 0 when the user left it to the unit's default.
-    int server_port = -1;
-    if (bus_server) {
-        std::string mapping[2];
-        for (uint8_t port = 0; port < 2; ++port)
-            mapping[port] = can_mapping[port] ? can_mapping[port] : "kvaser";
-        std::string why;
-        server_port = norvane::bus_server_can_port(mapping, can_mapped, why);
-        if (server_port < 0)
-            return bad_argument(why);
-        if (!can_mapped[server_port]) {
-            char reason[256] = {};
-            hal_can_map_port(uint8_t(server_port), "virtual", reason, sizeof reason);
-            can_mapped[server_port] = true;
-        }
-        server_options.bus_name = "can" + std::to_string(server_port);
+        if (taken == 0)
+            return bad_argument("unknown option '" + std::string(arg) + "'");
     }
 
     const std::string no_display = no_display_reason();
@@ -171,10 +120,25 @@ int main(int argc, char** argv)
     }
 
     std::string why;
-    if (!norvane::prepare_unit_workdir(workdir, why)) {
-        std::fprintf(stderr, "norvane-sim: cannot use working folder '%s': %s\n", workdir.c_str(), why.c_str());
+    if (!norvane::prepare_unit_workdir(options.workdir, why)) {
+        std::fprintf(stderr, "norvane-sim: cannot use working folder '%s': %s\n", options.workdir.c_str(),
+                     why.c_str());
         return 1;
     }
+    // The bus server carries a port on the virtual bus: port 0 when the user
+    // leaves it to the unit's default.
+    int server_port = -1;
+    if (options.bus_server) {
+        server_port = norvane::bus_server_port_of(options, "kvaser", why);
+        if (server_port < 0)
+            return bad_argument(why);
+    }
+    // The ports are mapped now that the window is about to start the unit.
+    if (!norvane::apply_can_mappings(options, why)) {
+        std::fprintf(stderr, "norvane-sim: %s\n", why.c_str());
+        return 2;
+    }
+    const bool can_mapped[CAN_PORT_COUNT] = {options.can_mapping[0].has_value(), options.can_mapping[1].has_value()};
 
     QApplication qt(argc, argv);
     QApplication::setOrganizationName("Norvane");
@@ -193,17 +157,14 @@ int main(int argc, char** argv)
     for (const std::string& line : app->can_port_lines())
         std::fprintf(stderr, "norvane-sim: %s\n", line.c_str());
     std::unique_ptr<norvane::BusServer> server;
-    if (bus_server) {
-        server = std::make_unique<norvane::BusServer>(
-            server_options, norvane::virtual_bus_link(uint8_t(server_port)),
-            [](const std::string& line) { std::fprintf(stderr, "norvane-sim: %s\n", line.c_str()); });
-        if (!server->start(why)) {
+    if (server_port >= 0) {
+        server = norvane::start_virtual_bus_server(
+            options.bus_server_host, options.bus_server_port, uint8_t(server_port),
+            [](const std::string& line) { std::fprintf(stderr, "norvane-sim: %s\n", line.c_str()); }, why);
+        if (!server) {
             std::fprintf(stderr, "norvane-sim: %s\n", why.c_str());
             return 2;
         }
-        std::fprintf(stderr, "norvane-sim: bus server: listening on %s:%u (socketcand raw mode, bus %s = CAN port %d)\n",
-                     server_options.host.c_str(), unsigned(server->port()), server_options.bus_name.c_str(),
-                     server_port);
     }
     // Ctrl+C, kill and a closed terminal close the window as Exit does.
     norvane::SignalQuit quit_on_signal([&app](int) { app->close(); });

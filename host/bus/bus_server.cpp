@@ -525,4 +525,20 @@ void BusServer::write_client(client& c)
     }
 }
 
+std::unique_ptr<BusServer> start_virtual_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
+                                                    std::function<void(const std::string&)> say, std::string& why)
+{
+    bus_server_options options;
+    options.host = host;
+    options.port = port;
+    options.bus_name = "can" + std::to_string(can_port);
+    auto server = std::make_unique<BusServer>(options, virtual_bus_link(can_port), say);
+    if (!server->start(why))
+        return nullptr;
+    if (say)
+        say("bus server: listening on " + host + ":" + std::to_string(server->port()) +
+            " (socketcand raw mode, bus " + options.bus_name + " = CAN port " + std::to_string(can_port) + ")");
+    return server;
+}
+
 }  // namespace norvane

@@ -27,8 +27,9 @@ struct run_options {
     std::string can_log;  // empty: no log
     bool quiet = false;
     bool help = false;
-    // --bus-server: the virtual bus on the network (socketcand, real time only).
-    bool bus_server = false;
+    // --bus-server: the virtual bus of this port on the network (socketcand,
+    // real time only); -1: no server.
+    int bus_server_can_port = -1;
     std::string bus_server_host = "127.0.0.1";
     uint16_t bus_server_port = 29536;
     // Every --scenario file in order (a folder gives its files). With one,

@@ -1,12 +1,16 @@
 // The Kvaser and CANdo back ends against stand-in libraries, loaded by name
 // through dlopen from ./can-libs (the test program runs with
-// LD_LIBRARY_PATH=can-libs, and each case in a folder of its own).
+// LD_LIBRARY_PATH=can-libs, and each case in a folder of its own; each case
+// ends with the libraries unloaded, so the next one loads them afresh).
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +23,31 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The dynamic loader reads LD_LIBRARY_PATH once, when the program starts: a
+// program started without can-libs in it (directly, not through ctest)
+// starts itself again with it.
+[[gnu::constructor]] void search_can_libs()
+{
+    const char* search = std::getenv("LD_LIBRARY_PATH");
+    if (search && std::strstr(search, "can-libs"))
+        return;
+    const std::string value = search && *search ? std::string("can-libs:") + search : std::string("can-libs");
+    ::setenv("LD_LIBRARY_PATH", value.c_str(), 1);
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<std::string> words;
+    for (size_t start = 0; start < all.size();) {
+        const size_t end = all.find('\0', start);
+        words.push_back(all.substr(start, end - start));
+        start = end == std::string::npos ? all.size() : end + 1;
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    ::execv("/proc/self/exe", argv.data());
+}
 
 class VendorLibrary : public ::testing::Test {
 protected:
@@ -33,7 +62,15 @@ protected:
         norvane::set_virtual_clock_ms(0);
         norvane::use_virtual_clock();
     }
-    void TearDown() override { fs::current_path(old_dir_); }
+    void TearDown() override
+    {
+        // The back ends let go of the libraries with the unit's reset, the
+        // test's own handles here.
+        can_reset();
+        for (void* lib : held_)
+            dlclose(lib);
+        fs::current_path(old_dir_);
+    }
 
     // Puts a built stand-in into can-libs under the vendor's file name.
     void install(const char* built, const char* name)

@@ -1,0 +1,59 @@
+// The CAN log: one candump log line per frame the unit sends.
+#include "host/core/headless_run.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "seam/can_candump.h"
+#include "seam/unit.h"
+
+namespace norvane {
+
+namespace {
+void log_sent_frame(uint8_t port, const can_frame& frame, void* context)
+{
+    static_cast<CanLog*>(context)->write(port, hal_ms_clock(), frame);
+}
+}  // namespace
+
+CanLog::~CanLog()
+{
+    std::string why;
+    close(why);
+}
+
+bool CanLog::open(const std::string& path, std::string& why)
+{
+    file_ = std::fopen(path.c_str(), "w");
+    if (!file_) {
+        why = "cannot write the CAN log '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    failed_ = false;
+    can_set_send_observer(log_sent_frame, this);
+    return true;
+}
+
+void CanLog::write(uint8_t port, uint64_t ms, const can_frame& frame)
+{
+    if (!file_)
+        return;
+    const char iface[] = {'c', 'a', 'n', char('0' + port), '\0'};
+    const std::string line = can_format_candump_line(ms * 1000, iface, frame);
+    if (std::fputs(line.c_str(), file_) < 0 || std::fputc('\n', file_) < 0)
+        failed_ = true;
+}
+
+bool CanLog::close(std::string& why)
+{
+    if (!file_)
+        return true;
+    can_set_send_observer(nullptr, nullptr);
+    const bool ok = std::fclose(file_) == 0 && !failed_;
+    file_ = nullptr;
+    if (!ok)
+        why = "the CAN log could not be written completely";
+    return ok;
+}
+
+}  // namespace norvane

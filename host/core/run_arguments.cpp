@@ -1,0 +1,217 @@
+// norvane-run's command line: the usage text and the parser.
+#include "host/core/headless_run.h"
+
+#include <algorithm>
+
+#include "host/core/run_common.h"
+#include "host/core/unit_options.h"
+
+namespace norvane {
+
+std::string run_usage()
+{
+    return
+    std::string("usage: norvane-run [OPTIONS]\n"
+    "Runs the display unit's firmware without a window: in virtual time (as fast as\n"
+    "possible, deterministic) or, with --realtime, paced by the wall clock.\n"
+    "\n") +
+    unit_options_usage(23, "virtual") +
+    "  --duration MS          unit time to run, in milliseconds (default 10000)\n"
+    "  --realtime             pace with the wall clock on two threads, as the window does;\n"
+    "                         default: virtual time, as fast as possible, deterministic\n"
+    "  --scenario FILE        timed actions and expectations, see below; repeatable, and a\n"
+    "                         folder stands for its *.txt files: several files run one\n"
+    "                         after the other, each from a fresh unit in DIR/NAME (NAME:\n"
+    "                         the file's name without .txt), with one report\n"
+    "  --can-log FILE         every frame the unit sends, as a candump log\n"
+    "  --screenshot MS:FILE   the screen as the window would show it at MS; repeatable\n"
+    "  --junit FILE           a JUnit XML report: one test case per scenario file, one\n"
+    "                         failure per failed expectation\n"
+    "  --output DIR           where a failed 'expect screen' writes NAME_err.png (the\n"
+    "                         screen and the difference); default: the working folder\n"
+    "  --update-references    write the reference picture of every 'expect screen'\n"
+    "                         instead of comparing\n"
+    "  --quiet                no summary lines and no progress line\n"
+    "  --help                 this text\n"
+    "\n"
+    "Scenario file: one line each, '#' starts a comment, times in unit milliseconds\n"
+    "from the start, never decreasing:\n"
+    "  MS press N            button N (1..5, as F1..F5) goes down\n"
+    "  MS release N          button N goes up\n"
+    "  MS event E            test event E (0 or 1), as Event 1 / Event 2\n"
+    "  MS can P ID#DATA      a frame arrives on CAN port P (0 or 1), candump syntax:\n"
+    "                        3 hex digits = standard id, 8 = extended; 0 to 8 data bytes\n"
+    "  MS screenshot FILE    as --screenshot MS:FILE\n"
+    "  MS exit               end the run at MS\n"
+    "Expectations, checked in virtual time:\n"
+    "  MS expect can P ID#DATA [within W]\n"
+    "                        the unit sends that frame on port P between MS and MS+W\n"
+    "                        (default 100); '..' stands for a data byte that does not matter\n"
+    "  MS expect no-can P ID [for W]\n"
+    "                        no frame with that identifier on port P from MS to MS+W\n"
+    "                        (default 100)\n"
+    "  MS expect screen FILE.png [max-diff N]\n"
+    "                        the screen at MS is the reference picture FILE.png (relative\n"
+    "                        to the scenario file's folder), with at most N pixels apart\n"
+    "  MS expect pixel X Y RRGGBB\n"
+    "                        the pixel at X, Y of the screen at MS has that colour\n"
+    "  MS expect file PATH TEXT\n"
+    "                        the file PATH of the unit's file system (/app/event/app_reply\n"
+    "                        is DIR/rootfs/app/event/app_reply) holds exactly TEXT, the\n"
+    "                        rest of the line; \\n, \\t, \\\\ and \\# stand for a line end, a\n"
+    "                        tab, a backslash and '#'\n"
+    "Each failed expectation prints FILE:LINE, the line and what was seen; then a\n"
+    "summary 'N passed, M failed'.\n"
+    "Screenshots: FILE.bmp is the window's Save Screen bitmap (320 x 240, 32 bits),\n"
+    "FILE.png the same picture as PNG. Relative names are relative to the folder\n"
+    "norvane-run was started in.\n"
+    "On a terminal, a run that takes more than 2 s shows its progress on one line.\n"
+    "\n"
+    "Exit status: 0 the run ended and every expectation held; 1 an expectation\n"
+    "failed, or a screenshot, the CAN log or the report could not be written;\n"
+    "2 bad arguments, a bad scenario or a CAN port that cannot be opened (nothing\n"
+    "ran). One line per CAN port on standard error says what it is mapped to and\n"
+    "whether it opened.\n";
+}
+
+namespace {
+
+bool is_virtual(const std::string& mapping)
+{
+    return mapping == "virtual";
+}
+
+}  // namespace
+
+int parse_run_arguments(int argc, const char* const* argv, run_options& options, std::string& error)
+{
+    std::vector<std::string> scenario_paths;
+    std::vector<scenario_action> shots;
+    unit_options shared;
+    shared.workdir = options.workdir;
+    for (int i = 1; i < argc; ++i) {
+        const int taken = parse_unit_option(argc, argv, i, shared, error);
+        if (taken < 0)
+            return RUN_BAD_INPUT;
+        if (taken > 0)
+            continue;
+        const std::string arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        auto value = [&]() -> std::string { return has_value ? argv[++i] : std::string(); };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return RUN_OK;
+        }
+        if (arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg == "--realtime") {
+            options.realtime = true;
+        } else if (arg == "--update-references") {
+            options.update_references = true;
+        } else if (arg == "--scenario" || arg == "--can-log" || arg == "--junit" || arg == "--output") {
+            const std::string v = value();
+            if (v.empty()) {
+                error = arg + " needs a " + (arg == "--output" ? "folder" : "file name");
+                return RUN_BAD_INPUT;
+            }
+            if (arg == "--scenario")
+                scenario_paths.push_back(v);
+            else
+                (arg == "--can-log" ? options.can_log : arg == "--junit" ? options.junit : options.output_dir) = v;
+        } else if (arg == "--duration") {
+            if (!parse_ms(value(), options.duration_ms)) {
+                error = "--duration needs a whole number of milliseconds";
+                return RUN_BAD_INPUT;
+            }
+        } else if (arg == "--screenshot") {
+            const std::string v = value();
+            const size_t colon = v.find(':');
+            scenario_action shot;
+            shot.kind = action_kind::screenshot;
+            shot.where = "--screenshot " + v;
+            if (colon == std::string::npos || !parse_ms(std::string_view(v).substr(0, colon), shot.ms) ||
+                colon + 1 == v.size()) {
+                error = "--screenshot needs MS:FILE, for example 2500:page.png";
+                return RUN_BAD_INPUT;
+            }
+            shot.file = v.substr(colon + 1);
+            if (!screenshot_format_known(shot.file)) {
+                error = "--screenshot " + v + ": the file must end in .bmp or .png";
+                return RUN_BAD_INPUT;
+            }
+            shots.push_back(shot);
+        } else {
+            error = "unknown option '" + arg + "'";
+            return RUN_BAD_INPUT;
+        }
+    }
+
+    if (shared.bus_server) {
+        if (!options.realtime) {
+            error = "--bus-server serves the bus to other programs in real time; add --realtime";
+            return RUN_BAD_INPUT;
+        }
+        options.bus_server_can_port = bus_server_port_of(shared, "virtual", error);
+        if (options.bus_server_can_port < 0)
+            return RUN_BAD_INPUT;
+        options.bus_server_host = shared.bus_server_host;
+        options.bus_server_port = shared.bus_server_port;
+    }
+    options.workdir = shared.workdir;
+    for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
+        if (shared.can_mapping[port])
+            options.can_mapping[port] = *shared.can_mapping[port];
+
+    for (const scenario_action& shot : shots)
+        if (shot.ms > options.duration_ms) {
+            error = shot.where + ": " + std::to_string(shot.ms) + " ms is after the end of the run (" +
+                    std::to_string(options.duration_ms) + " ms)";
+            return RUN_BAD_INPUT;
+        }
+
+    options.actions.clear();
+    options.expectations.clear();
+    if (!load_scenario_files(scenario_paths, options.scenarios, error))
+        return RUN_BAD_INPUT;
+    if (options.scenarios.size() > 1 && (!shots.empty() || !options.can_log.empty())) {
+        error = std::string(shots.empty() ? "--can-log" : "--screenshot") +
+                " takes one scenario file: each of several would write the same file";
+        return RUN_BAD_INPUT;
+    }
+    for (const scenario_file& scenario : options.scenarios) {
+        for (const scenario_action& action : scenario.actions)
+            if (action.kind == action_kind::can && !is_virtual(options.can_mapping[action.value])) {
+                error = action.where + ": CAN port " + std::to_string(action.value) + " is mapped to '" +
+                        options.can_mapping[action.value] +
+                        "'; scenario frames arrive only on a port mapped to 'virtual'";
+                return RUN_BAD_INPUT;
+            }
+        if (!scenario.expectations.empty() && options.realtime) {
+            error = scenario.expectations.front().where +
+                    ": expectations are checked in virtual time; leave out --realtime";
+            return RUN_BAD_INPUT;
+        }
+        uint64_t end_ms = options.duration_ms;
+        for (const scenario_action& action : scenario.actions)
+            if (action.kind == action_kind::exit)
+                end_ms = std::min(end_ms, action.ms);
+        for (const expectation& check : scenario.expectations) {
+            const std::string why = expectation_after_end(check, end_ms);
+            if (!why.empty()) {
+                error = check.where + ": " + why;
+                return RUN_BAD_INPUT;
+            }
+        }
+    }
+    if (options.scenarios.size() == 1) {
+        options.actions = options.scenarios.front().actions;
+        options.expectations = options.scenarios.front().expectations;
+    }
+    // The scenario is in order of time; the --screenshot requests join it.
+    options.actions.insert(options.actions.end(), shots.begin(), shots.end());
+    std::stable_sort(options.actions.begin(), options.actions.end(),
+                     [](const scenario_action& a, const scenario_action& b) { return a.ms < b.ms; });
+    return RUN_OK;
+}
+
+}  // namespace norvane

@@ -1,0 +1,32 @@
+// What the parts of norvane-run share: messages, the run's set-up, the
+// inputs a scenario hands to the firmware and the CAN ports' report.
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "host/core/headless_run.h"
+
+namespace norvane {
+
+// A line on standard error: "norvane-run: MESSAGE".
+void warn(const std::string& message);
+// Wall seconds since `start`.
+double seconds_since(std::chrono::steady_clock::time_point start);
+// Frames the CAN back ends refused so far, both ports.
+uint64_t can_refused();
+// Maps a port as --canN asked; false with the reason.
+bool map_port(uint8_t port, const std::string& mapping, std::string& why);
+// The set-up a run in virtual time and one in real time share: the working
+// folder, the CAN ports' mappings and the CAN log, in that order. False with
+// the reason.
+bool prepare_run(const run_options& options, CanLog& log, std::string& why);
+// One line per CAN port once the firmware opened its ports; every port was
+// mapped (virtual by default), so one that cannot open ends the run.
+bool report_can_ports(bool quiet, std::string& why);
+// Hands a button, event or CAN action to the firmware; the host's inputs are
+// atomics and a locked bus, so any thread may do it. Screenshots and the exit
+// are the run's own business.
+void apply_input(const scenario_action& action);
+
+}  // namespace norvane
