@@ -17,5 +17,5 @@ int can_virtual_inject(uint8_t port, const can_frame& frame);
 int can_virtual_take_sent(uint8_t port, can_frame* out);
 // Number of sent frames dropped because the host did not take them.
 uint32_t can_virtual_sent_dropped(uint8_t port);
-// Empties both directions of both ports.
+// Empties both directions of both ports and closes them (a fresh bus).
 void can_virtual_reset();

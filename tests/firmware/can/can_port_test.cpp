@@ -36,6 +36,12 @@ protected:
         norvane::set_virtual_clock_ms(0);
         norvane::use_virtual_clock();
         seen().clear();
+        // Other tests of this program map the ports elsewhere: back to the
+        // unit's default, a Kvaser channel by port number, and an empty bus.
+        char why[256];
+        for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
+            hal_can_map_port(port, "kvaser", why, sizeof why);
+        can_virtual_reset();
     }
 };
 
