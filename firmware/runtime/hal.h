@@ -21,8 +21,8 @@ const char* hal_base_dir();
 
 void hal_init();
 
-// The platform's debug output (standard error on a PC). Only the CAN port
-// layer writes to it, one line per adapter mapping.
+// The platform's debug output (standard error on a PC). The CAN port layer
+// writes one line per adapter mapping; a failed settings save writes one.
 void hal_debug_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // CAN port mapping: the back end of each firmware CAN port. The default is
