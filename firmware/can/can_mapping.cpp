@@ -22,11 +22,18 @@ port_mapping mapping_of[CAN_PORT_COUNT];
 constexpr const char* ACCEPTED_FORMS =
     "accepted forms: kvaser[:CHANNEL], cando[:SERIAL], trace:FILE, socketcan:IFACE, virtual";
 
+// The mapping is quoted shortened, so a long one cannot push the reason out
+// of the caller's buffer.
+constexpr int QUOTED_MAX = 40;
+
 int reject(uint8_t port, const char* mapping, const char* reason, char* why, uint32_t why_size)
 {
-    if (why && why_size)
-        std::snprintf(why, why_size, "CAN port %u mapping '%s': %s; %s", unsigned(port),
-                      mapping ? mapping : "", reason, ACCEPTED_FORMS);
+    if (why && why_size) {
+        const char* text = mapping ? mapping : "";
+        const bool cut = strnlen(text, QUOTED_MAX + 1) > QUOTED_MAX;
+        std::snprintf(why, why_size, "CAN port %u mapping '%.*s%s': %s; %s", unsigned(port), QUOTED_MAX, text,
+                      cut ? "..." : "", reason, ACCEPTED_FORMS);
+    }
     return 0;
 }
 

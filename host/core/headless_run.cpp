@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <cstring>
+#include <iterator>
 
 #include "can/can_candump.h"
 #include "can/can_virtual.h"
@@ -25,7 +26,8 @@ const char* const RUN_USAGE =
     "\n"
     "  --workdir DIR          working folder of the unit (rootfs/, eeprom.dat); created if\n"
     "                         missing; default: the current folder\n"
-    "  --duration MS          unit time to run, in milliseconds (default 10000)\n"
+    "  --duration MS          unit time to run, in milliseconds (default 10000, at most\n"
+    "                         4294967295, where the unit's millisecond clock wraps)\n"
     "  --realtime             pace with the wall clock on two threads, as the window does;\n"
     "                         default: virtual time, as fast as possible, deterministic\n"
     "  --can0 MAPPING         back end of CAN port 0 (default: virtual)\n"
@@ -80,6 +82,28 @@ void warn(const std::string& message)
     std::fprintf(stderr, "norvane-run: %s\n", message.c_str());
 }
 
+// Scenario frames dropped because a port's virtual bus was full (nothing
+// reads a port the unit does not open), this run. The first drop of a port
+// is said at once, the count at the end of the run.
+uint64_t bus_full_drops[CAN_PORT_COUNT];
+
+void note_bus_full(const scenario_action& action)
+{
+    if (bus_full_drops[action.value]++ == 0)
+        warn(action.where + ": the virtual bus of port " + std::to_string(action.value) +
+             " is full (nothing takes its frames); frames are dropped, counted at the end of the run");
+}
+
+void report_bus_full()
+{
+    for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port) {
+        if (bus_full_drops[port])
+            warn(std::to_string(bus_full_drops[port]) + " scenario frame(s) for port " + std::to_string(port) +
+                 " dropped: its virtual bus was full");
+        bus_full_drops[port] = 0;
+    }
+}
+
 // Hands a button, event or CAN action to the firmware; the host's inputs are
 // atomics and a locked bus, so any thread may do it. Screenshots and the exit
 // are the run's own business.
@@ -95,8 +119,7 @@ void apply_input(const scenario_action& action)
         break;
     case action_kind::can:
         if (can_virtual_inject(uint8_t(action.value), action.frame) != 0)
-            warn(action.where + ": the virtual bus of port " + std::to_string(action.value) +
-                 " is full; frame dropped");
+            note_bus_full(action);
         break;
     case action_kind::screenshot:
     case action_kind::exit:
@@ -132,6 +155,12 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
         } else if (arg == "--duration") {
             if (!parse_ms(value(), options.duration_ms)) {
                 error = "--duration needs a whole number of milliseconds";
+                return RUN_BAD_INPUT;
+            }
+            if (options.duration_ms > RUN_MAX_DURATION_MS) {
+                error = "--duration " + std::to_string(options.duration_ms) + ": at most " +
+                        std::to_string(RUN_MAX_DURATION_MS) +
+                        " ms (about 49.7 days), where the unit's millisecond clock wraps";
                 return RUN_BAD_INPUT;
             }
         } else if (arg == "--can0" || arg == "--can1") {
@@ -281,6 +310,7 @@ bool VirtualRun::start(std::string& why)
     if (!options_.can_log.empty() && !log_.open(options_.can_log, why))
         return false;
 
+    std::fill(std::begin(bus_full_drops), std::end(bus_full_drops), 0);
     stepper_ = std::make_unique<VirtualStepper>();
     stepper_->after_step = [this](uint64_t) {
         if (sys_exit_requested()) {
@@ -320,6 +350,7 @@ run_result VirtualRun::finish()
     for (; next_shot_ < shots_.size(); ++next_shot_)
         warn(shots_[next_shot_]->where + ": no screenshot at " + std::to_string(shots_[next_shot_]->ms) +
              " ms: the run ended at " + std::to_string(now()) + " ms");
+    report_bus_full();
     std::string why;
     if (!log_.close(why)) {
         warn(why);
@@ -448,6 +479,7 @@ run_result run_realtime(const run_options& options)
         exit_ms = hal_ms_clock();
         wake.notify_all();
     };
+    std::fill(std::begin(bus_full_drops), std::end(bus_full_drops), 0);
     FirmwareRunner runner(hooks);
     runner.init();
     runner.start();
@@ -503,6 +535,7 @@ run_result run_realtime(const run_options& options)
             warn(a.where + ": no screenshot at " + std::to_string(a.ms) + " ms: the run ended at " +
                  std::to_string(result.unit_ms) + " ms");
     }
+    report_bus_full();
     if (!log.close(why)) {
         warn(why);
         result.status = RUN_FILE_ERROR;

@@ -43,6 +43,9 @@ struct run_result {
     bool firmware_exit = false;
 };
 
+// The longest run: the unit's millisecond clock is 32 bits wide.
+constexpr uint64_t RUN_MAX_DURATION_MS = UINT32_MAX;
+
 extern const char* const RUN_USAGE;
 
 // Reads norvane-run's command line (and the scenario file it names) into

@@ -67,4 +67,13 @@ std::map<std::string, frame_buffer> run_scenario_screens(const std::string& scen
     return ::testing::AssertionSuccess();
 }
 
+int parse_run_options(std::vector<std::string> args, run_options& options, std::string& error)
+{
+    args.insert(args.begin(), "norvane-run");
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    return parse_run_arguments(int(argv.size()), argv.data(), options, error);
+}
+
 }  // namespace norvane::testing

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -24,5 +25,8 @@ std::map<std::string, frame_buffer> run_scenario_screens(const std::string& scen
 // pictures come from the same scenario files users give norvane-run.
 ::testing::AssertionResult scenario_matches_goldens(const std::string& scenario_path,
                                                     uint64_t duration_ms = 10000);
+
+// parse_run_arguments over norvane-run's options without the program name.
+int parse_run_options(std::vector<std::string> args, run_options& options, std::string& error);
 
 }  // namespace norvane::testing
