@@ -4,6 +4,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 // Clock source: a function that returns host milliseconds. The host chooses it
 // once, before app_init: the monotonic clock (the default) or a virtual clock.
@@ -24,6 +25,9 @@ void hal_init();
 // The platform's debug output (standard error on a PC). The CAN port layer
 // writes one line per adapter mapping; a failed settings save writes one.
 void hal_debug_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Where the debug output goes: standard error unless the host says otherwise
+// (nullptr: back to standard error).
+void hal_set_debug_output(std::FILE* out);
 
 // CAN port mapping: the back end of each firmware CAN port. The default is
 // the unit's own, a Kvaser channel without a device string. The host maps a

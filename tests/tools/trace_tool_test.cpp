@@ -250,10 +250,11 @@ TEST(TraceTool, NanStartAndTimesBeyondSixtyFourBitMicrosecondsAreRefused)
         std::string iface, reason;
         EXPECT_EQ(c.ok, can_parse_candump_line(std::string("(") + c.time + ") can0 123#01", frame, iface, reason))
             << c.time << ": " << reason;
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(frame.time_us, UINT64_MAX);
-        else
+        } else {
             EXPECT_NE(reason.find("64-bit microseconds"), std::string::npos) << reason;
+        }
     }
 }
 

@@ -42,8 +42,9 @@ TEST(RunLimits, DurationIsBoundedByTheUnitsClock)
         run_options options;
         std::string error;
         EXPECT_EQ(parse({"--duration", c.ms}, options, error), c.ok ? RUN_OK : RUN_BAD_INPUT) << c.ms;
-        if (!c.ok)
+        if (!c.ok) {
             EXPECT_NE(error.find("--duration"), std::string::npos) << error;
+        }
     }
     run_options options;
     std::string error;
