@@ -1,9 +1,11 @@
 // norvane-run: the unit's firmware without a window, in virtual time or
-// paced by the wall clock, driven by a scenario file.
+// paced by the wall clock, driven by scenario files and checking their
+// expectations.
 #include <cstdio>
 #include <string>
 
 #include "host/core/headless_run.h"
+#include "host/core/scenario_suite.h"
 
 int main(int argc, char** argv)
 {
@@ -17,8 +19,5 @@ int main(int argc, char** argv)
         std::fputs(norvane::RUN_USAGE, stdout);
         return 0;
     }
-    const norvane::run_result result = norvane::run_headless(options);
-    if (!options.quiet && result.ran)
-        std::printf("%s\n", norvane::run_summary(result).c_str());
-    return result.status;
+    return norvane::run_scenarios(options, stdout);
 }

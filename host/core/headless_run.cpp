@@ -34,14 +34,23 @@ const char* const RUN_USAGE =
     "  --can1 MAPPING         back end of CAN port 1 (default: virtual)\n"
     "                         MAPPING: virtual, kvaser[:CHANNEL], cando[:SERIAL],\n"
     "                         trace:FILE, socketcan:IFACE\n"
-    "  --scenario FILE        timed actions, see below\n"
+    "  --scenario FILE        timed actions and expectations, see below; repeatable, and a\n"
+    "                         folder stands for its *.txt files: several files run one\n"
+    "                         after the other, each from a fresh unit in DIR/NAME (NAME:\n"
+    "                         the file's name without .txt), with one report\n"
     "  --can-log FILE         every frame the unit sends, as a candump log\n"
     "  --screenshot MS:FILE   the screen as the window would show it at MS; repeatable\n"
-    "  --quiet                no summary line\n"
+    "  --junit FILE           a JUnit XML report: one test case per scenario file, one\n"
+    "                         failure per failed expectation\n"
+    "  --output DIR           where a failed 'expect screen' writes NAME_err.png (the\n"
+    "                         screen and the difference); default: the working folder\n"
+    "  --update-references    write the reference picture of every 'expect screen'\n"
+    "                         instead of comparing\n"
+    "  --quiet                no summary lines and no progress line\n"
     "  --help                 this text\n"
     "\n"
-    "Scenario file: one action per line, '#' starts a comment, times in unit\n"
-    "milliseconds from the start, never decreasing:\n"
+    "Scenario file: one line each, '#' starts a comment, times in unit milliseconds\n"
+    "from the start, never decreasing:\n"
     "  MS press N            button N (1..5, as F1..F5) goes down\n"
     "  MS release N          button N goes up\n"
     "  MS event E            test event E (0 or 1), as Event 1 / Event 2\n"
@@ -49,12 +58,33 @@ const char* const RUN_USAGE =
     "                        3 hex digits = standard id, 8 = extended; 0 to 8 data bytes\n"
     "  MS screenshot FILE    as --screenshot MS:FILE\n"
     "  MS exit               end the run at MS\n"
+    "Expectations, checked in virtual time:\n"
+    "  MS expect can P ID#DATA [within W]\n"
+    "                        the unit sends that frame on port P between MS and MS+W\n"
+    "                        (default 100); '..' stands for a data byte that does not matter\n"
+    "  MS expect no-can P ID [for W]\n"
+    "                        no frame with that identifier on port P from MS to MS+W\n"
+    "                        (default 100)\n"
+    "  MS expect screen FILE.png [max-diff N]\n"
+    "                        the screen at MS is the reference picture FILE.png (relative\n"
+    "                        to the scenario file's folder), with at most N pixels apart\n"
+    "  MS expect pixel X Y RRGGBB\n"
+    "                        the pixel at X, Y of the screen at MS has that colour\n"
+    "  MS expect file PATH TEXT\n"
+    "                        the file PATH of the unit's file system (/app/event/app_reply\n"
+    "                        is DIR/rootfs/app/event/app_reply) holds exactly TEXT, the\n"
+    "                        rest of the line; \\n, \\t, \\\\ and \\# stand for a line end, a\n"
+    "                        tab, a backslash and '#'\n"
+    "Each failed expectation prints FILE:LINE, the line and what was seen; then a\n"
+    "summary 'N passed, M failed'.\n"
     "Screenshots: FILE.bmp is the window's Save Screen bitmap (320 x 240, 32 bits),\n"
     "FILE.png the same picture as PNG. Relative names are relative to the folder\n"
     "norvane-run was started in.\n"
+    "On a terminal, a run that takes more than 2 s shows its progress on one line.\n"
     "\n"
-    "Exit status: 0 the run ended; 1 a screenshot or the CAN log could not be\n"
-    "written; 2 bad arguments or a bad scenario (nothing ran).\n";
+    "Exit status: 0 the run ended and every expectation held; 1 an expectation\n"
+    "failed, or a screenshot, the CAN log or the report could not be written;\n"
+    "2 bad arguments or a bad scenario (nothing ran).\n";
 
 namespace {
 
@@ -131,7 +161,7 @@ void apply_input(const scenario_action& action)
 
 int parse_run_arguments(int argc, const char* const* argv, run_options& options, std::string& error)
 {
-    std::string scenario_path;
+    std::vector<std::string> scenario_paths;
     std::vector<scenario_action> shots;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -145,13 +175,21 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
             options.quiet = true;
         } else if (arg == "--realtime") {
             options.realtime = true;
-        } else if (arg == "--workdir" || arg == "--scenario" || arg == "--can-log") {
+        } else if (arg == "--update-references") {
+            options.update_references = true;
+        } else if (arg == "--workdir" || arg == "--scenario" || arg == "--can-log" || arg == "--junit" ||
+                   arg == "--output") {
             const std::string v = value();
             if (v.empty()) {
-                error = arg + " needs a " + (arg == "--workdir" ? "folder" : "file name");
+                error = arg + " needs a " + (arg == "--workdir" || arg == "--output" ? "folder" : "file name");
                 return RUN_BAD_INPUT;
             }
-            (arg == "--workdir" ? options.workdir : arg == "--scenario" ? scenario_path : options.can_log) = v;
+            if (arg == "--scenario")
+                scenario_paths.push_back(v);
+            else
+                (arg == "--workdir" ? options.workdir : arg == "--can-log" ? options.can_log
+                                                     : arg == "--junit"   ? options.junit
+                                                                          : options.output_dir) = v;
         } else if (arg == "--duration") {
             if (!parse_ms(value(), options.duration_ms)) {
                 error = "--duration needs a whole number of milliseconds";
@@ -203,15 +241,43 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
         }
 
     options.actions.clear();
-    if (!scenario_path.empty() && !load_scenario(scenario_path, options.actions, error))
+    options.expectations.clear();
+    if (!load_scenario_files(scenario_paths, options.scenarios, error))
         return RUN_BAD_INPUT;
-    for (const scenario_action& action : options.actions)
-        if (action.kind == action_kind::can && !is_virtual(options.can_mapping[action.value])) {
-            error = action.where + ": CAN port " + std::to_string(action.value) + " is mapped to '" +
-                    options.can_mapping[action.value] +
-                    "'; scenario frames arrive only on a port mapped to 'virtual'";
+    if (options.scenarios.size() > 1 && (!shots.empty() || !options.can_log.empty())) {
+        error = std::string(shots.empty() ? "--can-log" : "--screenshot") +
+                " takes one scenario file: each of several would write the same file";
+        return RUN_BAD_INPUT;
+    }
+    for (const scenario_file& scenario : options.scenarios) {
+        for (const scenario_action& action : scenario.actions)
+            if (action.kind == action_kind::can && !is_virtual(options.can_mapping[action.value])) {
+                error = action.where + ": CAN port " + std::to_string(action.value) + " is mapped to '" +
+                        options.can_mapping[action.value] +
+                        "'; scenario frames arrive only on a port mapped to 'virtual'";
+                return RUN_BAD_INPUT;
+            }
+        if (!scenario.expectations.empty() && options.realtime) {
+            error = scenario.expectations.front().where +
+                    ": expectations are checked in virtual time; leave out --realtime";
             return RUN_BAD_INPUT;
         }
+        uint64_t end_ms = options.duration_ms;
+        for (const scenario_action& action : scenario.actions)
+            if (action.kind == action_kind::exit)
+                end_ms = std::min(end_ms, action.ms);
+        for (const expectation& check : scenario.expectations) {
+            const std::string why = expectation_after_end(check, end_ms);
+            if (!why.empty()) {
+                error = check.where + ": " + why;
+                return RUN_BAD_INPUT;
+            }
+        }
+    }
+    if (options.scenarios.size() == 1) {
+        options.actions = options.scenarios.front().actions;
+        options.expectations = options.scenarios.front().expectations;
+    }
     // The scenario is in order of time; the --screenshot requests join it.
     options.actions.insert(options.actions.end(), shots.begin(), shots.end());
     std::stable_sort(options.actions.begin(), options.actions.end(),
@@ -295,7 +361,19 @@ VirtualRun::VirtualRun(run_options options) : options_(std::move(options))
     }
 }
 
-VirtualRun::~VirtualRun() = default;
+// With a watcher, the log and the watcher both see each frame the unit sends.
+void VirtualRun::watch_sent_frame(uint8_t port, const can_frame& frame, void* context)
+{
+    auto* run = static_cast<VirtualRun*>(context);
+    run->log_.write(port, hal_ms_clock(), frame);
+    run->options_.watcher->sent(port, hal_ms_clock(), frame);
+}
+
+VirtualRun::~VirtualRun()
+{
+    if (options_.watcher)
+        can_set_send_observer(nullptr, nullptr);
+}
 
 bool VirtualRun::start(std::string& why)
 {
@@ -309,6 +387,8 @@ bool VirtualRun::start(std::string& why)
             return false;
     if (!options_.can_log.empty() && !log_.open(options_.can_log, why))
         return false;
+    if (options_.watcher)
+        can_set_send_observer(watch_sent_frame, this);
 
     std::fill(std::begin(bus_full_drops), std::end(bus_full_drops), 0);
     stepper_ = std::make_unique<VirtualStepper>();
@@ -337,6 +417,8 @@ void VirtualRun::run_until(uint64_t t)
     const size_t count = options_.actions.size();
     stepper_->run_until(std::min(t, end_ms_), [this, count](uint64_t now) {
         take_screenshots_before(now);
+        if (options_.watcher)
+            options_.watcher->before(now, stepper_->frame());
         while (next_action_ < count && options_.actions[next_action_].ms <= now)
             apply_input(options_.actions[next_action_++]);
     });
@@ -347,6 +429,10 @@ run_result VirtualRun::finish()
 {
     run_until(end_ms_);
     take_screenshots_before(now() + 1);
+    if (options_.watcher) {
+        options_.watcher->before(now() + 1, stepper_->frame());
+        options_.watcher->finished(now(), firmware_exit_);
+    }
     for (; next_shot_ < shots_.size(); ++next_shot_)
         warn(shots_[next_shot_]->where + ": no screenshot at " + std::to_string(shots_[next_shot_]->ms) +
              " ms: the run ended at " + std::to_string(now()) + " ms");

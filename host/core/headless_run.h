@@ -8,6 +8,8 @@
 
 #include "can/can_port.h"
 #include "gfx/gfx.h"
+#include "host/core/expectation.h"
+#include "host/core/run_watcher.h"
 #include "host/core/scenario.h"
 #include "host/core/virtual_stepper.h"
 
@@ -25,12 +27,22 @@ struct run_options {
     std::string can_log;  // empty: no log
     bool quiet = false;
     bool help = false;
+    // Every --scenario file in order (a folder gives its files). With one,
+    // its actions are in `actions` and its expectations in `expectations`;
+    // several run one after the other, each from a fresh unit.
+    std::vector<scenario_file> scenarios;
+    std::vector<expectation> expectations;
+    std::string junit;              // JUnit XML report; empty: none
+    std::string output_dir;         // failed screen pictures; empty: the working folder
+    bool update_references = false; // write the pictures of 'expect screen' instead of comparing
+    // Follows a virtual run (the expectations' check); not owned.
+    run_watcher* watcher = nullptr;
     // Tests may take the screenshots in memory instead of as files.
     std::function<void(const std::string& file, const frame_buffer& frame)> on_screenshot;
 };
 
-// Status of a whole run: 0 ended as asked, 1 a file could not be written,
-// 2 bad arguments or a bad scenario (nothing ran).
+// Status of a whole run: 0 ended as asked, 1 a file could not be written or
+// an expectation failed, 2 bad arguments or a bad scenario (nothing ran).
 constexpr int RUN_OK = 0;
 constexpr int RUN_FILE_ERROR = 1;
 constexpr int RUN_BAD_INPUT = 2;
@@ -99,6 +111,7 @@ public:
 private:
     void take_screenshots_before(uint64_t t);
     void screenshot(const scenario_action& action, const frame_buffer& frame);
+    static void watch_sent_frame(uint8_t port, const can_frame& frame, void* context);
 
     run_options options_;
     uint64_t end_ms_ = 0;

@@ -1,5 +1,6 @@
 #include "host/core/scenario.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,19 +37,6 @@ std::string_view strip_comment(std::string_view line)
     return line;
 }
 
-// Takes the next blank-separated word off the front of `rest`.
-std::string_view next_word(std::string_view& rest)
-{
-    rest = trim(rest);
-    size_t end = 0;
-    while (end < rest.size() && !is_blank(rest[end]))
-        ++end;
-    const std::string_view word = rest.substr(0, end);
-    rest.remove_prefix(end);
-    rest = trim(rest);
-    return word;
-}
-
 bool parse_small(std::string_view text, int low, int high, int& out)
 {
     uint64_t v = 0;
@@ -58,17 +46,26 @@ bool parse_small(std::string_view text, int low, int high, int& out)
     return true;
 }
 
-// Parses one line without its comment into `action`; "" or the reason.
-std::string parse_line(std::string_view line, scenario_action& action)
+// Parses one line without its comment into `action`, or into `check` for an
+// expectation line (`is_check` then set); "" or the reason.
+std::string parse_line(std::string_view line, scenario_action& action, expectation& check, bool& is_check)
 {
     std::string_view rest = line;
-    const std::string_view time = next_word(rest);
+    const std::string_view time = take_word(rest);
     if (!parse_ms(time, action.ms))
         return "expected a time in milliseconds at the start of the line, found '" + std::string(time) +
                "'";
-    const std::string_view verb = next_word(rest);
+    const std::string_view verb = take_word(rest);
     if (verb.empty())
-        return "expected an action after the time: press, release, event, can, screenshot or exit";
+        return "expected an action after the time: press, release, event, can, screenshot, exit or "
+               "expect";
+
+    if (verb == "expect") {
+        is_check = true;
+        check.ms = action.ms;
+        check.where = action.where;
+        return parse_expectation(rest, check);
+    }
 
     if (verb == "screenshot") {
         // The file name is the rest of the line, blanks included.
@@ -81,7 +78,7 @@ std::string parse_line(std::string_view line, scenario_action& action)
         return "";
     }
 
-    std::string_view arg = next_word(rest);
+    std::string_view arg = take_word(rest);
     if (verb == "press" || verb == "release") {
         action.kind = verb == "press" ? action_kind::press : action_kind::release;
         if (!parse_small(arg, 1, 5, action.value))
@@ -94,7 +91,7 @@ std::string parse_line(std::string_view line, scenario_action& action)
         action.kind = action_kind::can;
         if (!parse_small(arg, 0, CAN_PORT_COUNT - 1, action.value))
             return "CAN port must be 0 or 1, found '" + std::string(arg) + "'";
-        const std::string_view frame = next_word(rest);
+        const std::string_view frame = take_word(rest);
         if (frame.empty())
             return "expected a frame ID#DATA after the port";
         std::string why;
@@ -108,7 +105,7 @@ std::string parse_line(std::string_view line, scenario_action& action)
         return "";
     } else {
         return "unknown action '" + std::string(verb) +
-               "'; expected press, release, event, can, screenshot or exit";
+               "'; expected press, release, event, can, screenshot, exit or expect";
     }
     if (!rest.empty())
         return "unexpected '" + std::string(rest) + "' after '" + std::string(arg) + "'";
@@ -161,10 +158,24 @@ bool screenshot_format_known(std::string_view file)
     return ext == ".bmp" || ext == ".png";
 }
 
-bool parse_scenario(std::string_view text, const std::string& name,
-                    std::vector<scenario_action>& out, std::string& error)
+std::string_view take_word(std::string_view& rest)
+{
+    rest = trim(rest);
+    size_t end = 0;
+    while (end < rest.size() && !is_blank(rest[end]))
+        ++end;
+    const std::string_view word = rest.substr(0, end);
+    rest.remove_prefix(end);
+    rest = trim(rest);
+    return word;
+}
+
+bool parse_scenario(std::string_view text, const std::string& name, std::vector<scenario_action>& out,
+                    std::vector<expectation>& expectations, std::string& error)
 {
     out.clear();
+    expectations.clear();
+    const std::filesystem::path folder = std::filesystem::path(name).parent_path();
     uint64_t previous_ms = 0;
     size_t line_no = 0;
     while (!text.empty()) {
@@ -173,30 +184,56 @@ bool parse_scenario(std::string_view text, const std::string& name,
         const std::string_view line = text.substr(0, nl);
         text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
 
-        scenario_action action;
-        action.where = name + ":" + std::to_string(line_no);
         const std::string_view content = trim(strip_comment(line));
         if (content.empty())
             continue;
+        scenario_action action;
+        action.where = name + ":" + std::to_string(line_no);
+        expectation check;
+        bool is_check = false;
         // Messages quote what they found: keep that short and printable.
         std::string why = check_line_bytes(content);
         if (why.empty())
-            why = parse_line(content, action);
+            why = parse_line(content, action, check, is_check);
         if (why.empty() && action.ms < previous_ms)
             why = "time " + std::to_string(action.ms) + " goes backwards (the line before is at " +
                   std::to_string(previous_ms) + ")";
         if (!why.empty()) {
             error = action.where + ": " + why;
             out.clear();
+            expectations.clear();
             return false;
         }
         previous_ms = action.ms;
-        out.push_back(std::move(action));
+        if (is_check) {
+            if (check.kind == expect_kind::screen) {
+                const std::filesystem::path file(check.file);
+                check.reference = (file.is_absolute() ? file : folder / file).string();
+            }
+            expectations.push_back(std::move(check));
+        } else {
+            out.push_back(std::move(action));
+        }
     }
     return true;
 }
 
-bool load_scenario(const std::string& path, std::vector<scenario_action>& out, std::string& error)
+bool parse_scenario(std::string_view text, const std::string& name,
+                    std::vector<scenario_action>& out, std::string& error)
+{
+    std::vector<expectation> expectations;
+    if (!parse_scenario(text, name, out, expectations, error))
+        return false;
+    if (expectations.empty())
+        return true;
+    error = expectations.front().where + ": this run checks no expectations";
+    out.clear();
+    return false;
+}
+
+namespace {
+
+bool read_scenario_text(const std::string& path, std::string& text, std::string& error)
 {
     // A folder would read as an empty scenario, a FIFO would wait for a writer.
     std::error_code ec;
@@ -211,9 +248,61 @@ bool load_scenario(const std::string& path, std::vector<scenario_action>& out, s
         error = path + ": cannot read the scenario: " + std::strerror(errno);
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse_scenario(text.str(), path, out, error);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    text = bytes.str();
+    return true;
+}
+
+}  // namespace
+
+bool load_scenario(const std::string& path, std::vector<scenario_action>& out,
+                   std::vector<expectation>& expectations, std::string& error)
+{
+    std::string text;
+    return read_scenario_text(path, text, error) && parse_scenario(text, path, out, expectations, error);
+}
+
+bool load_scenario(const std::string& path, std::vector<scenario_action>& out, std::string& error)
+{
+    std::string text;
+    return read_scenario_text(path, text, error) && parse_scenario(text, path, out, error);
+}
+
+bool load_scenario_files(const std::vector<std::string>& paths, std::vector<scenario_file>& out,
+                         std::string& error)
+{
+    out.clear();
+    for (const std::string& path : paths) {
+        std::vector<std::string> files;
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec)) {
+            for (const auto& entry : std::filesystem::directory_iterator(path, ec))
+                if (entry.path().extension() == ".txt" && !entry.is_directory())
+                    files.push_back(entry.path().string());
+            if (ec) {
+                error = path + ": cannot read the folder: " + ec.message();
+                return false;
+            }
+            if (files.empty()) {
+                error = path + ": the folder holds no scenario files (*.txt)";
+                return false;
+            }
+            std::sort(files.begin(), files.end());
+        } else {
+            files.push_back(path);
+        }
+        for (const std::string& file : files) {
+            scenario_file one;
+            one.path = file;
+            if (!load_scenario(file, one.actions, one.expectations, error)) {
+                out.clear();
+                return false;
+            }
+            out.push_back(std::move(one));
+        }
+    }
+    return true;
 }
 
 }  // namespace norvane

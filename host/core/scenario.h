@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "can/can_port.h"
+#include "host/core/expectation.h"
 
 namespace norvane {
 
@@ -22,14 +23,34 @@ struct scenario_action {
     std::string where;     // "FILE:LINE", for messages during the run
 };
 
-// Parses the text of a scenario file. `name` is the file name messages carry.
-// Returns false with "NAME:LINE: reason" for the first bad line; `out` then
-// holds nothing.
+// Parses the text of a scenario file: actions into `out`, expectation lines
+// ("MS expect ...") into `expectations`. `name` is the file name messages
+// carry; reference pictures named relative are taken from its folder.
+// Returns false with "NAME:LINE: reason" for the first bad line; both lists
+// then hold nothing.
+bool parse_scenario(std::string_view text, const std::string& name, std::vector<scenario_action>& out,
+                    std::vector<expectation>& expectations, std::string& error);
+// The same for a caller that checks nothing: an expectation line is refused.
 bool parse_scenario(std::string_view text, const std::string& name,
                     std::vector<scenario_action>& out, std::string& error);
 
 // Reads and parses a scenario file; an unreadable file is an error too.
+bool load_scenario(const std::string& path, std::vector<scenario_action>& out,
+                   std::vector<expectation>& expectations, std::string& error);
 bool load_scenario(const std::string& path, std::vector<scenario_action>& out, std::string& error);
+
+// One scenario file of a run, read.
+struct scenario_file {
+    std::string path;
+    std::vector<scenario_action> actions;
+    std::vector<expectation> expectations;
+};
+
+// Reads the scenario files `paths` name in order; a folder stands for its
+// scenario files (*.txt, by name). False with the reason of the first that
+// cannot be read or parsed, or of a folder without scenario files.
+bool load_scenario_files(const std::vector<std::string>& paths, std::vector<scenario_file>& out,
+                         std::string& error);
 
 // Whether a screenshot file name ends in a format the runner writes (.bmp,
 // .png; either case).
@@ -37,5 +58,9 @@ bool screenshot_format_known(std::string_view file);
 
 // Reads a whole number of milliseconds (decimal digits only).
 bool parse_ms(std::string_view text, uint64_t& out);
+
+// Takes the next blank-separated word off the front of `rest` and the blanks
+// after it.
+std::string_view take_word(std::string_view& rest);
 
 }  // namespace norvane

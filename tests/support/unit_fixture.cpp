@@ -49,6 +49,15 @@ std::string read_file(const std::filesystem::path& path)
     return bytes.str();
 }
 
+int parse_run_options(std::vector<std::string> args, run_options& options, std::string& error)
+{
+    args.insert(args.begin(), "norvane-run");
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    return parse_run_arguments(int(argv.size()), argv.data(), options, error);
+}
+
 void write_file(const std::filesystem::path& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -67,8 +76,12 @@ void write_file(const std::filesystem::path& path, const std::string& bytes)
             return ::testing::AssertionFailure() << "cannot write " << reference << ": " << why;
         return ::testing::AssertionSuccess() << "wrote " << reference;
     }
-    std::filesystem::path err = reference;
+    // The failed picture goes to the same place in the build folder, never
+    // into the source tree.
+    std::filesystem::path err = std::filesystem::path(NORVANE_TESTS_BUILD_ROOT) / golden_path;
     err.replace_filename(reference.stem().string() + "_err.png");
+    std::error_code made;
+    std::filesystem::create_directories(err.parent_path(), made);
     rgb_image expected;
     if (!read_png(reference.string(), expected, why)) {
         write_png(err.string(), actual, why);

@@ -1,13 +1,13 @@
-// Pictures of every page in a known state, driven in virtual time the way a
-// user and the installation drive the unit (buttons, CAN frames), compared
-// pixel for pixel with the references under golden/.
+// Pictures of the pages that scenario files cannot reach, compared pixel for
+// pixel with the references under golden/. The pages themselves are tested by
+// the scenario files in scenarios/ (buttons and CAN frames in, 'expect
+// screen' lines), which ctest runs through norvane-run.
 // scripts/update-goldens.sh rewrites the references.
 #include <gtest/gtest.h>
 
 #include "gfx/gfx.h"
 #include "gfx/panel.h"
 #include "screens_fixture.h"
-#include "support/scenario_fixture.h"
 
 namespace norvane::testing {
 namespace {
@@ -19,23 +19,6 @@ protected:
         return frame_matches_golden(frame(), std::string("firmware/screens/golden/") + name + ".png");
     }
 };
-
-// The pages, as norvane-run shows them from the scenario files users write.
-// Each file names the golden pictures it takes.
-class ScenarioGolden : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(ScenarioGolden, ScreenshotsMatch)
-{
-    EXPECT_TRUE(scenario_matches_goldens(std::string("firmware/screens/scenarios/") + GetParam(), 12000));
-}
-
-INSTANTIATE_TEST_SUITE_P(Pages, ScenarioGolden,
-                         ::testing::Values("version.txt", "circuit_pages.txt", "tank.txt",
-                                           "module_status.txt", "overrides.txt"),
-                         [](const ::testing::TestParamInfo<const char*>& param) {
-                             std::string name = param.param;
-                             return name.substr(0, name.find('.'));
-                         });
 
 // No page lets the bar slide away (every key layout keeps it shown), so the
 // slide is shown from the state the panel starts in.

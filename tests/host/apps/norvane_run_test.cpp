@@ -107,6 +107,9 @@ TEST(NorvaneRun, BadScenarioRunsNothingAndNamesFileAndLine)
         {"# c\n100 press 9\n", "bad.txt:2: button must be 1 to 5"},
         {"100 can 0 18FF0380#0D0\n", "bad.txt:1: malformed frame '18FF0380#0D0'"},
         {"100 press 1\n\n\n99 release 1\n", "bad.txt:4: time 99 goes backwards"},
+        {"100 expect pixel 400 0 000000\n", "bad.txt:1: X must be 0 to 319, found '400'"},
+        {"100 expect can 0 421#0..0\n", "bad.txt:1: malformed frame '421#0..0'"},
+        {"20000 expect screen a.png\n", "bad.txt:1: expectation at 20000 ms is after the end of the run"},
     };
     for (const Bad& c : cases) {
         SCOPED_TRACE(c.where);
@@ -123,6 +126,134 @@ TEST(NorvaneRun, BadScenarioRunsNothingAndNamesFileAndLine)
     }
 }
 
+// The command channel's reply, the unit's own 0x421 frame every 100 ms (the
+// first leaves at 125 ms from a fresh unit), the version page from a cold
+// start: each kind once held and once not.
+const char* const kChecks =
+    "0 expect no-can 0 421 for 120\n"
+    "101 event 0\n"
+    "120 expect can 0 421#00..000000000000 within 5\n"
+    "120 expect can 0 421#01..000000000000 within 5\n"
+    "200 expect file /app/event/app_reply OK\n"
+    "200 expect file /app/event/app_reply KO\n"
+    "1000 expect screen VERSION\n"
+    "1000 expect screen VERSION max-diff 5\n"
+    "1000 expect pixel 0 0 000000\n"
+    "1000 expect pixel 0 0 F8FCF8\n"
+    "2500 expect screen VERSION\n"
+    "2500 exit\n";
+
+std::string with_reference(std::string text)
+{
+    const std::string version = test_source_path("firmware/screens/golden/version.png").string();
+    for (size_t at; (at = text.find("VERSION")) != std::string::npos;)
+        text.replace(at, 7, version);
+    return text;
+}
+
+TEST(NorvaneRun, ExpectationsGiveFailureLinesAVerdictAndTheExitStatus)
+{
+    TempDir dir;
+    write_file(dir / "s.txt", with_reference(kChecks));
+    std::filesystem::create_directories(dir / "unit/rootfs/app/event");
+    write_file(dir / "unit/rootfs/app/event/app_command", "USBSTICK_INSERTED /media/stick");
+    const Outcome o = norvane_run(dir.path(), {"--workdir", "unit", "--scenario", "s.txt", "--output", "out"});
+    EXPECT_EQ(o.status, 1) << o.err;
+    const std::string version = test_source_path("firmware/screens/golden/version.png").string();
+    std::istringstream lines(o.out);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(lines, line);)
+        out.push_back(line);
+    ASSERT_EQ(out.size(), 6u) << o.out;
+    EXPECT_EQ(out[0], "s.txt:4: 120 expect can 0 421#01..000000000000 within 5: not sent from 120 to 125 ms; "
+                      "nearest 421#0000000000000000 at 125 ms");
+    EXPECT_EQ(out[1], "s.txt:6: 200 expect file /app/event/app_reply KO: the file holds \"OK\"");
+    EXPECT_EQ(out[2], "s.txt:9: 1000 expect pixel 0 0 000000: seen F8FCF8");
+    EXPECT_EQ(out[3].rfind("s.txt:11: 2500 expect screen " + version + ": ", 0), 0u) << out[3];
+    EXPECT_NE(out[3].find(" pixels differ from '" + version + "', the first at x "), std::string::npos);
+    EXPECT_NE(out[3].find("; seen and difference in out/version_err.png"), std::string::npos);
+    EXPECT_EQ(out[4].rfind("ran 2500 ms of unit time in ", 0), 0u) << out[4];
+    EXPECT_EQ(out[5], "6 passed, 4 failed");
+    EXPECT_TRUE(std::filesystem::exists(dir / "out/version_err.png"));
+    EXPECT_EQ(o.err.find('\r'), std::string::npos) << "no progress line when not on a terminal";
+
+    write_file(dir / "pass.txt", "0 expect no-can 0 421 for 120\n120 expect can 0 421#................ within 5\n");
+    const Outcome ok = norvane_run(dir.path(), {"--quiet", "--workdir", "unit2", "--scenario", "pass.txt"});
+    EXPECT_EQ(ok.status, 0) << ok.out << ok.err;
+    EXPECT_EQ(ok.out, "");
+}
+
+TEST(NorvaneRun, SeveralScenarioFilesRunEachFromAFreshUnitWithOneReport)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "suite/sub");
+    // Only a unit started fresh sends its first 0x421 at 125 ms and shows the
+    // version page at 1000 ms; a file that presses buttons runs between them.
+    const std::string fresh = with_reference("0 expect no-can 0 421 for 120\n"
+                                             "120 expect can 0 421#................ within 5\n"
+                                             "1000 expect screen VERSION\n1000 exit\n");
+    write_file(dir / "suite/a_fresh.txt", fresh);
+    write_file(dir / "suite/b_pages.txt", "2100 press 5\n2200 release 5\n3000 expect pixel 0 0 FFFFFF\n");
+    write_file(dir / "suite/c_fresh.txt", fresh);
+    write_file(dir / "suite/notes.md", "not a scenario");
+    write_file(dir / "suite/sub/ignored.txt", "0 wave\n");
+    write_file(dir / "a_fresh.txt", fresh);
+    const Outcome o = norvane_run(dir.path(), {"--scenario", "suite", "--scenario", "a_fresh.txt", "--workdir",
+                                               "units", "--junit", "report.xml"});
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.out.find("suite/b_pages.txt:3: 3000 expect pixel 0 0 FFFFFF: seen "), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("suite/a_fresh.txt: ran 1000 ms"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("suite/c_fresh.txt: ran 1000 ms"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\na_fresh.txt: ran 1000 ms"), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.substr(o.out.size() - 19), "9 passed, 1 failed\n") << o.out;
+    for (const char* unit : {"a_fresh", "b_pages", "c_fresh", "a_fresh-2"})
+        EXPECT_TRUE(std::filesystem::is_directory(dir / "units" / unit / "rootfs")) << unit;
+
+    const std::string xml = read_file(dir / "report.xml");
+    EXPECT_NE(xml.find("<testsuite name=\"norvane-run\" tests=\"4\" failures=\"1\" errors=\"0\""),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<testcase name=\"c_fresh\" classname=\"suite\" file=\"suite/c_fresh.txt\""),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<failure message=\"suite/b_pages.txt:3: 3000 expect pixel 0 0 FFFFFF: seen "),
+              std::string::npos)
+        << xml;
+
+    const Outcome empty = norvane_run(dir.path(), {"--scenario", "suite/sub/..", "--scenario", "units"});
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_NE(empty.err.find("units: the folder holds no scenario files (*.txt)"), std::string::npos) << empty.err;
+    const Outcome shots = norvane_run(dir.path(), {"--scenario", "suite", "--screenshot", "5:a.png"});
+    EXPECT_EQ(shots.status, 2);
+    EXPECT_NE(shots.err.find("--screenshot takes one scenario file"), std::string::npos) << shots.err;
+}
+
+TEST(NorvaneRun, UpdateReferencesWritesThePicturesAndThenTheyHold)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "tests");
+    write_file(dir / "tests/page.txt", "1000 expect screen golden/version.png\n1000 exit\n");
+    const Outcome first = norvane_run(dir.path(), {"--workdir", "unit", "--scenario", "tests/page.txt"});
+    EXPECT_EQ(first.status, 1);
+    EXPECT_NE(first.out.find("cannot read the reference 'tests/golden/version.png'"), std::string::npos)
+        << first.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "tests/golden/version_err.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "unit/version_err.png"));
+
+    const Outcome update = norvane_run(
+        dir.path(), {"--workdir", "unit", "--scenario", "tests/page.txt", "--update-references"});
+    EXPECT_EQ(update.status, 0) << update.err;
+    EXPECT_NE(update.out.find("tests/page.txt:1: wrote tests/golden/version.png\n"), std::string::npos)
+        << update.out;
+    EXPECT_NE(update.out.find("0 passed, 0 failed; 1 reference written\n"), std::string::npos) << update.out;
+    EXPECT_EQ(read_file(dir / "tests/golden/version.png"),
+              read_file(test_source_path("firmware/screens/golden/version.png")));
+
+    const Outcome again = norvane_run(dir.path(), {"--workdir", "unit", "--scenario", "tests/page.txt"});
+    EXPECT_EQ(again.status, 0) << again.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "unit/version_err.png"));
+}
+
 TEST(NorvaneRun, HelpListsTheOptions)
 {
     TempDir dir;
@@ -130,7 +261,10 @@ TEST(NorvaneRun, HelpListsTheOptions)
     EXPECT_EQ(o.status, 0);
     for (const char* option : {"--workdir DIR", "--duration MS", "--realtime", "--can0 MAPPING",
                                "--can1 MAPPING", "--scenario FILE", "--can-log FILE",
-                               "--screenshot MS:FILE", "--quiet", "--help", "MS can P ID#DATA"})
+                               "--screenshot MS:FILE", "--quiet", "--help", "MS can P ID#DATA", "--junit FILE",
+                               "--output DIR", "--update-references", "MS expect can P ID#DATA [within W]",
+                               "MS expect no-can P ID [for W]", "MS expect screen FILE.png [max-diff N]",
+                               "MS expect pixel X Y RRGGBB", "MS expect file PATH TEXT"})
         EXPECT_NE(o.out.find(option), std::string::npos) << option;
 }
 

@@ -9,7 +9,6 @@
 #include "runtime/events.h"
 #include "runtime/hal.h"
 #include "runtime/keys.h"
-#include "support/scenario_fixture.h"
 #include "support/unit_fixture.h"
 
 namespace {
@@ -60,6 +59,9 @@ TEST(RunArguments, RejectBadOptionsWithAReason)
         {{"--duration", "1.5"}, "--duration needs a whole number of milliseconds"},
         {{"--workdir"}, "--workdir needs a folder"},
         {{"--scenario"}, "--scenario needs a file name"},
+        {{"--junit"}, "--junit needs a file name"},
+        {{"--output"}, "--output needs a folder"},
+        {{"--scenario", "/nonexistent/s.txt"}, "/nonexistent/s.txt: cannot read the scenario: No such file or directory"},
         {{"--screenshot", "page.png"}, "--screenshot needs MS:FILE, for example 2500:page.png"},
         {{"--screenshot", "100:"}, "--screenshot needs MS:FILE, for example 2500:page.png"},
         {{"--screenshot", "100:page.gif"}, "--screenshot 100:page.gif: the file must end in .bmp or .png"},
@@ -95,6 +97,34 @@ TEST(RunArguments, TakeTheScenarioAndMergeScreenshotsByTime)
     EXPECT_TRUE(options.realtime);
     EXPECT_EQ(options.can_mapping[0], "virtual");
     EXPECT_EQ(options.can_mapping[1], "virtual");
+}
+
+TEST(RunArguments, TakeExpectationsAndTheTestOptions)
+{
+    TempDir dir;
+    write_file(dir / "s.txt", "100 press 1\n200 expect pixel 1 2 A0B0C0\n300 exit\n");
+    run_options options;
+    std::string error;
+    ASSERT_EQ(parse({"--scenario", (dir / "s.txt").string(), "--junit", "r.xml", "--output", "out",
+                     "--update-references"},
+                    options, error),
+              RUN_OK)
+        << error;
+    ASSERT_EQ(options.scenarios.size(), 1u);
+    EXPECT_EQ(options.actions.size(), 2u);
+    ASSERT_EQ(options.expectations.size(), 1u);
+    EXPECT_EQ(options.expectations[0].rgb, 0xA0B0C0u);
+    EXPECT_EQ(options.junit, "r.xml");
+    EXPECT_EQ(options.output_dir, "out");
+    EXPECT_TRUE(options.update_references);
+
+    // Expectations the run cannot reach, or cannot check in real time.
+    write_file(dir / "late.txt", "100 exit\n100 expect no-can 0 421 for 1\n");
+    EXPECT_EQ(parse({"--scenario", (dir / "late.txt").string()}, options, error), RUN_BAD_INPUT);
+    EXPECT_EQ(error, (dir / "late.txt").string() +
+                         ":2: the window of 'expect no-can' reaches 101 ms, after the end of the run (100 ms)");
+    EXPECT_EQ(parse({"--realtime", "--scenario", (dir / "s.txt").string()}, options, error), RUN_BAD_INPUT);
+    EXPECT_EQ(error, (dir / "s.txt").string() + ":2: expectations are checked in virtual time; leave out --realtime");
 }
 
 TEST(RunArguments, ScenarioErrorsNameTheFileAndLine)
@@ -242,17 +272,6 @@ TEST(RunSummary, GivesUnitTimeWallTimeAndRatio)
     r.unit_ms = 60000;
     r.wall_s = 0.1;
     EXPECT_EQ(run_summary(r), "ran 60000 ms of unit time in 0.100 s (600 x real time)");
-}
-
-// Golden pictures come from scenario files, as users make them.
-TEST(ScenarioGoldens, ScreenshotsOfAScenarioFileMatchTheirReferences)
-{
-    EXPECT_TRUE(norvane::testing::scenario_matches_goldens("host/core/scenarios/blank_start.txt", 100));
-}
-
-TEST(ScenarioGoldens, VersionPageThroughTheRunnerMatchesTheScreensReference)
-{
-    EXPECT_TRUE(norvane::testing::scenario_matches_goldens("host/core/scenarios/version_page.txt", 1000));
 }
 
 // Real time: the same actions on the firmware's two threads, paced by the

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,7 +13,6 @@
 #include "host/core/scenario.h"
 #include "can/can_virtual.h"
 #include "runtime/hal.h"
-#include "support/scenario_fixture.h"
 #include "support/unit_fixture.h"
 
 namespace {
@@ -104,9 +104,14 @@ TEST(RunLimits, ScenarioErrorsAreWholeShortAndFailTheRun)
     TempDir dir;
     run_options options;
     std::string error;
-    // A folder ran as an empty scenario with exit status 0.
+    // A folder without scenario files ran as an empty scenario with exit
+    // status 0; a FIFO waited for a writer.
     EXPECT_EQ(parse({"--scenario", dir.path().string()}, options, error), RUN_BAD_INPUT);
-    EXPECT_NE(error.find("it is a folder"), std::string::npos) << error;
+    EXPECT_NE(error.find("holds no scenario files"), std::string::npos) << error;
+    const std::string fifo = (dir / "pipe.txt").string();
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    EXPECT_EQ(parse({"--scenario", fifo}, options, error), RUN_BAD_INPUT);
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 
     const struct {
         std::string text;

@@ -61,7 +61,7 @@ struct BadLine {
 
 const BadLine kBadLines[] = {
     {"# header\n\n100 jump 3\n",
-     "f.txt:3: unknown action 'jump'; expected press, release, event, can, screenshot or exit"},
+     "f.txt:3: unknown action 'jump'; expected press, release, event, can, screenshot, exit or expect"},
     {"100 press 0\n", "f.txt:1: button must be 1 to 5 (F1 to F5), found '0'"},
     {"100 press 6\n", "f.txt:1: button must be 1 to 5 (F1 to F5), found '6'"},
     {"100 release\n", "f.txt:1: button must be 1 to 5 (F1 to F5), found ''"},
@@ -81,7 +81,8 @@ const BadLine kBadLines[] = {
     {"200 press 1\n100 release 1\n", "f.txt:2: time 100 goes backwards (the line before is at 200)"},
     {"press 1\n", "f.txt:1: expected a time in milliseconds at the start of the line, found 'press'"},
     {"-5 press 1\n", "f.txt:1: expected a time in milliseconds at the start of the line, found '-5'"},
-    {"100\n", "f.txt:1: expected an action after the time: press, release, event, can, screenshot or exit"},
+    {"100\n", "f.txt:1: expected an action after the time: press, release, event, can, screenshot, exit or "
+     "expect"},
     {"100 screenshot\n", "f.txt:1: expected a file name after 'screenshot'"},
     {"100 screenshot page.jpg\n", "f.txt:1: screenshot file 'page.jpg' must end in .bmp or .png"},
     {"100 exit now\n", "f.txt:1: unexpected 'now' after 'exit'"},

@@ -1,0 +1,569 @@
+#include "host/core/expectation.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "can/can_candump.h"
+#include "host/core/frame_convert.h"
+#include "host/core/png_file.h"
+#include "host/core/scenario.h"
+
+namespace norvane {
+namespace {
+
+const char* const KINDS = "can, no-can, screen, pixel or file";
+
+bool parse_number(std::string_view text, uint64_t high, uint64_t& out)
+{
+    return parse_ms(text, out) && out <= high;
+}
+
+// "ID#DATA" where a data byte may be "..": the frame with those bytes 0 and
+// `care` without their bits.
+bool parse_frame_pattern(std::string_view text, can_frame& frame, uint8_t& care, std::string& why)
+{
+    std::string plain(text);
+    care = 0xFF;
+    const size_t hash = plain.find('#');
+    if (hash != std::string::npos && hash + 1 < plain.size() && plain[hash + 1] != 'R' &&
+        plain[hash + 1] != 'r') {
+        for (size_t i = hash + 1, byte = 0; i + 1 < plain.size() && byte < 8; i += 2, ++byte)
+            if (plain[i] == '.' && plain[i + 1] == '.') {
+                plain[i] = plain[i + 1] = '0';
+                care = uint8_t(care & ~(1u << byte));
+            }
+    }
+    if (!can_parse_candump(plain, frame, why))
+        return false;
+    care = uint8_t(care & ((1u << frame.len) - 1u));
+    return true;
+}
+
+// TEXT of "expect file": \n, \t, \\ and \# stand for a line end, a tab, a
+// backslash and a '#' that would otherwise start a comment.
+bool unescape(std::string_view text, std::string& out, std::string& why)
+{
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        const char c = i + 1 < text.size() ? text[++i] : '\0';
+        switch (c) {
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case '\\': out += '\\'; break;
+        case '#': out += '#'; break;
+        default:
+            why = c ? std::string("unknown escape '\\") + c + "' in the text; use \\n, \\t, \\\\ or \\#"
+                    : std::string("a lone '\\' ends the text; use \\\\ for a backslash");
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string escape(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\\': out += "\\\\"; break;
+        case '#': out += "\\#"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// A file's text for a message: escaped, other control bytes as \xNN, cut
+// after 80 characters.
+std::string shown_text(std::string_view text)
+{
+    std::string out = "\"";
+    size_t shown = 0;
+    for (char c : text) {
+        if (++shown > 80) {
+            out += "...";
+            break;
+        }
+        if (c == '"') {
+            out += "\\\"";
+        } else if ((unsigned char)c < 0x20 && c != '\n' && c != '\t') {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", unsigned((unsigned char)c));
+            out += hex;
+        } else {
+            out += escape(std::string_view(&c, 1));
+        }
+    }
+    return out + "\"";
+}
+
+bool unit_path_ok(std::string_view path)
+{
+    if (path.size() < 2 || path[0] != '/')
+        return false;
+    std::string_view rest = path.substr(1);
+    while (!rest.empty()) {
+        const size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    return true;
+}
+
+std::string id_text(const can_frame& frame)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, frame.ext ? "%08X" : "%03X", unsigned(frame.id));
+    return text;
+}
+
+std::string parse_can(std::string_view kind, std::string_view& rest, expectation& out)
+{
+    const bool positive = kind == "can";
+    out.kind = positive ? expect_kind::can : expect_kind::no_can;
+    out.window_ms = positive ? EXPECT_CAN_WITHIN_MS : EXPECT_NO_CAN_FOR_MS;
+    const std::string_view port = take_word(rest);
+    uint64_t p = 0;
+    if (!parse_number(port, CAN_PORT_COUNT - 1, p))
+        return "CAN port must be 0 or 1, found '" + std::string(port) + "'";
+    out.port = int(p);
+    const std::string_view frame = take_word(rest);
+    std::string why;
+    if (positive) {
+        if (frame.empty())
+            return "expected a frame ID#DATA after the port ('..' for a byte that does not matter)";
+        if (!parse_frame_pattern(frame, out.frame, out.care, why))
+            return "malformed frame '" + std::string(frame) + "': " + why;
+    } else {
+        if (frame.empty())
+            return "expected an identifier after the port (3 or 8 hex digits)";
+        if (frame.find('#') != std::string_view::npos)
+            return "'expect no-can' takes an identifier without data, found '" + std::string(frame) + "'";
+        if (!can_parse_candump(std::string(frame) + "#", out.frame, why))
+            return "malformed identifier '" + std::string(frame) + "': " + why;
+    }
+    const char* const window = positive ? "within" : "for";
+    const std::string_view word = take_word(rest);
+    if (word.empty())
+        return "";
+    if (word != window)
+        return "unexpected '" + std::string(word) + "' after '" + std::string(frame) + "'; expected '" +
+               window + " MS'";
+    const std::string_view ms = take_word(rest);
+    if (!parse_ms(ms, out.window_ms))
+        return std::string("'") + window + "' needs a whole number of milliseconds, found '" +
+               std::string(ms) + "'";
+    if (!rest.empty())
+        return "unexpected '" + std::string(rest) + "' after '" + std::string(ms) + "'";
+    return "";
+}
+
+std::string parse_screen(std::string_view rest, expectation& out)
+{
+    out.kind = expect_kind::screen;
+    // The file name is the rest of the line, blanks included, except a
+    // closing "max-diff N".
+    const size_t key = rest.rfind(" max-diff ");
+    if (key != std::string_view::npos) {
+        std::string_view tail = rest.substr(key + 10);
+        const std::string_view n = take_word(tail);
+        uint64_t v = 0;
+        if (!tail.empty() || !parse_number(n, uint64_t(GFX_WIDTH) * GFX_HEIGHT, v))
+            return "'max-diff' needs a number of pixels (0 to " + std::to_string(GFX_WIDTH * GFX_HEIGHT) +
+                   "), found '" + std::string(rest.substr(key + 10)) + "'";
+        out.max_diff = uint32_t(v);
+        rest = rest.substr(0, key);
+        while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t'))
+            rest.remove_suffix(1);
+    }
+    if (rest.empty())
+        return "expected a reference picture FILE.png after 'screen'";
+    std::string ext(rest.substr(rest.size() < 4 ? 0 : rest.size() - 4));
+    for (char& c : ext)
+        c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (rest.size() < 5 || ext != ".png")
+        return "reference picture '" + std::string(rest) + "' must be a .png file";
+    out.file = rest;
+    out.reference = out.file;
+    return "";
+}
+
+std::string parse_pixel(std::string_view rest, expectation& out)
+{
+    out.kind = expect_kind::pixel;
+    const std::string_view x = take_word(rest);
+    const std::string_view y = take_word(rest);
+    const std::string_view rgb = take_word(rest);
+    uint64_t v = 0;
+    if (!parse_number(x, GFX_WIDTH - 1, v))
+        return "X must be 0 to " + std::to_string(GFX_WIDTH - 1) + ", found '" + std::string(x) + "'";
+    out.x = int(v);
+    if (!parse_number(y, GFX_HEIGHT - 1, v))
+        return "Y must be 0 to " + std::to_string(GFX_HEIGHT - 1) + ", found '" + std::string(y) + "'";
+    out.y = int(v);
+    const char* const end = rgb.data() + rgb.size();
+    if (rgb.size() != 6 || std::from_chars(rgb.data(), end, out.rgb, 16).ptr != end)
+        return "colour must be RRGGBB (6 hex digits), found '" + std::string(rgb) + "'";
+    if (!rest.empty())
+        return "unexpected '" + std::string(rest) + "' after '" + std::string(rgb) + "'";
+    return "";
+}
+
+std::string parse_file(std::string_view rest, expectation& out)
+{
+    out.kind = expect_kind::file;
+    const std::string_view path = take_word(rest);
+    if (path.empty())
+        return "expected a path of the unit's file system after 'file', for example /app/event/app_reply";
+    if (!unit_path_ok(path))
+        return "path '" + std::string(path) +
+               "' must start with '/' and name a file of the unit's file system without '.' or '..'";
+    out.file = path;
+    std::string why;
+    if (!unescape(rest, out.text, why))
+        return why;
+    return "";
+}
+
+}  // namespace
+
+std::string parse_expectation(std::string_view rest, expectation& out)
+{
+    const std::string_view kind = take_word(rest);
+    if (kind.empty())
+        return std::string("expected what to expect after 'expect': ") + KINDS;
+    if (kind == "can" || kind == "no-can")
+        return parse_can(kind, rest, out);
+    if (kind == "screen")
+        return parse_screen(rest, out);
+    if (kind == "pixel")
+        return parse_pixel(rest, out);
+    if (kind == "file")
+        return parse_file(rest, out);
+    return "unknown expectation '" + std::string(kind) + "'; expected " + KINDS;
+}
+
+std::string format_expectation(const expectation& e)
+{
+    std::string line = std::to_string(e.ms) + " expect ";
+    switch (e.kind) {
+    case expect_kind::can: {
+        std::string frame = can_format_candump(e.frame);
+        const size_t data = frame.find('#') + 1;
+        if (!e.frame.rtr)
+            for (int i = 0; i < e.frame.len; ++i)
+                if (!(e.care & (1u << i)))
+                    frame.replace(data + size_t(i) * 2, 2, "..");
+        line += "can " + std::to_string(e.port) + " " + frame + " within " + std::to_string(e.window_ms);
+        break;
+    }
+    case expect_kind::no_can:
+        line += "no-can " + std::to_string(e.port) + " " + id_text(e.frame) + " for " +
+                std::to_string(e.window_ms);
+        break;
+    case expect_kind::screen:
+        line += "screen " + e.file;
+        if (e.max_diff)
+            line += " max-diff " + std::to_string(e.max_diff);
+        break;
+    case expect_kind::pixel: {
+        char text[48];
+        std::snprintf(text, sizeof text, "pixel %d %d %06X", e.x, e.y, unsigned(e.rgb));
+        line += text;
+        break;
+    }
+    case expect_kind::file:
+        line += "file " + e.file;
+        if (!e.text.empty())
+            line += " " + escape(e.text);
+        break;
+    }
+    return line;
+}
+
+std::string expectation_after_end(const expectation& e, uint64_t end_ms)
+{
+    if (e.ms > end_ms)
+        return "expectation at " + std::to_string(e.ms) + " ms is after the end of the run (" +
+               std::to_string(end_ms) + " ms)";
+    if (e.kind == expect_kind::no_can && e.ms + e.window_ms > end_ms)
+        return "the window of 'expect no-can' reaches " + std::to_string(e.ms + e.window_ms) +
+               " ms, after the end of the run (" + std::to_string(end_ms) + " ms)";
+    return "";
+}
+
+bool expectation_names(const expectation& e, const can_frame& frame)
+{
+    return frame.id == e.frame.id && frame.ext == e.frame.ext;
+}
+
+bool expectation_matches(const expectation& e, const can_frame& frame)
+{
+    if (!expectation_names(e, frame) || frame.rtr != e.frame.rtr || frame.len != e.frame.len)
+        return false;
+    for (int i = 0; i < frame.len && !frame.rtr; ++i)
+        if ((e.care & (1u << i)) && frame.data[i] != e.frame.data[i])
+            return false;
+    return true;
+}
+
+ExpectationCheck::ExpectationCheck(std::vector<expectation> expectations, check_options options)
+    : list_(std::move(expectations)), options_(std::move(options))
+{
+    outcomes_.resize(list_.size());
+    nearest_.resize(list_.size());
+    for (size_t i = 0; i < list_.size(); ++i)
+        if (list_[i].kind != expect_kind::can && list_[i].kind != expect_kind::no_can)
+            at_ms_.push_back(i);
+    std::stable_sort(at_ms_.begin(), at_ms_.end(),
+                     [this](size_t a, size_t b) { return list_[a].ms < list_[b].ms; });
+}
+
+size_t ExpectationCheck::count(expect_state state) const
+{
+    size_t n = 0;
+    for (const expect_outcome& o : outcomes_)
+        n += o.state == state;
+    return n;
+}
+
+std::vector<std::string> ExpectationCheck::failure_lines() const
+{
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < list_.size(); ++i)
+        if (outcomes_[i].state == expect_state::failed)
+            lines.push_back(list_[i].where + ": " + format_expectation(list_[i]) + ": " + outcomes_[i].detail);
+    return lines;
+}
+
+std::vector<std::string> ExpectationCheck::written_lines() const
+{
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < list_.size(); ++i)
+        if (outcomes_[i].state == expect_state::written)
+            lines.push_back(list_[i].where + ": " + outcomes_[i].detail);
+    return lines;
+}
+
+void ExpectationCheck::fail(size_t i, std::string detail)
+{
+    outcomes_[i].state = expect_state::failed;
+    outcomes_[i].detail = std::move(detail);
+}
+
+void ExpectationCheck::before(uint64_t t, const frame_buffer& screen)
+{
+    for (; next_at_ < at_ms_.size() && list_[at_ms_[next_at_]].ms < t; ++next_at_) {
+        const size_t i = at_ms_[next_at_];
+        switch (list_[i].kind) {
+        case expect_kind::screen: check_screen(i, screen); break;
+        case expect_kind::pixel: check_pixel(i, screen); break;
+        case expect_kind::file: check_file(i); break;
+        case expect_kind::can:
+        case expect_kind::no_can: break;
+        }
+    }
+}
+
+void ExpectationCheck::sent(uint8_t port, uint64_t ms, const can_frame& frame)
+{
+    for (size_t i = 0; i < list_.size(); ++i) {
+        const expectation& e = list_[i];
+        if (outcomes_[i].state != expect_state::open || e.port != port || !expectation_names(e, frame))
+            continue;
+        const uint64_t last = e.ms + e.window_ms;
+        const bool inside = ms >= e.ms && ms <= last;
+        if (e.kind == expect_kind::no_can) {
+            if (inside)
+                fail(i, "sent " + can_format_candump(frame) + " at " + std::to_string(ms) + " ms");
+            continue;
+        }
+        if (e.kind != expect_kind::can)
+            continue;
+        if (inside && expectation_matches(e, frame)) {
+            outcomes_[i].state = expect_state::passed;
+            continue;
+        }
+        const uint64_t distance = ms < e.ms ? e.ms - ms : ms > last ? ms - last : 0;
+        nearest_frame& best = nearest_[i];
+        if (!best.found || distance < best.distance)
+            best = {true, distance, ms, frame};
+    }
+}
+
+void ExpectationCheck::finished(uint64_t end_ms, bool firmware_exit)
+{
+    const std::string ended = firmware_exit ? "the unit asked to end at " + std::to_string(end_ms) + " ms"
+                                            : "the run ended at " + std::to_string(end_ms) + " ms";
+    for (size_t i = 0; i < list_.size(); ++i) {
+        if (outcomes_[i].state != expect_state::open)
+            continue;
+        const expectation& e = list_[i];
+        const uint64_t last = e.ms + e.window_ms;
+        if (e.kind == expect_kind::no_can) {
+            if (last <= end_ms)
+                outcomes_[i].state = expect_state::passed;
+            else
+                fail(i, "not checked to its end: " + ended);
+        } else if (e.kind == expect_kind::can && e.ms <= end_ms) {
+            std::string detail = "not sent from " + std::to_string(e.ms) + " to " +
+                                 std::to_string(std::min(last, end_ms)) + " ms";
+            if (last > end_ms)
+                detail += " (" + ended + ")";
+            const nearest_frame& best = nearest_[i];
+            if (best.found)
+                detail += "; nearest " + can_format_candump(best.frame) + " at " + std::to_string(best.ms) +
+                          " ms";
+            else
+                detail += "; no frame " + id_text(e.frame) + " on port " + std::to_string(e.port) +
+                          " in the whole run";
+            fail(i, detail);
+        } else {
+            fail(i, "not checked: " + ended);
+        }
+    }
+}
+
+void ExpectationCheck::check_pixel(size_t i, const frame_buffer& screen)
+{
+    const expectation& e = list_[i];
+    const uint32_t seen = convert_pixel(screen.pixels[size_t(e.y) * GFX_WIDTH + size_t(e.x)]) & 0xFFFFFF;
+    if (seen == e.rgb) {
+        outcomes_[i].state = expect_state::passed;
+        return;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "seen %06X", unsigned(seen));
+    fail(i, text);
+}
+
+void ExpectationCheck::check_file(size_t i)
+{
+    const expectation& e = list_[i];
+    const std::string path = options_.unit_dir + "/rootfs" + e.file;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        fail(i, "the file does not exist");
+        return;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const std::string text = bytes.str();
+    if (text == e.text)
+        outcomes_[i].state = expect_state::passed;
+    else
+        fail(i, "the file holds " + shown_text(text));
+}
+
+namespace {
+
+// The failed picture: the screen as seen on the left; on the right the same
+// screen dim and grey with every pixel that differs from the reference in
+// magenta.
+rgb_image difference_picture(const rgb_image& seen, const rgb_image& reference)
+{
+    rgb_image out;
+    out.width = seen.width * 2;
+    out.height = seen.height;
+    out.rgb.resize(size_t(out.width) * size_t(out.height) * 3);
+    for (int y = 0; y < seen.height; ++y)
+        for (int x = 0; x < seen.width; ++x) {
+            const size_t from = (size_t(y) * size_t(seen.width) + size_t(x)) * 3;
+            uint8_t* left = &out.rgb[(size_t(y) * size_t(out.width) + size_t(x)) * 3];
+            uint8_t* right = left + size_t(seen.width) * 3;
+            std::copy(&seen.rgb[from], &seen.rgb[from] + 3, left);
+            const bool differs = std::equal(&seen.rgb[from], &seen.rgb[from] + 3, &reference.rgb[from]) == false;
+            const uint8_t grey =
+                uint8_t((seen.rgb[from] * 30 + seen.rgb[from + 1] * 59 + seen.rgb[from + 2] * 11) / 100);
+            // Magenta as bright as the seen pixel, so shapes stay readable.
+            right[0] = differs ? uint8_t(0x80 + grey / 2) : uint8_t(grey / 3);
+            right[1] = differs ? 0x00 : uint8_t(grey / 3);
+            right[2] = differs ? uint8_t(0x80 + grey / 2) : uint8_t(grey / 3);
+        }
+    return out;
+}
+
+}  // namespace
+
+void ExpectationCheck::check_screen(size_t i, const frame_buffer& screen)
+{
+    const expectation& e = list_[i];
+    const rgb_image seen = frame_to_rgb(screen);
+    rgb_image reference;
+    std::string why;
+    const bool have_reference = read_png(e.reference, reference, why);
+    const bool same = have_reference && reference.width == seen.width && reference.height == seen.height;
+
+    if (options_.update_references) {
+        if (same && reference.rgb == seen.rgb) {
+            outcomes_[i].state = expect_state::passed;
+            return;
+        }
+        std::error_code ec;
+        const std::filesystem::path parent = std::filesystem::path(e.reference).parent_path();
+        if (!parent.empty())
+            std::filesystem::create_directories(parent, ec);
+        if (!write_png(e.reference, seen, why)) {
+            fail(i, "cannot write the reference '" + e.reference + "': " + why);
+            return;
+        }
+        outcomes_[i].state = expect_state::written;
+        outcomes_[i].detail = "wrote " + e.reference;
+        return;
+    }
+
+    const std::filesystem::path err =
+        std::filesystem::path(options_.output_dir) /
+        (std::filesystem::path(e.file).stem().string() + "_err.png");
+    std::error_code ec;
+    std::string detail;
+    const rgb_image* picture = &seen;
+    rgb_image difference;
+    if (!have_reference) {
+        detail = "cannot read the reference '" + e.reference + "' (" + why +
+                 "); --update-references writes it";
+    } else if (!same) {
+        detail = "the reference '" + e.reference + "' is " + std::to_string(reference.width) + " x " +
+                 std::to_string(reference.height) + ", the screen " + std::to_string(seen.width) + " x " +
+                 std::to_string(seen.height);
+    } else {
+        size_t differing = 0;
+        size_t first = 0;
+        for (size_t p = 0; p < seen.rgb.size() / 3; ++p)
+            if (!std::equal(&seen.rgb[p * 3], &seen.rgb[p * 3] + 3, &reference.rgb[p * 3]))
+                first = differing++ ? first : p;
+        if (differing <= e.max_diff) {
+            outcomes_[i].state = expect_state::passed;
+            std::filesystem::remove(err, ec);
+            return;
+        }
+        detail = std::to_string(differing) + " pixels differ from '" + e.reference + "'" +
+                 (e.max_diff ? " (at most " + std::to_string(e.max_diff) + " allowed)" : std::string()) +
+                 ", the first at x " + std::to_string(first % size_t(seen.width)) + " y " +
+                 std::to_string(first / size_t(seen.width));
+        difference = difference_picture(seen, reference);
+        picture = &difference;
+    }
+    std::filesystem::create_directories(options_.output_dir, ec);
+    if (write_png(err.string(), *picture, why))
+        detail += picture == &seen ? "; the screen is in " + err.string()
+                                   : "; seen and difference in " + err.string();
+    else
+        detail += "; cannot write " + err.string() + ": " + why;
+    fail(i, detail);
+}
+
+}  // namespace norvane

@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+
+#include "can/can_port.h"
+#include "gfx/gfx.h"
+
+namespace norvane {
+
+// Something that follows a run in virtual time (a scenario's expectations).
+// The run calls it on its one thread, in order of unit time.
+class run_watcher {
+public:
+    virtual ~run_watcher() = default;
+    // Before the inputs and steps of unit millisecond t: `screen` is what the
+    // window shows at t - 1 (the frame after the last main step at or before it).
+    virtual void before(uint64_t t, const frame_buffer& screen) = 0;
+    // The unit handed `frame` to port `port` in the main step at unit time `ms`.
+    virtual void sent(uint8_t port, uint64_t ms, const can_frame& frame) = 0;
+    // The run ended at `end_ms`, at its end or at the firmware's request.
+    virtual void finished(uint64_t end_ms, bool firmware_exit) = 0;
+};
+
+}  // namespace norvane

@@ -1,0 +1,330 @@
+#include "host/core/scenario_suite.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "host/core/expectation.h"
+#include "host/core/junit_report.h"
+
+namespace norvane {
+namespace {
+
+// Unit time a virtual run goes between two looks at the progress line.
+constexpr uint64_t PROGRESS_STEP_MS = 250;
+
+double steady_seconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void warn(const std::string& message)
+{
+    std::fprintf(stderr, "norvane-run: %s\n", message.c_str());
+}
+
+std::string one_line(std::string text)
+{
+    for (char& c : text)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    return text;
+}
+
+// The report of a child's run, one item a line, through a pipe.
+std::string serialise(const scenario_report& r)
+{
+    std::ostringstream out;
+    out << "run " << r.run.status << ' ' << r.run.ran << ' ' << r.run.unit_ms << ' ' << r.run.wall_s << ' '
+        << r.run.firmware_exit << ' ' << r.expectations << ' ' << r.passed << '\n';
+    for (const std::string& f : r.failures)
+        out << "F " << one_line(f) << '\n';
+    for (const std::string& w : r.written)
+        out << "W " << one_line(w) << '\n';
+    if (!r.error.empty())
+        out << "E " << one_line(r.error) << '\n';
+    return out.str();
+}
+
+bool deserialise(const std::string& text, scenario_report& r)
+{
+    std::istringstream in(text);
+    std::string line;
+    bool header = false;
+    while (std::getline(in, line)) {
+        if (line.rfind("run ", 0) == 0) {
+            std::istringstream fields(line.substr(4));
+            fields >> r.run.status >> r.run.ran >> r.run.unit_ms >> r.run.wall_s >> r.run.firmware_exit >>
+                r.expectations >> r.passed;
+            header = bool(fields);
+        } else if (line.rfind("F ", 0) == 0) {
+            r.failures.push_back(line.substr(2));
+        } else if (line.rfind("W ", 0) == 0) {
+            r.written.push_back(line.substr(2));
+        } else if (line.rfind("E ", 0) == 0) {
+            r.error = line.substr(2);
+        }
+    }
+    return header;
+}
+
+// Runs one scenario in a child process, which starts with the firmware's
+// records as this process holds them: untouched, since this process never
+// boots the firmware when it runs several files.
+scenario_report run_in_child(const run_options& options, const std::string& path, ProgressLine& progress,
+                             const std::string& label)
+{
+    scenario_report report;
+    report.path = path;
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        report.error = std::string("cannot start the run: ") + std::strerror(errno);
+        return report;
+    }
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        report.error = std::string("cannot start the run: ") + std::strerror(errno);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return report;
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        const std::string text = serialise(run_scenario(options, path, progress, label));
+        size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += size_t(n);
+        }
+        std::fflush(nullptr);
+        ::_exit(done == text.size() ? 0 : 3);
+    }
+    ::close(fds[1]);
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text.append(buffer, size_t(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        report = scenario_report{};
+        report.path = path;
+        report.error = "the run ended by signal " + std::to_string(WTERMSIG(status)) + " (" +
+                       strsignal(WTERMSIG(status)) + ")";
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !deserialise(text, report)) {
+        report.error = "the run ended without its report";
+    }
+    return report;
+}
+
+// Folder names for several units side by side: the scenario file's name
+// without .txt, with -2, -3 ... when two files share a name.
+std::vector<std::string> unit_folder_names(const std::vector<scenario_file>& scenarios)
+{
+    std::map<std::string, int> seen;
+    std::vector<std::string> names;
+    for (const scenario_file& s : scenarios) {
+        const std::string stem = std::filesystem::path(s.path).stem().string();
+        const int n = ++seen[stem];
+        names.push_back(n == 1 ? stem : stem + "-" + std::to_string(n));
+    }
+    return names;
+}
+
+junit_case junit_of(const scenario_report& r)
+{
+    junit_case c;
+    const std::filesystem::path path(r.path.empty() ? "norvane-run" : r.path);
+    c.name = path.stem().string();
+    c.classname = path.parent_path().string();
+    for (char& ch : c.classname)
+        ch = ch == '/' ? '.' : ch;
+    while (!c.classname.empty() && c.classname.front() == '.')
+        c.classname.erase(0, 1);
+    if (c.classname.empty())
+        c.classname = "scenarios";
+    c.file = r.path;
+    c.time_s = r.run.wall_s;
+    c.failures = r.failures;
+    c.error = r.error;
+    return c;
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine(std::FILE* out, bool enabled, std::function<double()> wall_s, double delay_s)
+    : out_(out), enabled_(enabled), wall_s_(wall_s ? std::move(wall_s) : steady_seconds),
+      start_s_(wall_s_()), delay_s_(delay_s)
+{
+}
+
+void ProgressLine::show(const std::string& label, uint64_t unit_ms, uint64_t end_ms, double run_wall_s)
+{
+    if (!enabled_)
+        return;
+    const double now = wall_s_();
+    if (now - start_s_ < delay_s_ || (shown_ && now - last_s_ < 0.1))
+        return;
+    last_s_ = now;
+    shown_ = true;
+    const double ratio = run_wall_s > 0 ? double(unit_ms) / 1000.0 / run_wall_s : 0.0;
+    std::fprintf(out_, "\r%s%s%llu of %llu ms of unit time, %.0f x real time\033[K", label.c_str(),
+                 label.empty() ? "" : ": ", static_cast<unsigned long long>(unit_ms),
+                 static_cast<unsigned long long>(end_ms), ratio);
+    std::fflush(out_);
+}
+
+void ProgressLine::clear()
+{
+    if (!shown_)
+        return;
+    std::fputs("\r\033[K", out_);
+    std::fflush(out_);
+    shown_ = false;
+}
+
+scenario_report run_scenario(const run_options& options, const std::string& path, ProgressLine& progress,
+                             const std::string& label)
+{
+    scenario_report report;
+    report.path = path;
+    check_options checks;
+    checks.update_references = options.update_references;
+    checks.unit_dir = options.workdir.empty() ? "." : options.workdir;
+    checks.output_dir = options.output_dir.empty() ? checks.unit_dir : options.output_dir;
+    ExpectationCheck check(options.expectations, checks);
+    run_options with_check = options;
+    if (!options.expectations.empty())
+        with_check.watcher = &check;
+
+    if (options.realtime) {
+        report.run = run_realtime(with_check);
+    } else {
+        const double start = steady_seconds();
+        VirtualRun run(with_check);
+        std::string why;
+        if (!run.start(why)) {
+            report.error = why;
+            report.run.status = RUN_FILE_ERROR;
+            return report;
+        }
+        while (!run.ended()) {
+            run.run_until(run.now() + PROGRESS_STEP_MS);
+            progress.show(label.empty() ? (path.empty() ? "norvane-run" : path) : label, run.now(), run.end_ms(),
+                          steady_seconds() - start);
+        }
+        report.run = run.finish();
+    }
+    progress.clear();
+    report.expectations = check.expectations().size();
+    report.passed = check.count(expect_state::passed);
+    report.failures = check.failure_lines();
+    report.written = check.written_lines();
+    return report;
+}
+
+std::string verdict_line(size_t passed, size_t failed, size_t written)
+{
+    std::string line = std::to_string(passed) + " passed, " + std::to_string(failed) + " failed";
+    if (written)
+        line += "; " + std::to_string(written) + (written == 1 ? " reference" : " references") + " written";
+    return line;
+}
+
+int run_scenarios(const run_options& options, std::FILE* out)
+{
+    ProgressLine progress(stderr, !options.quiet && ::isatty(STDERR_FILENO));
+    std::vector<scenario_report> reports;
+    const size_t files = options.scenarios.size();
+    if (files <= 1) {
+        reports.push_back(run_scenario(options, files ? options.scenarios.front().path : "", progress));
+    } else {
+        const std::vector<std::string> folders = unit_folder_names(options.scenarios);
+        const std::filesystem::path base(options.workdir.empty() ? "." : options.workdir);
+        for (size_t i = 0; i < files; ++i) {
+            run_options one = options;
+            one.scenarios.clear();
+            one.actions = options.scenarios[i].actions;
+            one.expectations = options.scenarios[i].expectations;
+            one.workdir = (base / folders[i]).string();
+            const std::string label =
+                options.scenarios[i].path + " (" + std::to_string(i + 1) + "/" + std::to_string(files) + ")";
+            reports.push_back(run_in_child(one, options.scenarios[i].path, progress, label));
+            const scenario_report& r = reports.back();
+            for (const std::string& line : r.failures)
+                std::fprintf(out, "%s\n", line.c_str());
+            if (!r.error.empty())
+                warn(r.path + ": " + r.error);
+            if (!options.quiet) {
+                for (const std::string& line : r.written)
+                    std::fprintf(out, "%s\n", line.c_str());
+                if (r.run.ran)
+                    std::fprintf(out, "%s: %s\n", r.path.c_str(), run_summary(r.run).c_str());
+            }
+            std::fflush(out);
+        }
+    }
+
+    int status = RUN_OK;
+    size_t passed = 0;
+    size_t failed = 0;
+    size_t written = 0;
+    bool checked = files > 1;
+    for (const scenario_report& r : reports) {
+        passed += r.passed;
+        failed += r.failures.size() + (r.error.empty() ? 0 : 1);
+        written += r.written.size();
+        checked = checked || r.expectations > 0;
+        if (r.run.status != RUN_OK || !r.error.empty() || !r.failures.empty())
+            status = RUN_FILE_ERROR;
+    }
+    if (files <= 1) {
+        const scenario_report& r = reports.front();
+        if (!r.error.empty())
+            warn(r.error);
+        for (const std::string& line : r.failures)
+            std::fprintf(out, "%s\n", line.c_str());
+        if (!options.quiet) {
+            for (const std::string& line : r.written)
+                std::fprintf(out, "%s\n", line.c_str());
+            if (r.run.ran)
+                std::fprintf(out, "%s\n", run_summary(r.run).c_str());
+        }
+    }
+    if (checked && !options.quiet)
+        std::fprintf(out, "%s\n", verdict_line(passed, failed, written).c_str());
+
+    if (!options.junit.empty()) {
+        std::vector<junit_case> cases;
+        for (const scenario_report& r : reports)
+            cases.push_back(junit_of(r));
+        std::string why;
+        if (!write_junit(options.junit, "norvane-run", cases, why)) {
+            warn(why);
+            status = RUN_FILE_ERROR;
+        }
+    }
+    std::fflush(out);
+    return status;
+}
+
+}  // namespace norvane
