@@ -1,6 +1,7 @@
 // The 32 KiB non-volatile image and the saved-settings record at its start.
 #include "runtime/settings.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "runtime/fs.h"
@@ -43,11 +44,16 @@ void settings_record::store_to(uint8_t* dst) const
 
 namespace {
 
-bool read_whole_image(const char* name, uint8_t* image)
+// Reads a whole image. With `report`, a file that is there but is no regular
+// file (a FIFO would block the start, a link is not followed) is said once.
+bool read_whole_image(const char* name, uint8_t* image, bool report = false)
 {
     fs_stream* f = fs_open(NV_ROOT, name, "r");
-    if (!f)
+    if (!f) {
+        if (report && (errno == EINVAL || errno == ELOOP))
+            hal_debug_printf("NV: %s/%s is not a regular file; not read\n", fs_root(NV_ROOT), name);
         return false;
+    }
     const size_t n = fs_read(f, image, NV_SIZE);
     fs_close(f);
     return n == NV_SIZE;
@@ -118,9 +124,9 @@ bool nv_image_valid(const uint8_t* image)
 void nv_load()
 {
     nv_store_failing = false;
-    if (read_whole_image(NV_FILE, nv_image) && nv_image_valid(nv_image))
+    if (read_whole_image(NV_FILE, nv_image, true) && nv_image_valid(nv_image))
         return;
-    if (read_whole_image(NV_FILE_OLD, nv_check_image) && nv_image_valid(nv_check_image)) {
+    if (read_whole_image(NV_FILE_OLD, nv_check_image, true) && nv_image_valid(nv_check_image)) {
         std::memcpy(nv_image, nv_check_image, NV_SIZE);
         return;
     }

@@ -105,8 +105,14 @@ TEST_F(UnitFiles, FifoInPlaceOfAFileIsRefusedWithoutBlocking)
 {
     const fsys::path eeprom = unit_file("rootfs/app/data/config/eeprom.dat");
     ASSERT_EQ(0, ::mkfifo(eeprom.c_str(), 0600));
-    ASSERT_TRUE(finishes([] { nv_load(); }, eeprom)) << "nv_load waits on a FIFO";
+    ::testing::internal::CaptureStderr();
+    const bool loaded = finishes([] { nv_load(); }, eeprom);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(loaded) << "nv_load waits on a FIFO";
     EXPECT_FALSE(nv_image_valid(nv_image));
+    EXPECT_NE(said.find("NV: rootfs/app/data/config/eeprom.dat is not a regular file; not read"),
+              std::string::npos)
+        << said;
 
     const fsys::path command = event_file("app_command");
     ASSERT_EQ(0, ::mkfifo(command.c_str(), 0600));
