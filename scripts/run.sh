@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release
+# Only the two programs: the tests and benchmarks are built by scripts/test.sh.
+cmake --build --preset release --target norvane-sim norvane-run
 mkdir -p work
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec build/release/host/apps/norvane-sim --workdir work "$@"

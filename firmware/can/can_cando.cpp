@@ -106,14 +106,17 @@ constexpr bit_timing timings[] = {
 
 int cando_fail(uint8_t port)
 {
+    can_port_fail_reason(port, "no usable CANdo adapter for this port");
     hal_debug_printf("CANDO: Failed to map CAN port %d to CANdo\n", port + 1);
     return -1;
 }
 
 int cando_open(uint8_t port)
 {
-    if (!cando_load())
+    if (!cando_load()) {
+        can_port_fail_reason(port, "the CANdo library (libCANdo.so) is not installed or lacks a function");
         return -1;
+    }
     cando_port& p = ports[port];
     if (p.open)
         return 0;

@@ -93,14 +93,17 @@ canStatus set_bus_rate(canHandle handle, uint32_t bit_rate)
 
 int kvaser_fail(uint8_t port)
 {
+    can_port_fail_reason(port, "no usable Kvaser channel for this port");
     hal_debug_printf("KVASER: Failed to map CAN port %d to Kvaser\n", port + 1);
     return -1;
 }
 
 int kvaser_open(uint8_t port)
 {
-    if (!canlib_load())
+    if (!canlib_load()) {
+        can_port_fail_reason(port, "the Kvaser CANlib library (libcanlib.so.1) is not installed or lacks a function");
         return -1;
+    }
     kvaser_port& k = kvaser[port];
     if (k.open)
         return 0;

@@ -36,6 +36,19 @@ can_ring tx_ring[CAN_PORT_COUNT];
 std::mutex tx_lock[CAN_PORT_COUNT];
 can_port_record port_record[CAN_PORT_COUNT];
 
+// Open results and counts: written by the main loop (or the host before the
+// threads start), read by the window's thread.
+struct port_health {
+    std::atomic<uint8_t> state{CAN_PORT_NOT_OPENED};
+    std::atomic<uint32_t> sent{0};
+    std::atomic<uint32_t> refused{0};
+    std::atomic<uint32_t> received{0};
+};
+port_health health[CAN_PORT_COUNT];
+std::mutex reason_lock;  // guards failure_reason
+char failure_reason[CAN_PORT_COUNT][CAN_REASON_MAX];
+bool reason_given[CAN_PORT_COUNT];
+
 std::atomic<can_send_observer> send_observer{nullptr};
 std::atomic<void*> send_observer_context{nullptr};
 
@@ -63,6 +76,8 @@ const can_backend* backend_of(uint8_t port)
         return nullptr;
     }
 }
+
+
 
 // Packs a frame into a slot: `copy` data bytes are taken, the rest are 0.
 void slot_store(can_queue_entry& slot, uint32_t id, uint8_t flags, uint8_t len, const uint8_t* data, uint8_t copy)
@@ -100,6 +115,7 @@ void receive_into_ring(uint8_t port)
     can_ring& ring = rx_ring[port];
     can_frame frame;
     while (ring_next(ring.write) != ring.read && can_port_receive(port, &frame) == 0) {
+        health[port].received.fetch_add(1, std::memory_order_relaxed);
         // A received slot keeps all eight bytes as the back end gave them.
         ring.write = ring_next(ring.write);
         slot_store(ring.slots[ring.write], frame.id, frame.ext ? 0x04 : 0, frame.len > 8 ? 8 : frame.len,
@@ -118,6 +134,11 @@ void can_init()
         can_port_config(p, type, device);
     }
     for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
+        // The back ends stay open over a reset of the rings, and so does
+        // what the host knows of them.
+        health[p].sent.store(0, std::memory_order_relaxed);
+        health[p].refused.store(0, std::memory_order_relaxed);
+        health[p].received.store(0, std::memory_order_relaxed);
         std::lock_guard<std::mutex> guard(tx_lock[p]);
         rx_ring[p].write = rx_ring[p].read = 0;
         tx_ring[p].write = tx_ring[p].read = 0;
@@ -151,7 +172,68 @@ int can_port_set_bitrate(uint8_t port, uint32_t bit_rate)
 int can_port_open(uint8_t port)
 {
     const can_backend* backend = backend_of(port);
-    return backend ? backend->open(port) : -1;
+    if (!backend)
+        return -1;
+    {
+        std::lock_guard<std::mutex> guard(reason_lock);
+        reason_given[port] = false;
+        failure_reason[port][0] = 0;
+    }
+    const int result = backend->open(port);
+    if (result != 0) {
+        std::lock_guard<std::mutex> guard(reason_lock);
+        if (!reason_given[port])
+            std::snprintf(failure_reason[port], CAN_REASON_MAX, "the %s back end could not open it", backend->name);
+    }
+    health[port].state.store(result == 0 ? CAN_PORT_OPEN : CAN_PORT_FAILED, std::memory_order_release);
+    return result;
+}
+
+void can_port_fail_reason(uint8_t port, const char* reason)
+{
+    if (port >= CAN_PORT_COUNT || !reason)
+        return;
+    std::lock_guard<std::mutex> guard(reason_lock);
+    if (reason_given[port])
+        return;
+    std::snprintf(failure_reason[port], CAN_REASON_MAX, "%s", reason);
+    reason_given[port] = true;
+}
+
+void can_port_get_status(uint8_t port, can_port_status* out)
+{
+    if (!out)
+        return;
+    *out = can_port_status{};
+    if (port >= CAN_PORT_COUNT)
+        return;
+    const port_health& h = health[port];
+    out->state = h.state.load(std::memory_order_acquire);
+    out->sent = h.sent.load(std::memory_order_relaxed);
+    out->refused = h.refused.load(std::memory_order_relaxed);
+    out->received = h.received.load(std::memory_order_relaxed);
+    if (out->state == CAN_PORT_FAILED) {
+        std::lock_guard<std::mutex> guard(reason_lock);
+        std::memcpy(out->reason, failure_reason[port], CAN_REASON_MAX);
+    }
+}
+
+const char* can_port_type_name(uint32_t type)
+{
+    switch (type) {
+    case CAN_TYPE_CANDO:
+        return can_backend_cando.name;
+    case CAN_TYPE_KVASER:
+        return can_backend_kvaser.name;
+    case CAN_TYPE_TRACE:
+        return can_backend_trace.name;
+    case CAN_TYPE_SOCKETCAN:
+        return can_backend_socketcan.name;
+    case CAN_TYPE_VIRTUAL:
+        return can_backend_virtual.name;
+    default:
+        return "unknown";
+    }
 }
 
 int can_port_send(uint8_t port, const can_frame* frame)
@@ -236,8 +318,13 @@ void can_flush_transmit()
         can_queue_entry slot;
         while (can_tx_take(p, &slot)) {
             const can_frame frame = slot_decode(slot);
-            // A frame that cannot be sent is gone; the bus has moved on.
-            (void)can_port_send(p, &frame);
+            // A frame that cannot be sent is gone; the bus has moved on. Only
+            // what the back end took is shown to the observer.
+            if (can_port_send(p, &frame) != 0) {
+                health[p].refused.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            health[p].sent.fetch_add(1, std::memory_order_relaxed);
             if (can_send_observer observer = send_observer.load(std::memory_order_acquire))
                 observer(p, frame, send_observer_context.load(std::memory_order_relaxed));
         }

@@ -1,6 +1,8 @@
 // SocketCAN back end: a Linux CAN interface ("socketcan:can0") through a raw
 // socket. The interface's bit rate belongs to the system (ip link), so a rate
 // set here is only kept.
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "can/can_backend.h"
@@ -22,7 +24,14 @@ int socketcan_open(uint8_t port)
     if (s.fd >= 0)
         return 0;
     s.fd = can_socket_open(can_port_device(port));
-    return s.fd >= 0 ? 0 : -1;
+    if (s.fd < 0) {
+        char reason[CAN_REASON_MAX];
+        std::snprintf(reason, sizeof reason, "SocketCAN interface %s: %s",
+                      can_port_device(port) ? can_port_device(port) : "(none)", std::strerror(errno));
+        can_port_fail_reason(port, reason);
+        return -1;
+    }
+    return 0;
 }
 
 int socketcan_set_bitrate(uint8_t port, uint32_t bit_rate)

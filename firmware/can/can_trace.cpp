@@ -9,7 +9,8 @@
 // plays; records marked "skip", CAN FD lines and lines that hold no frame are
 // counted and left out there. Playback then walks that list, so it costs in
 // proportion to the frames it delivers, however much the file skips. A file
-// that is not a regular file, or holds nothing to play, does not open.
+// that is not a regular file, or holds nothing to play, does not open; the
+// port's failure reason says why.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -50,17 +51,20 @@ struct trace_load {
 };
 
 // Opens a regular file for reading without waiting on a FIFO or a device.
-std::FILE* open_regular(const char* path, const char*& why)
+// `why` says what is wrong after the file's name; an error of the open itself
+// comes as the system's text with `cannot_open` set.
+std::FILE* open_regular(const char* path, const char*& why, bool& cannot_open)
 {
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         why = std::strerror(errno);
+        cannot_open = true;
         return nullptr;
     }
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        why = "not a regular file";
+        why = "is not a regular file";
         return nullptr;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -68,6 +72,7 @@ std::FILE* open_regular(const char* path, const char*& why)
     if (!file) {
         ::close(fd);
         why = std::strerror(errno);
+        cannot_open = true;
     }
     return file;
 }
@@ -75,7 +80,7 @@ std::FILE* open_regular(const char* path, const char*& why)
 bool keep(trace_load& load, const can_frame& frame, const char*& why)
 {
     if (load.frames.size() >= TRACE_MAX_FRAMES) {
-        why = "more than 8388608 frames to play";
+        why = "holds more than 8388608 frames to play";
         return false;
     }
     load.frames.push_back(frame);
@@ -153,9 +158,9 @@ bool read_candump(std::FILE* file, trace_load& load, const char*& why)
 }
 
 // Reads the whole trace. False with the reason when it cannot be played.
-bool load_trace(const char* path, trace_load& load, const char*& why)
+bool load_trace(const char* path, trace_load& load, const char*& why, bool& cannot_open)
 {
-    std::FILE* file = open_regular(path, why);
+    std::FILE* file = open_regular(path, why, cannot_open);
     if (!file)
         return false;
     uint8_t header[CAN_TRACE_HEADER_SIZE];
@@ -167,16 +172,16 @@ bool load_trace(const char* path, trace_load& load, const char*& why)
         std::rewind(file);
         ok = read_candump(file, load, why);
     } else {
-        why = "neither a CTB version 2 trace nor a candump log";
+        why = "is neither a CAN trace nor a candump log";
         ok = false;
     }
     if (ok && std::ferror(file)) {
-        why = "read error";
+        why = "could not be read to its end";
         ok = false;
     }
     std::fclose(file);
     if (ok && load.frames.empty()) {
-        why = "no frame to play";
+        why = "holds no frame to play";
         ok = false;
     }
     return ok;
@@ -192,9 +197,19 @@ int trace_open(uint8_t port, const char* name)
     t.open = false;
     trace_load load;
     const char* why = "";
-    if (!load_trace(t.path, load, why)) {
+    bool cannot_open = false;
+    if (!load_trace(t.path, load, why, cannot_open)) {
         t.frames = std::vector<can_frame>();
-        hal_debug_printf("TRACE: Failed to map CAN port %d to trace %s: %s\n", port + 1, t.path, why);
+        // A long name is shown by its end, so the reason stays in the text.
+        const size_t n = std::strlen(t.path);
+        const char* shown = n > 80 ? t.path + n - 77 : t.path;
+        const char* cut = n > 80 ? "..." : "";
+        char reason[CAN_REASON_MAX];
+        if (cannot_open)
+            std::snprintf(reason, sizeof reason, "cannot open %s%.80s: %.60s", cut, shown, why);
+        else
+            std::snprintf(reason, sizeof reason, "%s%.80s %.60s", cut, shown, why);
+        can_port_fail_reason(port, reason);
         return -1;
     }
     t.frames = std::move(load.frames);

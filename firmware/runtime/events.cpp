@@ -57,9 +57,16 @@ bool pick_mount_name(const char* after_prefix, char out[USB_MOUNT_NAME_SIZE])
     else
         name = after_prefix + 1;
 
-    const size_t n = strnlen(name, USB_MOUNT_NAME_SIZE - 1);
+    size_t n = strnlen(name, USB_MOUNT_NAME_SIZE - 1);
+    // A command written by `echo` ends in a line break that is not part of
+    // the name; any other control character is.
+    while (n > 0 && (name[n - 1] == '\n' || name[n - 1] == '\r'))
+        --n;
     if (n == 0 || std::memchr(name, '/', n) || std::memchr(name, '\\', n))
         return false;
+    for (size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(name[i]) < 0x20 || name[i] == 0x7F)
+            return false;
     if ((n == 1 && name[0] == '.') || (n == 2 && name[0] == '.' && name[1] == '.'))
         return false;
     std::memcpy(out, name, n);
@@ -68,9 +75,12 @@ bool pick_mount_name(const char* after_prefix, char out[USB_MOUNT_NAME_SIZE])
 }
 
 // One command of a channel: the command file is read (at most 1023 bytes),
-// deleted and answered in the reply file. No command file, no reply.
+// deleted and answered in the reply file. No command file, no reply; a
+// folder or anything else of that name is no command file and stays.
 void process_channel(const char* command_file, const char* reply_file)
 {
+    if (!fs_file_exists(EVENT_ROOT, command_file))
+        return;
     fs_stream* in = fs_open(EVENT_ROOT, command_file, "r");
     if (!in)
         return;
@@ -174,7 +184,12 @@ void test_message_handler(const can_queue_entry* slot)
     if (!slot)
         return;
     const uint8_t* data = slot->bytes + 5;
+    const uint8_t length = uint8_t(slot->bytes[4] >> 4);
     const uint8_t type = data[0];
+    // A frame too short for its type would read the slot's zero padding as
+    // its value: it is ignored.
+    if (length < (type == 12 ? 3 : 8))
+        return;
     const uint8_t index = data[1];
     const uint32_t payload = read_le32(data + 4);
     const float as_float = std::bit_cast<float>(payload);

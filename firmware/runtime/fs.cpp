@@ -138,6 +138,15 @@ int fs_dir_exists(uint8_t root, const char* name)
     return is_dir(host_path(path)) ? 1 : 0;
 }
 
+int fs_file_exists(uint8_t root, const char* name)
+{
+    char path[FS_PATH_MAX];
+    if (!fs_form_path(root, name, path))
+        return 0;
+    struct stat st;
+    return ::stat(host_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) ? 1 : 0;
+}
+
 int fs_mkdir_all(uint8_t root, const char* name)
 {
     if (root >= FS_ROOT_COUNT)

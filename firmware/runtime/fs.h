@@ -16,6 +16,8 @@ const char* fs_root(uint8_t root);  // "rootfs/app/bin" ...; nullptr above 5
 int fs_form_path(uint8_t root, const char* name, char out[FS_PATH_MAX]);
 
 int fs_dir_exists(uint8_t root, const char* name);
+// 1 when the name is a regular file (a folder or device of that name is not).
+int fs_file_exists(uint8_t root, const char* name);
 int fs_mkdir_all(uint8_t root, const char* name);
 // Opens regular files only: a symbolic link as the last part of the path, a
 // FIFO or a device does not open.

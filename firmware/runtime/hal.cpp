@@ -103,6 +103,9 @@ void hal_init_hook(uint8_t) {}
 
 void hal_init()
 {
+    // A unit that starts has not been asked to end.
+    exit_flag.store(0, relaxed);
+    exit_code.store(0, relaxed);
     hal_init_hook(0);
     can_init();
     hal_clock_start();

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "host/core/unit_workdir.h"
+#include "host/qt/signal_quit.h"
 #include "host/qt/simulator_app.h"
 #include "runtime/hal.h"
 
@@ -28,8 +29,10 @@ const char* const USAGE =
     "                   missing; default: the current folder\n"
     "  --help           this text\n"
     "\n"
-    "F1 to F5 press the five buttons, Escape closes the window. Without a display,\n"
-    "use norvane-run.\n";
+    "F1 to F5 press the five buttons, Escape closes the window; SIGINT, SIGTERM and\n"
+    "SIGHUP close it the same way (settings saved). One line per CAN port on\n"
+    "standard error says what it is mapped to and whether it opened; the status\n"
+    "bar shows it too. Without a display, use norvane-run.\n";
 
 int bad_argument(const std::string& message)
 {
@@ -93,6 +96,7 @@ int main(int argc, char** argv)
 {
     std::string workdir = ".";
     const char* can_mapping[2] = {nullptr, nullptr};
+    bool can_mapped[2] = {false, false};
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -119,6 +123,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "norvane-sim: --can%u %s: %s\n", unsigned(port), can_mapping[port], why);
             return 2;
         }
+        can_mapped[port] = true;
     }
 
     const std::string no_display = no_display_reason();
@@ -139,13 +144,19 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Simulator");
     std::unique_ptr<norvane::SimulatorApp> app;
     try {
-        app = std::make_unique<norvane::SimulatorApp>();
+        app = std::make_unique<norvane::SimulatorApp>(nullptr, can_mapped);
     } catch (const std::exception& e) {
         QMessageBox box(QMessageBox::Warning, "Main initialization", "Error");
         box.setInformativeText(e.what());
         box.exec();
         return -1;
     }
+    // The unit runs on without a port that did not open, as it does; the
+    // lines and the status bar say why.
+    for (const std::string& line : app->can_port_lines())
+        std::fprintf(stderr, "norvane-sim: %s\n", line.c_str());
+    // Ctrl+C, kill and a closed terminal close the window as Exit does.
+    norvane::SignalQuit quit_on_signal([&app](int) { app->close(); });
     app->show();
     const int status = QApplication::exec();
     app.reset();

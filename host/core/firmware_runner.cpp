@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include "host/core/frame_convert.h"
+#include "host/core/host_keys.h"
 #include "host/core/unit_workdir.h"
 #include "host/core/virtual_clock.h"
-#include "host/core/virtual_stepper.h"
 #include "runtime/app.h"
 #include "runtime/events.h"
 #include "runtime/hal.h"
@@ -65,6 +65,7 @@ void FirmwareRunner::init()
 {
     create_unit_roots();
     use_monotonic_clock();
+    host_keys_reset();
     app_init();
     initialised_.store(true, std::memory_order_release);
 }
@@ -164,7 +165,9 @@ void FirmwareRunner::tick_thread()
             continue;
         const uint64_t run = due < TICK_CATCH_UP ? due : TICK_CATCH_UP;
         for (uint64_t i = 0; i < run && !stop_.load(std::memory_order_relaxed); ++i) {
+            host_keys_before_tick();
             sys_tick();
+            host_keys_after_tick();
             ticks_.fetch_add(1, std::memory_order_relaxed);
         }
         if (due > run)
@@ -174,7 +177,12 @@ void FirmwareRunner::tick_thread()
 
 void FirmwareRunner::set_key(int button, bool down)
 {
-    VirtualStepper::set_key(button, down);
+    host_key_set(button, down);
+}
+
+void FirmwareRunner::release_all_keys()
+{
+    host_keys_release_all();
 }
 
 void FirmwareRunner::send_event(int32_t event)

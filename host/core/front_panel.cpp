@@ -51,6 +51,27 @@ int button_at(int w, int h, int x, int y)
     return 0;
 }
 
+PanelRect button_rect(int w, int h, int n)
+{
+    if (n < 1 || n > 5)
+        return {};
+    const double W = w;
+    const double H = h;
+    const zone& z = ZONES[n - 1];
+    // button_at takes x_from < x < x_to and y_from < y < y_to.
+    const int x_to = int(W * double(z.x_to));
+    const double x_to_exact = W * double(z.x_to);
+    return {int(W * double(z.x_from)) + 1, int(H * double(ZONE_Y_FROM)) + 1,
+            double(x_to) < x_to_exact ? x_to + 1 : x_to, int(H * double(ZONE_Y_TO))};
+}
+
+std::string button_tooltip_text(int n)
+{
+    if (n < 1 || n > 5)
+        return {};
+    return "Button " + std::to_string(n) + " (F" + std::to_string(n) + ")";
+}
+
 std::optional<ScreenPoint> screen_pixel_at(const PanelRect& screen, int zoom, int x, int y)
 {
     if (zoom < 1 || x < screen.left || x >= screen.right || y < screen.top || y >= screen.bottom)

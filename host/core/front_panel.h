@@ -37,6 +37,13 @@ PanelRect screen_rect(int w, int h, int zoom);
 // fractions of the client size, so they apply at every zoom.
 int button_at(int w, int h, int x, int y);
 
+// The zone of bezel button n (1..5) in a client of w x h, as button_at sees
+// it; an empty rectangle for other numbers.
+PanelRect button_rect(int w, int h, int n);
+
+// The tooltip over bezel button n: "Button N (FN)".
+std::string button_tooltip_text(int n);
+
 struct ScreenPoint {
     int x = 0;
     int y = 0;

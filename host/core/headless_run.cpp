@@ -11,6 +11,7 @@
 #include "can/can_candump.h"
 #include "can/can_virtual.h"
 #include "host/core/bitmap_file.h"
+#include "host/core/can_port_report.h"
 #include "host/core/firmware_runner.h"
 #include "host/core/png_file.h"
 #include "host/core/unit_workdir.h"
@@ -84,7 +85,9 @@ const char* const RUN_USAGE =
     "\n"
     "Exit status: 0 the run ended and every expectation held; 1 an expectation\n"
     "failed, or a screenshot, the CAN log or the report could not be written;\n"
-    "2 bad arguments or a bad scenario (nothing ran).\n";
+    "2 bad arguments, a bad scenario or a CAN port that cannot be opened (nothing\n"
+    "ran). One line per CAN port on standard error says what it is mapped to and\n"
+    "whether it opened.\n";
 
 namespace {
 
@@ -100,6 +103,17 @@ bool map_port(uint8_t port, const std::string& mapping, std::string& why)
         return true;
     why = reason;
     return false;
+}
+
+uint64_t can_refused()
+{
+    uint64_t refused = 0;
+    for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port) {
+        can_port_status status{};
+        can_port_get_status(port, &status);
+        refused += status.refused;
+    }
+    return refused;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start)
@@ -132,6 +146,20 @@ void report_bus_full()
                  " dropped: its virtual bus was full");
         bus_full_drops[port] = 0;
     }
+}
+
+// One line per CAN port once the firmware opened its ports; every port was
+// mapped (virtual by default), so one that cannot open ends the run.
+bool report_can_ports(bool quiet, std::string& why)
+{
+    const bool all[CAN_PORT_COUNT] = {true, true};
+    const can_port_check ports = check_can_ports(all);
+    if (!quiet)
+        for (const std::string& line : ports.lines)
+            warn(line);
+    if (ports.failed)
+        why = ports.failure;
+    return !ports.failed;
 }
 
 // Hands a button, event or CAN action to the firmware; the host's inputs are
@@ -392,6 +420,10 @@ bool VirtualRun::start(std::string& why)
 
     std::fill(std::begin(bus_full_drops), std::end(bus_full_drops), 0);
     stepper_ = std::make_unique<VirtualStepper>();
+    if (!report_can_ports(options_.quiet, why)) {
+        start_status_ = RUN_BAD_INPUT;
+        return false;
+    }
     stepper_->after_step = [this](uint64_t) {
         if (sys_exit_requested()) {
             firmware_exit_ = true;
@@ -448,6 +480,7 @@ run_result VirtualRun::finish()
     result.unit_ms = now();
     result.wall_s = wall_s_;
     result.firmware_exit = firmware_exit_;
+    result.can_refused = can_refused();
     return result;
 }
 
@@ -568,6 +601,11 @@ run_result run_realtime(const run_options& options)
     std::fill(std::begin(bus_full_drops), std::end(bus_full_drops), 0);
     FirmwareRunner runner(hooks);
     runner.init();
+    if (!report_can_ports(options.quiet, why)) {
+        warn(why);
+        result.status = RUN_BAD_INPUT;
+        return result;
+    }
     runner.start();
     runner.set_paused(false);
 
@@ -627,6 +665,7 @@ run_result run_realtime(const run_options& options)
         result.status = RUN_FILE_ERROR;
     }
     result.ran = true;
+    result.can_refused = can_refused();
     result.wall_s = seconds_since(wall_start);
     return result;
 }
@@ -642,7 +681,7 @@ run_result run_headless(const run_options& options)
     if (!run.start(why)) {
         warn(why);
         run_result failed;
-        failed.status = RUN_FILE_ERROR;
+        failed.status = run.start_status();
         return failed;
     }
     return run.finish();
@@ -656,7 +695,9 @@ std::string run_summary(const run_result& result)
     std::snprintf(line, sizeof line, "ran %llu ms of unit time in %.3f s (%.*f x real time)",
                   static_cast<unsigned long long>(result.unit_ms), result.wall_s, ratio < 10 ? 2 : 0,
                   ratio);
-    return line;
+    if (result.can_refused == 0)
+        return line;
+    return std::string(line) + "; " + std::to_string(result.can_refused) + " CAN frames refused by the bus";
 }
 
 }  // namespace norvane

@@ -42,7 +42,8 @@ struct run_options {
 };
 
 // Status of a whole run: 0 ended as asked, 1 a file could not be written or
-// an expectation failed, 2 bad arguments or a bad scenario (nothing ran).
+// an expectation failed, 2 bad arguments, a bad scenario or a CAN port that
+// cannot be opened (nothing ran).
 constexpr int RUN_OK = 0;
 constexpr int RUN_FILE_ERROR = 1;
 constexpr int RUN_BAD_INPUT = 2;
@@ -53,6 +54,7 @@ struct run_result {
     uint64_t unit_ms = 0;    // unit time that ran
     double wall_s = 0.0;     // wall time it took
     bool firmware_exit = false;
+    uint64_t can_refused = 0;  // frames a CAN back end would not take
 };
 
 // The longest run: the unit's millisecond clock is 32 bits wide.
@@ -97,6 +99,9 @@ public:
     // Prepares the working folder, maps the CAN ports, opens the CAN log and
     // boots the firmware (app_init, app_start). False with the reason.
     bool start(std::string& why);
+    // After a failed start: RUN_BAD_INPUT when a CAN port could not be
+    // opened, else RUN_FILE_ERROR.
+    int start_status() const { return start_status_; }
     // Runs until unit time `t`, the end of the run, or the firmware's exit
     // request, whichever comes first.
     void run_until(uint64_t t);
@@ -122,6 +127,7 @@ private:
     CanLog log_;
     bool firmware_exit_ = false;
     int status_ = RUN_OK;
+    int start_status_ = RUN_FILE_ERROR;
     double wall_s_ = 0.0;
 };
 

@@ -42,7 +42,7 @@ std::string serialise(const scenario_report& r)
 {
     std::ostringstream out;
     out << "run " << r.run.status << ' ' << r.run.ran << ' ' << r.run.unit_ms << ' ' << r.run.wall_s << ' '
-        << r.run.firmware_exit << ' ' << r.expectations << ' ' << r.passed << '\n';
+        << r.run.firmware_exit << ' ' << r.expectations << ' ' << r.passed << ' ' << r.run.can_refused << '\n';
     for (const std::string& f : r.failures)
         out << "F " << one_line(f) << '\n';
     for (const std::string& w : r.written)
@@ -61,7 +61,7 @@ bool deserialise(const std::string& text, scenario_report& r)
         if (line.rfind("run ", 0) == 0) {
             std::istringstream fields(line.substr(4));
             fields >> r.run.status >> r.run.ran >> r.run.unit_ms >> r.run.wall_s >> r.run.firmware_exit >>
-                r.expectations >> r.passed;
+                r.expectations >> r.passed >> r.run.can_refused;
             header = bool(fields);
         } else if (line.rfind("F ", 0) == 0) {
             r.failures.push_back(line.substr(2));
@@ -224,7 +224,7 @@ scenario_report run_scenario(const run_options& options, const std::string& path
         std::string why;
         if (!run.start(why)) {
             report.error = why;
-            report.run.status = RUN_FILE_ERROR;
+            report.run.status = run.start_status();
             return report;
         }
         while (!run.ended()) {
@@ -294,7 +294,10 @@ int run_scenarios(const run_options& options, std::FILE* out)
         failed += r.failures.size() + (r.error.empty() ? 0 : 1);
         written += r.written.size();
         checked = checked || r.expectations > 0;
-        if (r.run.status != RUN_OK || !r.error.empty() || !r.failures.empty())
+        // A CAN port that cannot be opened is bad input, whatever else failed.
+        if (r.run.status == RUN_BAD_INPUT)
+            status = RUN_BAD_INPUT;
+        else if ((r.run.status != RUN_OK || !r.error.empty() || !r.failures.empty()) && status != RUN_BAD_INPUT)
             status = RUN_FILE_ERROR;
     }
     if (files <= 1) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <fcntl.h>
 #include <poll.h>
@@ -90,7 +92,42 @@ std::string SerialLink::device_path(int n) const
     const auto it = device_paths_.find(n);
     if (it != device_paths_.end())
         return it->second;
+    return default_device_path(n);
+}
+
+std::string SerialLink::default_device_path(int n)
+{
     return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+std::vector<std::string> list_serial_devices(const std::string& dev_dir)
+{
+    struct found {
+        std::string prefix;
+        long number;
+        std::string path;
+    };
+    std::vector<found> devices;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dev_dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        for (const char* prefix : {"ttyS", "ttyUSB", "ttyACM"}) {
+            const std::string p = prefix;
+            if (name.size() <= p.size() || name.compare(0, p.size(), p) != 0)
+                continue;
+            const std::string digits = name.substr(p.size());
+            if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            devices.push_back({p, std::stol(digits), entry.path().string()});
+        }
+    }
+    std::sort(devices.begin(), devices.end(), [](const found& a, const found& b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : a.number < b.number;
+    });
+    std::vector<std::string> paths;
+    for (const found& f : devices)
+        paths.push_back(f.path);
+    return paths;
 }
 
 std::string SerialLink::open_device() const
@@ -101,18 +138,28 @@ std::string SerialLink::open_device() const
 int SerialLink::open()
 {
     close();
+    open_error_.clear();
     const int n = port_number();
     hal_uart_config config{};
-    if (n < 1 || n > MAX_PORT_NUMBER || !hal_uart_get_config(FIRMWARE_PORT, &config))
+    if (n < 1 || n > MAX_PORT_NUMBER) {
+        open_error_ = "no COM port chosen";
         return OPEN_NO_PORT;
+    }
+    if (!hal_uart_get_config(FIRMWARE_PORT, &config)) {
+        open_error_ = "the unit has not set up its serial port 3";
+        return OPEN_NO_PORT;
+    }
 
     const std::string path = device_path(n);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        open_error_ = path + ": " + std::strerror(errno);
         return OPEN_DEVICE_FAILED;
+    }
     // Not shared: no other program opens the port while we hold it.
     ::ioctl(fd, TIOCEXCL);
     if (!apply_line_settings(fd, config)) {
+        open_error_ = path + ": the line settings were refused (" + std::strerror(errno) + ")";
         ::close(fd);
         return OPEN_LINE_SETTINGS_REFUSED;
     }
@@ -124,6 +171,7 @@ int SerialLink::open()
 
     wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd_ < 0) {
+        open_error_ = std::string("no event descriptor for the I/O thread: ") + std::strerror(errno);
         ::close(fd);
         return OPEN_NO_EVENTS;
     }

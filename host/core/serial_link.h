@@ -20,6 +20,10 @@ namespace norvane {
 // arrived. False for a baud index outside the table.
 bool serial_line_settings(const hal_uart_config& config, termios& t);
 
+// The serial devices present in `dev_dir`: ttyS*, ttyUSB* and ttyACM*, as
+// full paths, in natural order (ttyS2 before ttyS10).
+std::vector<std::string> list_serial_devices(const std::string& dev_dir = "/dev");
+
 class SerialLink {
 public:
     // Results of open(). 1 and 2 (event mask, time-outs) have no counterpart
@@ -53,12 +57,16 @@ public:
     // adapter, a pseudo-terminal).
     void set_device_path(int n, const std::string& path);
     std::string device_path(int n) const;
+    // "/dev/ttyS<n-1>": the device COMn means when none was given for it.
+    static std::string default_device_path(int n);
     // The device of the open port; empty while closed.
     std::string open_device() const;
 
     // Opens the port with the firmware's settings for its serial port 3 and
     // starts the I/O thread. Returns OPEN_OK or one of the codes above.
     int open();
+    // Why the last open() failed, in words; empty after a success.
+    const std::string& open_error() const { return open_error_; }
     // Stops the I/O thread, which closes the device.
     void close();
 
@@ -80,6 +88,7 @@ private:
     std::atomic<uint64_t> dropped_{0};
     std::map<int, std::string> device_paths_;  // UI thread only
     std::string open_device_;                   // UI thread only
+    std::string open_error_;                    // UI thread only
     int wake_fd_ = -1;
     std::thread io_;
 

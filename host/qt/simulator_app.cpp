@@ -1,21 +1,28 @@
 #include "host/qt/simulator_app.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
 #include <QToolTip>
+#include <algorithm>
 #include <cstring>
 
 #include "host/core/bitmap_file.h"
+#include "host/core/can_port_report.h"
+#include "host/core/host_keys.h"
 #include "host/core/frame_convert.h"
 #include "host/core/png_file.h"
 #include "host/qt/uart_dialog.h"
@@ -28,14 +35,24 @@ constexpr const char* APPLICATION = "Simulator";
 constexpr int ZOOMS[3] = {1, 2, 4};
 constexpr int GRID_WIDTHS[4] = {40, 20, 10, 5};
 
-// Restores the pause state a modal command found, whatever way it ends.
+// Pauses for a modal command and restores the pause state it found, whatever
+// way the command ends; `shown` runs after each change so the window says it.
 class PauseDuring {
 public:
-    PauseDuring(FirmwareRunner& runner) : runner_(runner), was_paused_(runner.set_paused(true)) {}
-    ~PauseDuring() { runner_.set_paused(was_paused_); }
+    PauseDuring(FirmwareRunner& runner, std::function<void()> shown)
+        : runner_(runner), shown_(std::move(shown)), was_paused_(runner.set_paused(true))
+    {
+        shown_();
+    }
+    ~PauseDuring()
+    {
+        runner_.set_paused(was_paused_);
+        shown_();
+    }
 
 private:
     FirmwareRunner& runner_;
+    std::function<void()> shown_;
     bool was_paused_;
 };
 
@@ -66,11 +83,11 @@ rgb_image rgb_of(const QImage& image)
 
 }  // namespace
 
-SimulatorApp::SimulatorApp(QWidget* parent)
+SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT])
     : QMainWindow(parent),
       settings_(read_settings()),
       runner_({
-          .repaint = [this] { QMetaObject::invokeMethod(view_, qOverload<>(&QWidget::update), Qt::QueuedConnection); },
+          .repaint = [this] { QMetaObject::invokeMethod(this, &SimulatorApp::frame_ready, Qt::QueuedConnection); },
           .exit_requested = [this](int32_t) { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); },
           .after_step = [this] { link_.flush_firmware_tx(); },
       }),
@@ -106,6 +123,9 @@ SimulatorApp::SimulatorApp(QWidget* parent)
     set_grid(settings_.grid_enabled != 0, settings_.grid_width);
 
     runner_.init();
+    const bool none[CAN_PORT_COUNT] = {};
+    const can_port_check ports = check_can_ports(check_can ? check_can : none);
+    can_lines_ = ports.lines;
     runner_.start();
 
     QSettings store(ORGANISATION, APPLICATION);
@@ -115,7 +135,12 @@ SimulatorApp::SimulatorApp(QWidget* parent)
     if (settings_.com_connected != 0 && link_.open() == SerialLink::OPEN_OK)
         link_.set_read_size(1);
 
+    status_timer_ = new QTimer(this);
+    connect(status_timer_, &QTimer::timeout, this, &SimulatorApp::update_status);
+    status_timer_->start(1000);
+    since_status_.start();
     play();
+    update_status();
 }
 
 SimulatorApp::~SimulatorApp()
@@ -162,6 +187,15 @@ void SimulatorApp::write_settings()
     for (const SettingValue& v : encode_host_settings(settings_))
         store.setValue(QString::fromStdString(v.name),
                        QByteArray(reinterpret_cast<const char*>(v.bytes.data()), qsizetype(v.bytes.size())));
+    // Devices chosen in the UART dialog for a COM number, kept for next time.
+    for (int n = 1; n <= SerialLink::MAX_PORT_NUMBER; ++n) {
+        const QString key = QString("COMPortDevice%1").arg(n);
+        const std::string device = link_.device_path(n);
+        if (device != SerialLink::default_device_path(n))
+            store.setValue(key, QString::fromStdString(device));
+        else
+            store.remove(key);
+    }
     store.sync();
 }
 
@@ -205,6 +239,60 @@ void SimulatorApp::build_menus()
 
     QMenu* port = menuBar()->addMenu("&Port");
     connect(port->addAction("&UART"), &QAction::triggered, this, &SimulatorApp::open_uart_dialog);
+
+    // Zoom and grid are each one choice among several.
+    auto* zoom_group = new QActionGroup(this);
+    for (QAction* a : zoom_actions_)
+        zoom_group->addAction(a);
+    auto* grid_group = new QActionGroup(this);
+    grid_group->addAction(no_grid_action_);
+    for (QAction* a : grid_actions_)
+        grid_group->addAction(a);
+    auto* run_group = new QActionGroup(this);
+    run_group->addAction(play_action_);
+    run_group->addAction(pause_action_);
+
+    for (int p = 0; p < CAN_PORT_COUNT; ++p) {
+        port_labels_[p] = new QLabel(this);
+        statusBar()->addWidget(port_labels_[p]);
+    }
+    time_label_ = new QLabel(this);
+    pause_label_ = new QLabel("Paused", this);
+    pause_label_->setStyleSheet("font-weight: bold");
+    statusBar()->addPermanentWidget(pause_label_);
+    statusBar()->addPermanentWidget(time_label_);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->setFixedHeight(STATUS_BAR_HEIGHT);
+}
+
+void SimulatorApp::update_status()
+{
+    // Rates over the time since the last update (at least 1 ms).
+    const double interval_s = double(std::max<qint64>(1, since_status_.restart())) / 1000.0;
+    for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
+        can_port_status now{};
+        can_port_get_status(p, &now);
+        const QString mapping = QString::fromStdString(can_port_mapping_text(p));
+        QString text;
+        if (now.state == CAN_PORT_OPEN) {
+            const double in = double(now.received - last_counts_[p].received) / interval_s;
+            const double out = double(now.sent - last_counts_[p].sent) / interval_s;
+            text = QString("CAN%1 %2: open, %3/s in, %4/s out").arg(p).arg(mapping).arg(in, 0, 'f', 0).arg(out, 0, 'f', 0);
+            if (now.refused != 0)
+                text += QString(", %1 refused").arg(now.refused);
+        } else {
+            text = QString("CAN%1 %2: %3").arg(p).arg(mapping, QString::fromStdString(can_port_state_text(now)));
+        }
+        port_labels_[p]->setText(text);
+        port_labels_[p]->setToolTip(text);
+        last_counts_[p] = now;
+    }
+    const uint64_t seconds = runner_.stats().ticks / (1000 / FirmwareRunner::TICK_PERIOD_MS);
+    time_label_->setText(QString::asprintf("%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+                                           static_cast<unsigned long long>(seconds / 60 % 60),
+                                           static_cast<unsigned long long>(seconds % 60)));
+    time_label_->setToolTip("The unit's running time (stands still while paused)");
+    pause_label_->setVisible(runner_.is_paused());
 }
 
 QAction* SimulatorApp::action(const QString& text) const
@@ -226,6 +314,8 @@ void SimulatorApp::update_checks()
     const bool paused = runner_.is_paused();
     play_action_->setChecked(!paused);
     pause_action_->setChecked(paused);
+    if (pause_label_)
+        pause_label_->setVisible(paused);
 }
 
 PanelRect SimulatorApp::screen_rectangle() const
@@ -286,6 +376,22 @@ void SimulatorApp::pause()
     update_checks();
 }
 
+void SimulatorApp::frame_ready()
+{
+    // Taken here rather than in the paint, which a minimised or hidden
+    // window never gets: the main loop waits for each frame to be taken.
+    if (!runner_.is_paused())
+        take_frame();
+    view_->update();
+}
+
+void SimulatorApp::release_all_buttons()
+{
+    FirmwareRunner::release_all_keys();
+    view_->release_mouse_button();
+    view_->update();
+}
+
 void SimulatorApp::take_frame()
 {
     FirmwareRunner::present(screen_image_.bits(), ImageRows::top_down);
@@ -305,7 +411,7 @@ bool SimulatorApp::save_screen_to(const QString& path, QString& why) const
 
 void SimulatorApp::save_screen()
 {
-    PauseDuring paused(runner_);
+    PauseDuring paused(runner_, [this] { update_checks(); });
     const QString path = ask_save_name();
     if (path.isEmpty())
         return;
@@ -317,7 +423,7 @@ void SimulatorApp::save_screen()
 
 void SimulatorApp::open_uart_dialog()
 {
-    PauseDuring paused(runner_);
+    PauseDuring paused(runner_, [this] { update_checks(); });
     UartDialog dialog(link_, this);
     dialog.move(frameGeometry().center() - dialog.rect().center());
     dialog.exec();
@@ -332,16 +438,38 @@ void SimulatorApp::closeEvent(QCloseEvent* event)
 bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    // A button held while the keyboard goes elsewhere would never see its
+    // release: let go of everything when the window is left or another
+    // window (a menu, a dialog) opens over it.
+    if (watched == this && (type == QEvent::WindowDeactivate || type == QEvent::Hide)) {
+        release_all_buttons();
+        return false;
+    }
+    if (type == QEvent::Show && widget && widget->isWindow() && widget != this) {
+        const Qt::WindowType kind = widget->windowType();
+        if (kind == Qt::Popup || kind == Qt::Dialog || kind == Qt::Sheet || kind == Qt::Window)
+            release_all_buttons();
+        return false;
+    }
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
         return false;
-    const auto* widget = qobject_cast<QWidget*>(watched);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool button_key = key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F5;
+    // A release counts wherever it arrives (a menu, a dialog, another window).
+    if (button_key && type == QEvent::KeyRelease && !key->isAutoRepeat()) {
+        FirmwareRunner::set_key(key->key() - Qt::Key_F1 + 1, false);
+        view_->update();
+        return widget && widget->window() == this;
+    }
     if (!widget || widget->window() != this)
         return false;
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F5) {
+    if (button_key) {
         // A held key repeats its press, which changes nothing.
-        if (type == QEvent::KeyPress || !key->isAutoRepeat())
-            FirmwareRunner::set_key(key->key() - Qt::Key_F1 + 1, type == QEvent::KeyPress);
+        if (type == QEvent::KeyPress && !key->isAutoRepeat()) {
+            FirmwareRunner::set_key(key->key() - Qt::Key_F1 + 1, true);
+            view_->update();
+        }
         return true;
     }
     if (key->key() == Qt::Key_Escape && type == QEvent::KeyPress) {
@@ -369,9 +497,6 @@ FrontView::FrontView(SimulatorApp& app, FirmwareRunner& runner)
 
 void FrontView::paintEvent(QPaintEvent*)
 {
-    // While paused the last frame stays; nothing is taken from the firmware.
-    if (!runner_.is_paused())
-        app_.take_frame();
     QPainter painter(this);
     const PanelRect r = app_.screen_rectangle();
     const QRect screen(r.left, r.top, r.right - r.left, r.bottom - r.top);
@@ -382,6 +507,19 @@ void FrontView::paintEvent(QPaintEvent*)
     painter.drawImage(screen, app_.screen_image());
     if (app_.settings().grid_enabled)
         painter.drawImage(screen.topLeft(), app_.grid_overlay());
+    // Buttons held down, by the mouse or a key, are drawn pressed in.
+    const uint8_t held = host_keys_held();
+    for (int n = 1; n <= 5; ++n) {
+        if (!(held & (1u << (n - 1))))
+            continue;
+        const PanelRect b = button_rect(width(), height(), n);
+        painter.fillRect(QRect(b.left, b.top, b.right - b.left, b.bottom - b.top), QColor(0, 0, 0, 96));
+    }
+}
+
+void FrontView::release_mouse_button()
+{
+    pressed_ = 0;
 }
 
 void FrontView::mousePressEvent(QMouseEvent* event)
@@ -394,6 +532,7 @@ void FrontView::mousePressEvent(QMouseEvent* event)
     pressed_ = n;
     FirmwareRunner::set_key(n, true);
     setCursor(Qt::PointingHandCursor);
+    update();
 }
 
 // The button the mouse pressed is released wherever the mouse button comes
@@ -404,6 +543,7 @@ void FrontView::mouseReleaseEvent(QMouseEvent* event)
         return;
     FirmwareRunner::set_key(pressed_, false);
     pressed_ = 0;
+    update();
 }
 
 void FrontView::mouseMoveEvent(QMouseEvent* event)
@@ -414,20 +554,28 @@ void FrontView::mouseMoveEvent(QMouseEvent* event)
     // At zoom 4 the zones lie over the screen; the screen's cursor wins there.
     if (const auto p = screen_pixel_at(app_.screen_rectangle(), zoom, x, y)) {
         setCursor(crosshair_);
+        tooltip_button_ = 0;
         QToolTip::showText(event->globalPosition().toPoint() + QPoint(12, 16),
                            QString::fromStdString(tooltip_text(*p)), this);
         return;
     }
-    QToolTip::hideText();
-    if (button_at(width(), height(), x, y) != 0)
+    const int button = button_at(width(), height(), x, y);
+    if (button != 0) {
         setCursor(Qt::PointingHandCursor);
-    else
+        if (button != tooltip_button_)
+            QToolTip::showText(event->globalPosition().toPoint() + QPoint(12, 16),
+                               QString::fromStdString(button_tooltip_text(button)), this);
+    } else {
+        QToolTip::hideText();
         unsetCursor();
+    }
+    tooltip_button_ = button;
 }
 
 void FrontView::leaveEvent(QEvent*)
 {
     QToolTip::hideText();
+    tooltip_button_ = 0;
 }
 
 }  // namespace norvane

@@ -3,17 +3,23 @@
 // runs on the runner's threads, the window only paints, reads input and
 // keeps its settings.
 #pragma once
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "can/can_port.h"
 #include "host/core/firmware_runner.h"
 #include "host/core/front_panel.h"
 #include "host/core/host_settings.h"
 #include "host/core/serial_link.h"
 
 class QAction;
+class QLabel;
+class QTimer;
 
 namespace norvane {
 
@@ -22,9 +28,14 @@ class FrontView;
 class SimulatorApp : public QMainWindow {
     Q_OBJECT
 public:
+    // Below the client; fixed, so tools that click the bezel know where it is.
+    static constexpr int STATUS_BAR_HEIGHT = 22;
+
     // Reads the settings, builds the window, initialises and starts the
     // firmware (the unit's working folder must have been prepared) and plays.
-    explicit SimulatorApp(QWidget* parent = nullptr);
+    // The CAN ports marked in `check_can` (mapped on the command line) are
+    // opened if the unit left them closed, so their state can be shown.
+    explicit SimulatorApp(QWidget* parent = nullptr, const bool check_can[CAN_PORT_COUNT] = nullptr);
     ~SimulatorApp() override;
 
     // Menu commands, also callable from tests.
@@ -46,8 +57,20 @@ public:
     QAction* action(const QString& text) const;  // by its menu text, e.g. "1:&2"
 
     // Copies the firmware's front buffer into the screen image and tells the
-    // firmware the frame was taken. The paint path calls it while running.
+    // firmware the frame was taken. Runs after every main step while playing,
+    // painted or not (a minimised window keeps the unit's bus going).
     void take_frame();
+    // One line per CAN port from start-up: what it is mapped to and whether
+    // it opened.
+    const std::vector<std::string>& can_port_lines() const { return can_lines_; }
+    RunnerStats runner_stats() const { return runner_.stats(); }
+    // The status bar's texts: one per CAN port, the running time, "Paused".
+    QLabel* port_status(int port) const { return port_labels_[port]; }
+    QLabel* time_status() const { return time_label_; }
+    QLabel* pause_status() const { return pause_label_; }
+    void update_status();
+    // Every held button goes up (and the bezel shows it).
+    void release_all_buttons();
     const QImage& screen_image() const { return screen_image_; }
     const QImage& grid_overlay() const { return grid_image_; }
     const QPixmap& bezel() const { return bezel_; }
@@ -73,6 +96,7 @@ private:
     void update_checks();
     void rebuild_grid();
     void shut_down();
+    void frame_ready();
 
     HostSettings settings_;
     SerialLink link_;
@@ -88,6 +112,14 @@ private:
     QAction* grid_actions_[4] = {};
     QAction* play_action_ = nullptr;
     QAction* pause_action_ = nullptr;
+
+    std::vector<std::string> can_lines_;
+    QLabel* port_labels_[CAN_PORT_COUNT] = {};
+    QLabel* time_label_ = nullptr;
+    QLabel* pause_label_ = nullptr;
+    QTimer* status_timer_ = nullptr;
+    QElapsedTimer since_status_;
+    can_port_status last_counts_[CAN_PORT_COUNT] = {};
 };
 
 // The client area: bezel, screen, grid; mouse zones, cursors and tooltip.
@@ -96,6 +128,7 @@ class FrontView : public QWidget {
 public:
     FrontView(SimulatorApp& app, FirmwareRunner& runner);
     int pressed_button() const { return pressed_; }
+    void release_mouse_button();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -108,6 +141,7 @@ private:
     SimulatorApp& app_;
     FirmwareRunner& runner_;
     int pressed_ = 0;  // button held down by the mouse
+    int tooltip_button_ = 0;  // the button whose name the tooltip shows
     QCursor crosshair_;
 };
 

@@ -26,13 +26,26 @@ UartDialog::UartDialog(SerialLink& link, QWidget* parent) : QDialog(parent), lin
     status_ = new QLabel("COM port closed");
     device_ = new QLabel;
     device_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    devices_ = new QComboBox;
+    devices_->setEditable(true);
+    devices_->setInsertPolicy(QComboBox::NoInsert);
+    devices_->setMinimumContentsLength(16);
+    for (const std::string& path : list_serial_devices())
+        devices_->addItem(QString::fromStdString(path));
+    devices_->setToolTip("The device this COM number means here; pick one or type a path (a pseudo-terminal)");
+    reason_ = new QLabel;
+    reason_->setWordWrap(true);
+    reason_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(connector, 0, 0);
     grid->addWidget(new QLabel("COM"), 0, 1);
     grid->addWidget(combo_, 0, 2);
-    grid->addWidget(status_, 1, 0, 1, 3);
-    grid->addWidget(device_, 2, 0, 1, 3);
+    grid->addWidget(new QLabel("Device"), 1, 0, 1, 2);
+    grid->addWidget(devices_, 1, 2);
+    grid->addWidget(status_, 2, 0, 1, 3);
+    grid->addWidget(device_, 3, 0, 1, 3);
+    grid->addWidget(reason_, 4, 0, 1, 3);
 
     toggle_ = new QPushButton("Open Port");
     exit_ = new QPushButton("Exit");
@@ -47,8 +60,17 @@ UartDialog::UartDialog(SerialLink& link, QWidget* parent) : QDialog(parent), lin
 
     connect(toggle_, &QPushButton::clicked, this, &UartDialog::toggle);
     connect(exit_, &QPushButton::clicked, this, [this] { done(0); });
+    connect(combo_, &QComboBox::currentIndexChanged, this, [this] { show_device(); });
+    show_device();
     show_state();
     setFixedSize(sizeHint().expandedTo(QSize(315, 150)));
+}
+
+void UartDialog::show_device()
+{
+    const int n = combo_->currentIndex() + 1;
+    devices_->setEnabled(n >= 1 && !link_.is_open());
+    devices_->setEditText(n >= 1 ? QString::fromStdString(link_.device_path(n)) : QString());
 }
 
 void UartDialog::show_state()
@@ -58,6 +80,7 @@ void UartDialog::show_state()
     device_->setText(open ? QString::fromStdString(link_.open_device()) : QString());
     toggle_->setText(open ? "Close Port" : "Open Port");
     combo_->setEnabled(!open);
+    devices_->setEnabled(!open && combo_->currentIndex() >= 0);
 }
 
 void UartDialog::toggle()
@@ -65,10 +88,19 @@ void UartDialog::toggle()
     if (link_.is_open()) {
         link_.close();
     } else {
-        link_.set_port_number(combo_->currentIndex() + 1);
+        const int n = combo_->currentIndex() + 1;
+        link_.set_port_number(n);
+        if (n >= 1) {
+            // A device equal to the number's own is not kept as a choice.
+            const std::string device = devices_->currentText().trimmed().toStdString();
+            link_.set_device_path(n, device == SerialLink::default_device_path(n) ? std::string() : device);
+        }
         if (link_.open() == SerialLink::OPEN_OK)
             link_.set_read_size(1);
     }
+    reason_->setText(link_.is_open() || link_.open_error().empty()
+                         ? QString()
+                         : "Cannot open: " + QString::fromStdString(link_.open_error()));
     show_state();
 }
 

@@ -1,5 +1,7 @@
 // "UART Setup": chooses the COM port for the unit's serial port 3 and opens
-// or closes it.
+// or closes it. Beside the COM number it shows (and lets the user change)
+// the device that number means on this machine, offering the serial devices
+// present; a failed open says why.
 #pragma once
 #include <QDialog>
 
@@ -21,15 +23,22 @@ public:
     QLabel* device_label() const { return device_; }
     QPushButton* toggle_button() const { return toggle_; }
     QPushButton* exit_button() const { return exit_; }
+    // The device of the chosen COM number: the devices present to pick from,
+    // or any path typed in (a pseudo-terminal such as /dev/pts/3).
+    QComboBox* device_combo() const { return devices_; }
+    QLabel* reason_label() const { return reason_; }
 
 private:
     void toggle();
     void show_state();
+    void show_device();
 
     SerialLink& link_;
     QComboBox* combo_;
     QLabel* status_;
     QLabel* device_;
+    QComboBox* devices_;
+    QLabel* reason_;
     QPushButton* toggle_;
     QPushButton* exit_;
 };

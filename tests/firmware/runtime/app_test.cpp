@@ -92,6 +92,11 @@ TEST_F(Tick, ExitRequestKeepsItsCode)
     sys_request_exit(-3);
     EXPECT_EQ(sys_exit_requested(), 1u);
     EXPECT_EQ(sys_exit_code(), -3);
+    // A unit started again (the window opened anew in one process) has not
+    // been asked to end.
+    app_init();
+    EXPECT_EQ(sys_exit_requested(), 0u);
+    EXPECT_EQ(sys_exit_code(), 0);
 }
 
 }  // namespace

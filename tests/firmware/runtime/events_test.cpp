@@ -108,6 +108,13 @@ const CommandCase kCommands[] = {
     {"USBSTICK_INSERTED ..\\..\\etc", "KO", USB_MOUNTED, "old"},
     {"USBSTICK_INSERTED \\stick", "KO", USB_MOUNTED, "old"},
     {"USBSTICK_INSERTED /media/...", "OK", USB_INSERTED, "..."},
+    // Written by echo: the line break ends the name and is not part of it.
+    {"USBSTICK_INSERTED /media/stick3\n", "OK", USB_INSERTED, "stick3"},
+    {"USBSTICK_INSERTED /media/stick4\r\n", "OK", USB_INSERTED, "stick4"},
+    {"USBSTICK_INSERTED /media/\n", "KO", USB_MOUNTED, "old"},
+    {"USBSTICK_INSERTED /media/st\tick", "KO", USB_MOUNTED, "old"},
+    {"USBSTICK_INSERTED /media/st\nick", "KO", USB_MOUNTED, "old"},
+    {"USBSTICK_INSERTED /media/stick\x7f", "KO", USB_MOUNTED, "old"},
 };
 
 TEST_F(Events, CommandChannelAnswersAndMovesTheStickState)
@@ -123,6 +130,17 @@ TEST_F(Events, CommandChannelAnswersAndMovesTheStickState)
         EXPECT_EQ(usb_state.load(), c.state);
         EXPECT_STREQ(usb_mount_name(), c.mount);
     }
+}
+
+// A folder (or anything else that is not a file) named like the command file
+// is no command: it stays, and nothing is answered.
+TEST_F(Events, CommandNameThatIsNoFileIsLeftAloneAndUnanswered)
+{
+    std::filesystem::create_directories(event_file("app_command"));
+    hal_raise_event(0);
+    app_events_poll();
+    EXPECT_TRUE(std::filesystem::is_directory(event_file("app_command")));
+    EXPECT_FALSE(std::filesystem::exists(event_file("app_reply")));
 }
 
 TEST_F(Events, CommandFileIsReadUpTo1023Bytes)
@@ -234,6 +252,31 @@ TEST(TestMessages, StoreEachTypeInItsTable)
     EXPECT_EQ(test_values.t11_value[0].load(), 0.0f);
     EXPECT_EQ(test_values.t11_flag[0].load(), 1);
     EXPECT_EQ(test_values.t12_value.load(), 0x5Au);
+}
+
+// A frame shorter than its type needs carries no value: the slot's zero
+// padding is not read as one.
+TEST(TestMessages, IgnoreFramesTooShortForTheirType)
+{
+    struct ShortCase {
+        uint8_t type, index, length;
+    };
+    const ShortCase cases[] = {{5, 0, 7}, {6, 0, 4}, {7, 0, 1}, {8, 0, 0}, {10, 0, 7}, {11, 0, 5}, {12, 0, 2}};
+    for (const ShortCase& c : cases) {
+        SCOPED_TRACE(int(c.type));
+        can_queue_entry slot = test_slot(c.type, c.index, 0x5A, 0x3F800000);
+        slot.bytes[4] = uint8_t(c.length << 4);
+        test_message_handler(&slot);
+    }
+    const auto* raw = reinterpret_cast<const unsigned char*>(&test_values);
+    for (size_t i = 0; i < sizeof test_values; ++i)
+        ASSERT_EQ(raw[i], 0) << "byte " << i << " of test_values changed";
+
+    can_queue_entry enough = test_slot(12, 0, 0x5A, 0);
+    enough.bytes[4] = 3 << 4;
+    test_message_handler(&enough);
+    EXPECT_EQ(test_values.t12_value.load(), 0x5Au);
+    test_values.t12_value.store(0);
 }
 
 TEST(TestMessages, IgnoreUnknownTypesAndIndexesBeyondTheirTable)

@@ -278,6 +278,48 @@ TEST(NorvaneRun, QuietPrintsNothingAndAnUnwritableScreenshotFails)
     EXPECT_NE(o.err.find("cannot write screenshot 'no/such/folder/s.png'"), std::string::npos) << o.err;
 }
 
+// One line per CAN port at start; a port that cannot be opened ends the run
+// with 2 and says why, before any unit time runs.
+TEST(NorvaneRun, EachCanPortSaysWhatItIsMappedToAndWhetherItOpened)
+{
+    struct MappingCase {
+        std::vector<std::string> args;
+        int status;
+        const char* port0;
+        const char* port1;
+    };
+    TempDir dir;
+    write_file(dir / "not_a_trace.txt", "hello\n");
+    const MappingCase cases[] = {
+        {{}, 0, "CAN port 0: virtual: open", "CAN port 1: virtual: open"},
+        {{"--can0", "trace:/no/such/file"}, 2,
+         "CAN port 0: trace:/no/such/file: not open: cannot open /no/such/file: No such file or directory",
+         "CAN port 1: virtual: open"},
+        {{"--can1", "trace:not_a_trace.txt"}, 2, "CAN port 0: virtual: open",
+         "CAN port 1: trace:not_a_trace.txt: not open: not_a_trace.txt is neither a CAN trace nor a candump log"},
+        {{"--can0", "socketcan:nosuch0"}, 2, "CAN port 0: socketcan:nosuch0: not open: SocketCAN interface nosuch0: ",
+         "CAN port 1: virtual: open"},
+        {{"--can0", "kvaser"}, 2,
+         "CAN port 0: kvaser: not open: the Kvaser CANlib library (libcanlib.so.1) is not installed or lacks a function",
+         "CAN port 1: virtual: open"},
+        {{"--can1", "cando:1234"}, 2, "CAN port 0: virtual: open",
+         "CAN port 1: cando:1234: not open: the CANdo library (libCANdo.so) is not installed or lacks a function"},
+        {{"--realtime", "--can0", "trace:/no/such/file"}, 2,
+         "CAN port 0: trace:/no/such/file: not open: cannot open /no/such/file: No such file or directory",
+         "CAN port 1: virtual: open"},
+    };
+    for (const MappingCase& c : cases) {
+        std::vector<std::string> args = {"--duration", "100", "--workdir", "unit"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(args.size() > 4 ? args[4] + " " + args.back() : "defaults");
+        const Outcome o = norvane_run(dir.path(), args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_NE(o.err.find(std::string("norvane-run: ") + c.port0), std::string::npos) << o.err;
+        EXPECT_NE(o.err.find(std::string("norvane-run: ") + c.port1), std::string::npos) << o.err;
+        EXPECT_EQ(o.out.find("ran "), c.status == 0 ? 0u : std::string::npos) << o.out;
+    }
+}
+
 // python-can reads the log and finds the same frames as the unit's own parser.
 TEST(NorvaneRun, CanLogReadsWithPythonCan)
 {

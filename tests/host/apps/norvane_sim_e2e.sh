@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # End to end, as a user would: starts the real norvane-sim on a private Xvfb
-# display, clicks a bezel button, saves the screen through the keyboard
-# (File > Save Screen, a typed name), checks the 307254-byte bitmap, takes a
-# picture of the window (window.png in OUTDIR) and closes with Escape.
+# display, waits for the unit's first page, saves the screen through the
+# keyboard (File > Save Screen, a typed name), clicks the middle bezel button
+# and waits for the first row to switch on, saves again, checks the
+# 307254-byte bitmaps, takes a picture of the window (window.png in OUTDIR)
+# and closes with Escape. Every step waits for what it needs (window mapped,
+# keyboard focus, menu open, dialog gone, file complete) with the helpers of
+# x11_wait.sh, never for a fixed time.
 # usage: norvane_sim_e2e.sh NORVANE_SIM OUTDIR
 set -euo pipefail
 sim=$1
@@ -11,6 +15,7 @@ rm -rf "$out"
 mkdir -p "$out"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/x11_wait.sh"
 
 # Without a display the program says where to go instead, and exits with 1.
 set +e
@@ -21,75 +26,66 @@ set -e
 [ "$(printf '%s\n' "$message" | wc -l)" -eq 1 ] || fail "without a display: more than one line: $message"
 [[ "$message" == *norvane-run* ]] || fail "without a display the message does not name norvane-run: $message"
 
-display=
-for n in $(seq 90 150); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
-
 sim_pid=
+XVFB_PID=
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT
 # -noreset: the server would otherwise reset (and refuse connections for a
 # moment) each time its last client leaves, e.g. after the readiness probe.
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$out/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+x11_start_xvfb "$out/xvfb.log" -screen 0 1280x1024x24 -nolisten tcp -noreset || fail "Xvfb did not start"
 
 export XDG_CONFIG_HOME=$out/config
 "$sim" --workdir "$out/unit" >"$out/sim.log" 2>&1 &
 sim_pid=$!
-wid=$(timeout 10 xdotool search --sync --name '^PC Simulator$' | head -1) || fail "no window appeared"
-xdotool windowfocus --sync "$wid"
+wid=$(x11_wait_window 20 --name '^PC Simulator$') || fail "no window appeared"
 eval "$(xdotool getwindowgeometry --shell "$wid")"
 [ "$WIDTH" -eq 407 ] || fail "window width $WIDTH, not 407"
-menu_height=$((HEIGHT - 421))
+# The status bar (22 pixels, fixed) sits below the client.
+menu_height=$((HEIGHT - 421 - 22))
 [ "$menu_height" -gt 0 ] || fail "window height $HEIGHT leaves no room for the menu"
 [ -d "$out/unit/rootfs" ] || fail "the unit's folders were not created"
 
+. "$(dirname "${BASH_SOURCE[0]}")/norvane_sim_screen.sh"
+
 save_screen() {  # $1: file to type into the dialog
-  xdotool windowfocus --sync "$wid"
+  local dialog
+  x11_wait_focus 5 "$wid" || fail "the window did not take the keyboard"
   xdotool key alt+f
-  sleep 0.3
+  wait_until 5 menu_open || fail "Alt+F opened no File menu"
   xdotool key s
-  timeout 5 xdotool search --sync --name '^Save Screen$' >/dev/null || fail "no Save Screen dialog"
-  sleep 0.3
+  dialog=$(x11_wait_window 10 --name '^Save Screen$') || fail "no Save Screen dialog"
+  x11_wait_focus 5 "$dialog" || fail "the Save Screen dialog did not take the keyboard"
   xdotool type --delay 5 "$1"
   xdotool key Return
-  for _ in $(seq 50); do [ -s "$1" ] && break; sleep 0.1; done
-  [ -f "$1" ] || fail "Save Screen wrote no $1"
-  sleep 0.2
+  # Until the dialog is gone it covers the window and holds its input.
+  x11_wait_window_gone 10 "$dialog" || fail "the Save Screen dialog stayed open"
+  wait_for_file 10 "$1" 307254 || fail "Save Screen wrote no complete $1"
 }
 
+wait_until 20 first_page_shown || fail "the unit did not leave its start-up picture"
 save_screen "$out/before.bmp"
-# The middle button (client 205, 372), pressed for 200 ms.
+# The middle button (client 205, 372), pressed for 200 ms, switches the
+# highlighted row on.
 xdotool mousemove --window "$wid" 205 $((372 + menu_height))
 xdotool mousedown 1
 sleep 0.2
 xdotool mouseup 1
-sleep 0.5
+wait_until 10 first_row_on || fail "the middle button did not switch INSIDE LIGHTS on"
 save_screen "$out/after.bmp"
 
 size=$(stat -c %s "$out/after.bmp")
 [ "$size" -eq 307254 ] || fail "saved screen is $size bytes, not 307254"
 [ "$(head -c 2 "$out/after.bmp")" = BM ] || fail "saved screen does not start with BM"
-if cmp -s "$out/before.bmp" "$out/after.bmp"; then
-  echo "note: the screen did not change after the click"
-else
-  echo "the screen changed after the click"
-fi
+if cmp -s "$out/before.bmp" "$out/after.bmp"; then fail "the saved screen did not change after the click"; fi
 
 import -window "$wid" "$out/window.png"
 
-xdotool windowfocus --sync "$wid"
+x11_wait_focus 5 "$wid" || fail "the window did not take the keyboard"
 xdotool key Escape
-for _ in $(seq 50); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$sim_pid" 2>/dev/null; then fail "Escape did not close the window"; fi
+wait_for_exit 15 "$sim_pid" || fail "Escape did not close the window"
 wait "$sim_pid" || fail "norvane-sim ended with status $?"
 sim_pid=
 [ -f "$out/config/Norvane/Simulator.conf" ] || fail "no settings written at exit"

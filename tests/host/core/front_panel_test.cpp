@@ -47,7 +47,7 @@ TEST(FrontPanel, ButtonZonesAnswerExactlyTheirPixels)
         const PanelSize s = client_size(c.zoom);
         for (int n = 1; n <= 5; ++n) {
             const Zone z = c.zones[n - 1];
-            SCOPED_TRACE(testing::Message() << "zoom " << c.zoom << " button " << n);
+            SCOPED_TRACE(::testing::Message() << "zoom " << c.zoom << " button " << n);
             for (int y : {c.y_from, c.y_to}) {
                 EXPECT_EQ(button_at(s.width, s.height, z.x_from, y), n);
                 EXPECT_EQ(button_at(s.width, s.height, z.x_to, y), n);
@@ -76,7 +76,7 @@ TEST(FrontPanel, TooltipShowsScreenPixelsAndNothingOffTheScreen)
         {1, 363, 100, nullptr},     {1, 100, 300, nullptr},       {1, 100, 59, nullptr},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "zoom " << c.zoom << " at " << c.x << "," << c.y);
+        SCOPED_TRACE(::testing::Message() << "zoom " << c.zoom << " at " << c.x << "," << c.y);
         const PanelSize s = client_size(c.zoom);
         const auto p = screen_pixel_at(screen_rect(s.width, s.height, c.zoom), c.zoom, c.x, c.y);
         if (!c.text) {
@@ -117,6 +117,34 @@ TEST(FrontPanel, GridLinesCountFromTheBottomRow)
     EXPECT_EQ(g2[size_t(439) * 640 + 2], GRID_PIXEL);
     EXPECT_EQ(g2[size_t(437) * 640 + 40], GRID_PIXEL);
     EXPECT_EQ(g2[size_t(437) * 640 + 20], 0u);
+}
+
+}  // namespace
+}  // namespace norvane
+
+namespace norvane {
+namespace {
+
+// The rectangle drawn pressed is exactly the set of pixels that press it.
+TEST(FrontPanel, ButtonRectangleCoversExactlyItsZone)
+{
+    for (const int zoom : {1, 2}) {
+        const PanelSize c = client_size(zoom);
+        for (int n = 1; n <= 5; ++n) {
+            SCOPED_TRACE(::testing::Message() << "zoom " << zoom << " button " << n);
+            const PanelRect r = button_rect(c.width, c.height, n);
+            ASSERT_LT(r.left, r.right);
+            ASSERT_LT(r.top, r.bottom);
+            for (int y = r.top - 1; y <= r.bottom; ++y)
+                for (int x = r.left - 1; x <= r.right; ++x) {
+                    const bool inside = x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+                    EXPECT_EQ(button_at(c.width, c.height, x, y) == n, inside) << x << "," << y;
+                }
+        }
+    }
+    EXPECT_EQ(button_rect(407, 421, 0), PanelRect{});
+    EXPECT_EQ(button_tooltip_text(3), "Button 3 (F3)");
+    EXPECT_EQ(button_tooltip_text(6), "");
 }
 
 }  // namespace

@@ -272,6 +272,8 @@ TEST(RunSummary, GivesUnitTimeWallTimeAndRatio)
     r.unit_ms = 60000;
     r.wall_s = 0.1;
     EXPECT_EQ(run_summary(r), "ran 60000 ms of unit time in 0.100 s (600 x real time)");
+    r.can_refused = 26;
+    EXPECT_EQ(run_summary(r), "ran 60000 ms of unit time in 0.100 s (600 x real time); 26 CAN frames refused by the bus");
 }
 
 // Real time: the same actions on the firmware's two threads, paced by the
@@ -305,7 +307,11 @@ TEST(RealtimeRun, FirmwareExitRequestEndsTheRun)
     run_options options;
     options.workdir = dir.path().string();
     options.realtime = true;
-    sys_request_exit(1);  // seen after the first main step
+    // The firmware asks to end while it runs (a start clears any request):
+    // the screenshot's callback at 100 ms raises it.
+    std::string error;
+    ASSERT_TRUE(parse_scenario("100 screenshot ask.png\n", "rt.txt", options.actions, error)) << error;
+    options.on_screenshot = [](const std::string&, const frame_buffer&) { sys_request_exit(1); };
     const run_result result = run_headless(options);
     EXPECT_TRUE(result.firmware_exit);
     EXPECT_LT(result.unit_ms, 1000u);

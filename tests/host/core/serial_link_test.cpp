@@ -2,9 +2,12 @@
 // its COM port, the test plays the peer on the master.
 #include "host/core/serial_link.h"
 
+#include "support/unit_fixture.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <mutex>
 #include <poll.h>
 #include <termios.h>
@@ -90,14 +93,28 @@ TEST_F(SerialLinkTest, OpenFailuresReturnTheirCodes)
 {
     link_.set_port_number(0);
     EXPECT_EQ(link_.open(), SerialLink::OPEN_NO_PORT);
+    EXPECT_EQ(link_.open_error(), "no COM port chosen");
     link_.set_port_number(2);
     link_.set_device_path(2, "/nonexistent/tty");
     EXPECT_EQ(link_.open(), SerialLink::OPEN_DEVICE_FAILED);
+    EXPECT_EQ(link_.open_error(), "/nonexistent/tty: No such file or directory");
     // A file that is no terminal refuses the line settings.
     link_.set_device_path(2, "/dev/null");
     EXPECT_EQ(link_.open(), SerialLink::OPEN_LINE_SETTINGS_REFUSED);
+    EXPECT_EQ(link_.open_error().rfind("/dev/null: the line settings were refused (", 0), 0u) << link_.open_error();
     EXPECT_FALSE(link_.is_open());
     EXPECT_EQ(link_.open_device(), "");
+}
+
+TEST(SerialDevices, ListsTheSerialDevicesInNaturalOrder)
+{
+    testing::TempDir dev;
+    for (const char* name : {"ttyS10", "ttyS2", "ttyUSB0", "ttyACM1", "ttyS0", "tty0", "null", "ttySx", "ttyUSB"})
+        std::ofstream(dev / name) << "";
+    const std::string d = dev.path().string() + "/";
+    const std::vector<std::string> expected = {d + "ttyACM1", d + "ttyS0", d + "ttyS2", d + "ttyS10", d + "ttyUSB0"};
+    EXPECT_EQ(list_serial_devices(dev.path().string()), expected);
+    EXPECT_TRUE(list_serial_devices("/no/such/folder").empty());
 }
 
 TEST_F(SerialLinkTest, ComPortNumbersMapToSerialDevicesUnlessConfigured)

@@ -3,6 +3,10 @@
 #include "host/qt/simulator_app.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+#include <csignal>
+#include <functional>
 #include <QComboBox>
 #include <QFile>
 #include <QKeyEvent>
@@ -15,6 +19,7 @@
 #include <unistd.h>
 
 #include "gfx/gfx.h"
+#include "host/qt/signal_quit.h"
 #include "host/qt/uart_dialog.h"
 #include "qt_test_app.h"
 #include "runtime/hal.h"
@@ -239,7 +244,8 @@ TEST_F(SimulatorAppTest, KeysAndClicksSetTheButtonLevels)
     EXPECT_EQ(key_input_mask.load(), 0x04);
     QKeyEvent f3_up(QEvent::KeyRelease, Qt::Key_F3, Qt::NoModifier);
     QCoreApplication::sendEvent(app.view(), &f3_up);
-    EXPECT_EQ(key_input_mask.load(), 0x00);
+    // The release waits for the tick that samples the press.
+    EXPECT_TRUE(testing::process_events_until([] { return key_input_mask.load() == 0x00; }));
 
     auto mouse = [&](QEvent::Type type, QPoint at) {
         QMouseEvent e(type, at, app.view()->mapToGlobal(at), Qt::LeftButton,
@@ -248,11 +254,123 @@ TEST_F(SimulatorAppTest, KeysAndClicksSetTheButtonLevels)
     };
     mouse(QEvent::MouseButtonPress, QPoint(65, 370));  // just left of button 1
     EXPECT_EQ(key_input_mask.load(), 0x00);
+    const QRgb up = app.view()->grab().toImage().pixel(327, 372);
     mouse(QEvent::MouseButtonPress, QPoint(327, 372));
     EXPECT_EQ(key_input_mask.load(), 0x10);
+    const QRgb down = app.view()->grab().toImage().pixel(327, 372);
+    EXPECT_LT(qGray(down), qGray(up)) << "drawn pressed in";
     // Released off the zone: the button comes up all the same.
     mouse(QEvent::MouseButtonRelease, QPoint(200, 200));
-    EXPECT_EQ(key_input_mask.load(), 0x00);
+    EXPECT_TRUE(testing::process_events_until([] { return key_input_mask.load() == 0x00; }));
+}
+
+// A held button whose release went elsewhere would stay down, turn into a
+// long press after 2 s and block every other button: whatever takes the
+// keyboard away lets go of it.
+TEST_F(SimulatorAppTest, HeldButtonGoesUpWhenTheKeyboardGoesElsewhere)
+{
+    SimulatorApp& app = open_app();
+    app.show();
+    QMenu menu;
+    menu.addAction("an item");
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"window deactivated",
+         [&] {
+             QEvent e(QEvent::WindowDeactivate);
+             QCoreApplication::sendEvent(&app, &e);
+         }},
+        {"a menu pops up", [&] { menu.popup(QPoint(10, 10)); }},
+        {"the release arrives in the menu",
+         [&] {
+             QKeyEvent up(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier);
+             QCoreApplication::sendEvent(&menu, &up);
+         }},
+    };
+    for (const auto& [name, take_keyboard] : cases) {
+        SCOPED_TRACE(name);
+        menu.hide();
+        ASSERT_TRUE(testing::process_events_until([] { return key_input_mask.load() == 0; }));
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_F2, Qt::NoModifier);
+        QCoreApplication::sendEvent(app.view(), &down);
+        EXPECT_EQ(key_input_mask.load(), 0x02);
+        take_keyboard();
+        EXPECT_TRUE(testing::process_events_until([] { return key_input_mask.load() == 0; }));
+    }
+}
+
+// The main loop waits until its last frame was taken. A window that is never
+// painted (minimised, hidden) still takes every frame, so the unit keeps
+// sending its 100 ms output commands.
+TEST_F(SimulatorAppTest, UnpaintedWindowKeepsTheUnitSendingOnItsBus)
+{
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    SimulatorApp& app = open_app();  // never shown, so never painted
+    ASSERT_TRUE(testing::process_events_until([&] { return app.runner_stats().main_steps >= 16; }, 5000))
+        << "the main loop stopped after " << app.runner_stats().main_steps << " steps";
+    can_port_status status{};
+    can_port_get_status(0, &status);
+    EXPECT_EQ(status.state, CAN_PORT_OPEN);
+    EXPECT_GE(status.sent, 8u * 3) << "three rounds of the eight output commands";
+}
+
+TEST_F(SimulatorAppTest, TerminationSignalClosesTheWindowAndKeepsTheSettings)
+{
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        SimulatorApp& app = open_app();
+        SignalQuit quit([&app](int) { app.close(); });
+        app.show();
+        app.apply_zoom(2);
+        ASSERT_EQ(::raise(signal), 0);
+        ASSERT_TRUE(testing::process_events_until([&] { return !app.isVisible(); }));
+        EXPECT_EQ(stored_raw("ZoomFactor"), i32(2));
+        // A second signal would take its usual course (a close that hangs).
+        struct sigaction now{};
+        ::sigaction(signal, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, SIG_DFL);
+        app_.reset();
+        QSettings("Norvane", "Simulator").clear();
+    }
+}
+
+TEST_F(SimulatorAppTest, StatusBarShowsEachPortTheRunningTimeAndPause)
+{
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    ASSERT_TRUE(hal_can_map_port(1, "trace:/no/such/file", why, sizeof why)) << why;
+    const bool check[CAN_PORT_COUNT] = {true, true};
+    app_ = std::make_unique<SimulatorApp>(nullptr, check);
+    SimulatorApp& app = *app_;
+    ASSERT_EQ(app.can_port_lines().size(), 2u);
+    EXPECT_EQ(app.can_port_lines()[0], "CAN port 0: virtual: open");
+    EXPECT_EQ(app.can_port_lines()[1],
+              "CAN port 1: trace:/no/such/file: not open: cannot open /no/such/file: No such file or directory");
+    app.update_status();
+    EXPECT_TRUE(app.port_status(0)->text().startsWith("CAN0 virtual: open, ")) << app.port_status(0)->text().toStdString();
+    EXPECT_TRUE(app.port_status(1)->text().contains("not open: cannot open /no/such/file"));
+    EXPECT_FALSE(app.pause_status()->isVisibleTo(&app));
+    app.pause();
+    EXPECT_TRUE(app.pause_status()->isVisibleTo(&app));
+    EXPECT_EQ(app.pause_status()->text(), "Paused");
+    app.play();
+    EXPECT_FALSE(app.pause_status()->isVisibleTo(&app));
+    EXPECT_FALSE(app.time_status()->text().isEmpty());
+    // Save Screen pauses while its dialog is open, and says so.
+    bool paused_shown = false;
+    app.ask_save_name = [&] {
+        paused_shown = app.pause_status()->isVisibleTo(&app);
+        return QString();
+    };
+    app.save_screen();
+    EXPECT_TRUE(paused_shown);
+    EXPECT_FALSE(app.pause_status()->isVisibleTo(&app));
+
+    // Zoom, grid and play/pause are each one exclusive choice.
+    for (const char* text : {"1:&1", "No Grid", "&Play"}) {
+        ASSERT_NE(app.action(text)->actionGroup(), nullptr) << text;
+        EXPECT_EQ(app.action(text)->actionGroup()->exclusionPolicy(), QActionGroup::ExclusionPolicy::Exclusive);
+    }
 }
 
 TEST_F(SimulatorAppTest, FirmwareExitRequestClosesTheWindowAndKeepsTheSettings)
@@ -299,14 +417,26 @@ TEST_F(UartDialogTest, OpensAndClosesTheChosenPort)
         EXPECT_EQ(dialog.status_label()->text(), "COM port closed");
         EXPECT_EQ(dialog.toggle_button()->text(), "Open Port");
 
+        EXPECT_FALSE(dialog.device_combo()->isEnabled()) << "no COM number chosen";
+
         dialog.port_combo()->setCurrentIndex(1);  // COM2: no such device
+        EXPECT_EQ(dialog.device_combo()->currentText(), "/nonexistent/tty");
         dialog.toggle_button()->click();
         EXPECT_EQ(dialog.status_label()->text(), "COM port closed");
+        EXPECT_EQ(dialog.reason_label()->text(), "Cannot open: /nonexistent/tty: No such file or directory");
         EXPECT_EQ(dialog.toggle_button()->text(), "Open Port");
         EXPECT_TRUE(dialog.port_combo()->isEnabled());
+        dialog.port_combo()->setCurrentIndex(2);
+        EXPECT_EQ(dialog.device_combo()->currentText(), "/dev/ttyS2") << "COM3's own device";
 
+        // COM1 gets the pseudo-terminal typed into the device box.
+        link.set_device_path(1, "");
         dialog.port_combo()->setCurrentIndex(0);
+        EXPECT_EQ(dialog.device_combo()->currentText(), "/dev/ttyS0");
+        dialog.device_combo()->setEditText(::ptsname(master_));
         dialog.toggle_button()->click();
+        EXPECT_EQ(dialog.reason_label()->text(), "");
+        EXPECT_EQ(link.device_path(1), std::string(::ptsname(master_)));
         EXPECT_EQ(dialog.status_label()->text(), "COM1 port open");
         EXPECT_EQ(dialog.device_label()->text(), QString(::ptsname(master_)));
         EXPECT_EQ(dialog.toggle_button()->text(), "Close Port");
@@ -328,6 +458,8 @@ TEST_F(UartDialogTest, OpensAndClosesTheChosenPort)
     app.close();
     EXPECT_EQ(stored_raw("COMPort"), QByteArray(1, '\1'));
     EXPECT_EQ(stored_raw("COMPortConnected"), i32(0));
+    EXPECT_EQ(QSettings("Norvane", "Simulator").value("COMPortDevice1").toString(), QString(::ptsname(master_)));
+    EXPECT_FALSE(QSettings("Norvane", "Simulator").contains("COMPortDevice3"));
 }
 
 }  // namespace
