@@ -1,16 +1,23 @@
 // norvane-tick-pacing: how well the 10 ms tick keeps its schedule on this
 // machine. Runs the firmware's sys_tick on a thread paced exactly like the
 // real-time runner's tick thread (periodic timerfd with absolute expiries,
-// SCHED_FIFO when permitted) and prints the lateness of each wake-up against
-// the absolute schedule (p50, p99, max) and the ticks lost to overruns.
+// the runner's scheduling request) and prints the lateness of each wake-up
+// against the absolute schedule (percentiles and maximum) and the ticks lost
+// to overruns. With --hogs it makes the load itself: CPU hogs that keep the
+// cores busy for the whole run.
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <sched.h>
 #include <string>
 #include <string_view>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/timerfd.h>
+#include <sys/wait.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -23,14 +30,28 @@
 namespace {
 
 const char* const USAGE =
-    "usage: norvane-tick-pacing [--seconds N] [--busy N] [--normal-priority] [--workdir DIR]\n"
-    "Measures the real-time pacing of the unit's 10 ms tick.\n"
+    "usage: norvane-tick-pacing [--seconds N] [--hogs N] [--normal-priority | --compare]\n"
+    "                           [--workdir DIR]\n"
+    "Measures the real-time pacing of the unit's 10 ms tick: the lateness of each\n"
+    "tick against its absolute schedule (p50, p90, p99, p99.9, max) and the ticks lost.\n"
     "\n"
-    "  --seconds N         how long to measure (default 60)\n"
-    "  --busy N            keep N extra threads spinning meanwhile, e.g. one per core\n"
-    "  --normal-priority   do not ask for SCHED_FIFO\n"
+    "  --seconds N         how long to measure each way (default 60)\n"
+    "  --hogs N            start N CPU hog processes for the whole run, hog i pinned to\n"
+    "                      core i (modulo the cores), each in a session of its own as\n"
+    "                      unrelated programs are; --hogs $(nproc) keeps every core busy\n"
+    "  --normal-priority   do not ask for SCHED_FIFO (as the runner when it is refused)\n"
+    "  --compare           SCHED_FIFO (where allowed) and normal priority taking turns\n"
+    "                      in 5 s blocks, so that both see the same load\n"
     "  --workdir DIR       the unit's working folder (default: a folder under /tmp)\n"
-    "  --help              this text\n";
+    "  --help              this text\n"
+    "Default: the runner's own choice, SCHED_FIFO where allowed.\n"
+    "Goal: p99 at most 0.5 ms and no tick lost.\n";
+
+constexpr int64_t PERIOD_NS = int64_t(norvane::FirmwareRunner::TICK_PERIOD_MS) * 1000000;
+
+enum class way { runner, normal_priority };
+
+constexpr unsigned BLOCK_SECONDS = 5;
 
 int64_t now_ns()
 {
@@ -45,13 +66,114 @@ bool parse_count(std::string_view text, unsigned& out)
     return ec == std::errc() && end == text.data() + text.size();
 }
 
-double percentile(std::vector<int64_t>& v, double p)
+// The value below which a fraction p of the sorted values lie, in ms.
+double percentile(const std::vector<int64_t>& sorted, double p)
 {
-    if (v.empty())
+    if (sorted.empty())
         return 0;
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size())));
-    std::nth_element(v.begin(), v.begin() + ptrdiff_t(i), v.end());
-    return double(v[i]) / 1e6;
+    const size_t i = std::min(sorted.size() - 1, size_t(p * double(sorted.size())));
+    return double(sorted[i]) / 1e6;
+}
+
+// CPU hogs: processes that spin until killed, each pinned to one core, in a
+// session of their own and ended with this process.
+class Hogs {
+public:
+    explicit Hogs(unsigned count)
+    {
+        const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+        const pid_t parent = ::getpid();
+        for (unsigned i = 0; i < count; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::setsid();
+                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                if (::getppid() != parent)
+                    ::_exit(0);
+                cpu_set_t set;
+                CPU_ZERO(&set);
+                CPU_SET(int(i % unsigned(cores)), &set);
+                ::sched_setaffinity(0, sizeof set, &set);
+                volatile uint64_t x = 0;
+                for (;;)
+                    x = x + 1;
+            }
+            if (pid > 0)
+                pids_.push_back(pid);
+        }
+    }
+    ~Hogs()
+    {
+        for (pid_t pid : pids_)
+            ::kill(pid, SIGKILL);
+        for (pid_t pid : pids_)
+            ::waitpid(pid, nullptr, 0);
+    }
+    Hogs(const Hogs&) = delete;
+    Hogs& operator=(const Hogs&) = delete;
+    size_t count() const { return pids_.size(); }
+
+private:
+    std::vector<pid_t> pids_;
+};
+
+struct result {
+    std::string scheduling;
+    std::vector<int64_t> lateness;  // ns, sorted
+    uint64_t lost = 0;
+    double cpu_ms = 0;  // the tick thread's own CPU time
+};
+
+// Ticks for `seconds` on a thread of its own, scheduled the given way,
+// adding to `r`.
+void measure(way how, unsigned seconds, result& r)
+{
+    std::thread tick([&] {
+        if (how == way::runner && norvane::raise_thread_priority())
+            r.scheduling = "SCHED_FIFO";
+        else
+            r.scheduling = how == way::runner ? "normal priority (SCHED_FIFO refused)" : "normal priority";
+        const uint64_t total = uint64_t(seconds) * 1000000000 / uint64_t(PERIOD_NS);
+        r.lateness.reserve(r.lateness.size() + total);
+        const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        const int64_t first = now_ns() + PERIOD_NS;
+        itimerspec spec{};
+        spec.it_interval.tv_nsec = PERIOD_NS;
+        spec.it_value.tv_sec = first / 1000000000;
+        spec.it_value.tv_nsec = first % 1000000000;
+        timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        timespec cpu_start{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu_start);
+        uint64_t expired = 0;
+        while (expired < total) {
+            const uint64_t n = norvane::wait_timer(fd, norvane::FirmwareRunner::WAIT_LIMIT_MS);
+            if (n == 0)
+                continue;
+            const int64_t woke = now_ns();
+            expired += n;
+            r.lost += n - 1;
+            // Lateness against the latest expiry this wake-up answers.
+            r.lateness.push_back(woke - (first + int64_t(expired - 1) * PERIOD_NS));
+            sys_tick();
+        }
+        timespec cpu_end{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu_end);
+        r.cpu_ms += double(cpu_end.tv_sec - cpu_start.tv_sec) * 1e3 +
+                    double(cpu_end.tv_nsec - cpu_start.tv_nsec) / 1e6;
+        close(fd);
+    });
+    tick.join();
+}
+
+void print(const result& r)
+{
+    const double p99 = percentile(r.lateness, 0.99);
+    const double max = r.lateness.empty() ? 0 : double(r.lateness.back()) / 1e6;
+    std::printf("%s:\n  lateness p50 %.3f ms, p90 %.3f ms, p99 %.3f ms, p99.9 %.3f ms, max %.3f ms; "
+                "lost ticks %llu; tick CPU %.0f ms; goal %s\n",
+                r.scheduling.c_str(), percentile(r.lateness, 0.50), percentile(r.lateness, 0.90), p99,
+                percentile(r.lateness, 0.999), max, static_cast<unsigned long long>(r.lost), r.cpu_ms,
+                p99 <= 0.5 && r.lost == 0 ? "met" : "missed");
 }
 
 }  // namespace
@@ -59,8 +181,8 @@ double percentile(std::vector<int64_t>& v, double p)
 int main(int argc, char** argv)
 {
     unsigned seconds = 60;
-    unsigned busy = 0;
-    bool fifo = true;
+    unsigned hogs = 0;
+    std::vector<way> ways;
     std::string workdir = "/tmp/norvane-tick-pacing";
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -70,17 +192,28 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--seconds" && has_value && parse_count(argv[i + 1], seconds) && seconds > 0) {
             ++i;
-        } else if (arg == "--busy" && has_value && parse_count(argv[i + 1], busy)) {
+        } else if (arg == "--hogs" && has_value && parse_count(argv[i + 1], hogs)) {
             ++i;
-        } else if (arg == "--normal-priority") {
-            fifo = false;
+        } else if (arg == "--normal-priority" && ways.empty()) {
+            ways = {way::normal_priority};
+        } else if (arg == "--compare" && ways.empty()) {
+            ways = {way::runner, way::normal_priority};
         } else if (arg == "--workdir" && has_value) {
             workdir = argv[++i];
         } else {
-            std::fprintf(stderr, "norvane-tick-pacing: bad option '%s'\n%s", argv[i], USAGE);
+            std::fprintf(stderr, "norvane-tick-pacing: bad option '%s'%s\n%s", argv[i],
+                         (arg == "--normal-priority" || arg == "--compare")
+                             ? " (one of --normal-priority, --compare)"
+                             : "",
+                         USAGE);
             return 2;
         }
     }
+    if (ways.empty())
+        ways = {way::runner};
+
+    // Before any thread exists: the hogs are forked from a one-threaded process.
+    Hogs load(hogs);
     std::string why;
     if (!norvane::prepare_unit_workdir(workdir, why)) {
         std::fprintf(stderr, "norvane-tick-pacing: cannot use '%s': %s\n", workdir.c_str(), why.c_str());
@@ -89,56 +222,23 @@ int main(int argc, char** argv)
     app_init();
     app_start();
 
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> spinners;
-    for (unsigned i = 0; i < busy; ++i)
-        spinners.emplace_back([&] {
-            volatile uint64_t x = 0;
-            while (!stop.load(std::memory_order_relaxed))
-                x = x + 1;
-        });
-
-    const uint64_t total = uint64_t(seconds) * 100;
-    std::vector<int64_t> lateness;
-    lateness.reserve(total);
-    uint64_t lost = 0;
-    bool got_fifo = false;
-    std::thread tick([&] {
-        got_fifo = fifo && norvane::raise_thread_priority();
-        const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        const int64_t period = 10000000;
-        const int64_t first = now_ns() + period;
-        itimerspec spec{};
-        spec.it_interval.tv_nsec = period;
-        spec.it_value.tv_sec = first / 1000000000;
-        spec.it_value.tv_nsec = first % 1000000000;
-        timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
-        uint64_t expired = 0;
-        while (expired < total) {
-            const uint64_t n = norvane::wait_timer(fd, norvane::FirmwareRunner::WAIT_LIMIT_MS);
-            if (n == 0)
-                continue;
-            const int64_t woke = now_ns();
-            expired += n;
-            lost += n - 1;
-            // Lateness against the latest expiry this wake-up answers.
-            lateness.push_back(woke - (first + int64_t(expired - 1) * period));
-            sys_tick();
-        }
-        close(fd);
-    });
-    tick.join();
-    stop = true;
-    for (std::thread& t : spinners)
-        t.join();
-
-    std::vector<int64_t> sorted = lateness;
-    const double p50 = percentile(sorted, 0.50);
-    const double p99 = percentile(sorted, 0.99);
-    const double max = sorted.empty() ? 0 : double(*std::max_element(sorted.begin(), sorted.end())) / 1e6;
-    std::printf("%u s, %llu ticks, %s, %u busy threads\n", seconds, static_cast<unsigned long long>(total),
-                got_fifo ? "SCHED_FIFO" : "normal priority", busy);
-    std::printf("lateness p50 %.3f ms, p99 %.3f ms, max %.3f ms; lost ticks %llu (goal: none lost, p99 <= 0.5 ms)\n",
-                p50, p99, max, static_cast<unsigned long long>(lost));
+    // Several ways take turns in blocks of a few seconds, so that each sees
+    // the same load from the rest of the machine.
+    const unsigned block = ways.size() > 1 ? std::min(seconds, BLOCK_SECONDS) : seconds;
+    std::printf("%u s each%s, %u ticks of %d ms, %zu CPU hogs on %ld cores\n", seconds,
+                ways.size() > 1 ? ", taking turns" : "",
+                unsigned(uint64_t(seconds) * 1000000000 / uint64_t(PERIOD_NS)),
+                norvane::FirmwareRunner::TICK_PERIOD_MS, load.count(),
+                std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
+    std::fflush(stdout);
+    std::vector<result> results(ways.size());
+    for (unsigned done = 0; done < seconds; done += block)
+        for (size_t i = 0; i < ways.size(); ++i)
+            measure(ways[i], std::min(block, seconds - done), results[i]);
+    for (result& r : results) {
+        std::sort(r.lateness.begin(), r.lateness.end());
+        print(r);
+    }
+    std::printf("goal: p99 <= 0.5 ms, no tick lost\n");
     return 0;
 }

@@ -2,6 +2,7 @@
 // buffers, and the hand-over of finished frames to the host.
 #include "gfx/gfx.h"
 
+#include <cstring>
 #include <utility>
 
 alignas(64) gfx_color gfx_overlay[GFX_WIDTH * GFX_LAYER_ROWS];
@@ -16,10 +17,26 @@ namespace {
 std::atomic<uint8_t> output_index{1};
 // Set by the host when it has copied a frame, cleared by the flip.
 std::atomic<uint32_t> frame_taken{1};
+// Set by the host when nobody will look at the next presentation's frame.
+std::atomic<bool> skip_next_compose{false};
 
 void put(gfx_color* layer, uint32_t x, uint32_t y, gfx_color c)
 {
     layer[y * GFX_WIDTH + x] = c;
+}
+
+// Sets `count` pixels from `p` on. A colour whose two bytes agree (black,
+// the key colour every page clears its overlay to) is a memset, the fastest
+// store the C library has; any other a loop the compiler turns into wide
+// stores.
+void fill_run(gfx_color* __restrict p, size_t count, gfx_color color)
+{
+    if ((color >> 8) == (color & 0xFF)) {
+        std::memset(p, color & 0xFF, count * sizeof(gfx_color));
+        return;
+    }
+    for (size_t i = 0; i < count; ++i)
+        p[i] = color;
 }
 
 void fill(gfx_color color, uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2)
@@ -29,11 +46,15 @@ void fill(gfx_color color, uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2)
     if (y2 < y1)
         std::swap(y1, y2);
     gfx_color* layer = gfx_current_layer();
-    for (uint32_t y = y1; y <= y2; ++y) {
-        gfx_color* row = layer + y * GFX_WIDTH;
-        for (uint32_t x = x1; x <= x2; ++x)
-            row[x] = color;
+    const uint32_t width = uint32_t(x2 - x1) + 1;
+    gfx_color* first = layer + uint32_t(y1) * GFX_WIDTH + x1;
+    if (width == GFX_WIDTH) {
+        // Whole rows are one run: a page's overlay cleared to the key colour.
+        fill_run(first, size_t(y2 - y1 + 1) * GFX_WIDTH, color);
+        return;
     }
+    for (uint32_t y = y1; y <= y2; ++y, first += GFX_WIDTH)
+        fill_run(first, width, color);
 }
 
 bool line_color(gfx_color& color)
@@ -65,6 +86,18 @@ int line_reach()
 }
 
 }  // namespace
+
+void gfx_reset()
+{
+    std::memset(gfx_overlay, 0, sizeof gfx_overlay);
+    std::memset(gfx_background, 0, sizeof gfx_background);
+    std::memset(gfx_output, 0, sizeof gfx_output);
+    gfx_state = gfx_draw_state{};
+    gfx_panel_reveal.store(0, std::memory_order_relaxed);
+    output_index.store(1, std::memory_order_relaxed);
+    skip_next_compose.store(false, std::memory_order_relaxed);
+    gfx_frame_taken();
+}
 
 gfx_color* gfx_current_layer()
 {
@@ -102,11 +135,8 @@ void gfx_set_line_style(uint8_t style, uint8_t width)
 
 void gfx_clear_layers()
 {
-    const gfx_color fill_color = gfx_state.fill_color;
-    for (int i = 0; i < GFX_WIDTH * GFX_HEIGHT; ++i) {
-        gfx_overlay[i] = GFX_KEY_COLOR;
-        gfx_background[i] = fill_color;
-    }
+    fill_run(gfx_overlay, GFX_WIDTH * GFX_HEIGHT, GFX_KEY_COLOR);
+    fill_run(gfx_background, GFX_WIDTH * GFX_HEIGHT, gfx_state.fill_color);
 }
 
 void gfx_fill_rect(uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2)
@@ -216,7 +246,8 @@ void gfx_present()
         frame_taken.wait(0, std::memory_order_acquire);
         taken = frame_taken.load(std::memory_order_acquire);
     }
-    gfx_compose();
+    if (!skip_next_compose.exchange(false, std::memory_order_relaxed))
+        gfx_compose();
     frame_taken.store(0, std::memory_order_relaxed);
     output_index.store(uint8_t(1 - output_index.load(std::memory_order_relaxed)),
                        std::memory_order_release);
@@ -231,6 +262,11 @@ void gfx_frame_taken()
 {
     frame_taken.store(1, std::memory_order_release);
     frame_taken.notify_all();
+}
+
+void gfx_skip_next_compose()
+{
+    skip_next_compose.store(true, std::memory_order_relaxed);
 }
 
 uint8_t gfx_output_index()

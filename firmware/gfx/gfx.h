@@ -44,6 +44,10 @@ extern gfx_draw_state gfx_state;
 // Lowered by the tick, read once per composition by the main loop.
 extern std::atomic<uint8_t> gfx_panel_reveal;
 
+// Layers and output buffers black, the drawing state, the reveal and the
+// hand-over as at power-on (output buffer 1 next, the last frame taken).
+void gfx_reset();
+
 // The layer the current drawing state selects (0 and 2 are the overlay).
 gfx_color* gfx_current_layer();
 
@@ -64,4 +68,9 @@ void gfx_compose();  // into output buffer `index`, reveal read once
 void gfx_present();  // wait until the host took the last frame, compose, flip
 const frame_buffer* gfx_front_buffer();
 void gfx_frame_taken();
+// The host tells the next gfx_present that nobody will look at its frame: that
+// presentation waits and flips as usual but composes nothing, so the output
+// buffer keeps an older picture. The window takes every frame and never asks
+// this; the virtual-time runner does for frames no screenshot will show.
+void gfx_skip_next_compose();
 uint8_t gfx_output_index();

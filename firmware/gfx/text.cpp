@@ -1,7 +1,8 @@
 // Text: UTF-8 decoding, layout with kerning and letter spacing, and blending
 // of FreeType's 8-bit coverage into the layers. Faces, sizes, character maps
 // and glyph bitmaps live in FreeType's cache, so redrawing a string that is
-// already on screen renders nothing again.
+// already on screen renders nothing again; the finished pixels of strings
+// drawn again and again in one place are kept too (text runs, below).
 #include "gfx/text.h"
 
 #include <algorithm>
@@ -71,8 +72,11 @@ FT_Error request_face(FTC_FaceID id, FT_Library library, FT_Pointer, FT_Face* fa
     return FT_New_Memory_Face(library, font.data, FT_Long(*font.length), 0, face);
 }
 
+void forget_runs();
+
 void release_engine()
 {
+    forget_runs();
     if (engine.manager)
         FTC_Manager_Done(engine.manager);
     if (engine.library)
@@ -91,6 +95,221 @@ struct glyph_entry {
 // one stopped, until the string ends or the decoder is reset.
 const char* utf8_position = nullptr;
 bool utf8_active = false;
+
+// The part of a layer one glyph or one string changes: rows [row_first,
+// row_end), columns [col_first, col_end).
+struct text_rect {
+    int32_t row_first;
+    int32_t row_end;
+    int32_t col_first;
+    int32_t col_end;
+};
+
+// Where a glyph lands after the clipping of text_draw_glyph; false when no
+// pixel of it is drawn.
+bool glyph_rect(int32_t pen_x, int32_t y_base, const FTC_SBitRec_* bitmap, const text_box& box,
+                text_rect& r)
+{
+    if (!bitmap->buffer)
+        return false;
+    const int32_t cx0 = pen_x + bitmap->left;
+    const int32_t ry0 = GFX_HEIGHT - 1 - bitmap->top - y_base;
+    r.row_first = std::max({ry0, int32_t(0), box.top});
+    r.row_end = std::min({ry0 + int32_t(bitmap->height) - 1,
+                          int32_t(GFX_PANEL_TOP + GFX_PANEL_ROWS - 1), box.bottom}) + 1;
+    r.col_first = std::max({cx0, int32_t(0), box.left});
+    r.col_end = std::min({cx0 + int32_t(bitmap->width) - 1, int32_t(GFX_WIDTH - 1), box.right}) + 1;
+    return r.row_first < r.row_end && r.col_first < r.col_end;
+}
+
+// Text runs. The pages repaint their titles and labels on every pass, the
+// same string in the same place over the same pixels. A drawn string is kept
+// with the pixels under it before the draw (in the layer it writes and, when
+// its edges blend with the background, in the background there) and the
+// pixels it left; when the same string is drawn with the same box over the
+// same pixels again, the kept result is copied back instead of laying out and
+// blending the glyphs. A draw's result depends on nothing else, so the copy
+// is the same to the bit.
+//
+// The kept pixels of all runs share one ring: a new run takes the space after
+// the last one, and runs whose space it takes over are forgotten. The ring
+// holds a whole pass of the busiest page (the status page's 28 labels, or a
+// list page's title and six rows), so a page's repaint finds all its runs.
+constexpr int RUN_SLOTS = 48;
+constexpr size_t RUN_TEXT_BYTES = 64;  // the string with its NUL
+constexpr uint32_t RUN_PIXELS = 8192;  // largest rectangle kept (a 24-pixel title is 5000)
+constexpr uint32_t RUN_RING_PIXELS = 1u << 17;
+
+struct text_run {
+    bool used;
+    uint32_t last_use;
+    text_box box;
+    char text[RUN_TEXT_BYTES];
+    uint32_t glyphs;  // what the draw returned
+    text_rect rect;   // empty when the draw changed no pixel
+    uint32_t first;   // in the ring: pixels before, pixels after, background before
+    uint32_t size;
+};
+text_run runs[RUN_SLOTS];
+gfx_color run_ring[RUN_RING_PIXELS];
+uint32_t run_ring_next = 0;
+uint32_t run_clock = 0;
+uint64_t run_hits = 0;
+bool runs_on = true;
+
+void forget_runs()
+{
+    for (text_run& run : runs) {
+        run.used = false;
+        run.last_use = 0;
+    }
+    run_ring_next = 0;
+    run_clock = 0;
+}
+
+bool same_box(const text_box& a, const text_box& b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom &&
+           a.face == b.face && a.size == b.size && a.layer == b.layer && a.color == b.color &&
+           a.alignment == b.alignment && a.spacing == b.spacing;
+}
+
+// The layer a draw writes, and the one its edges blend with (none unless the
+// box's layer is GFX_LAYER_OVERLAY_BLEND).
+gfx_color* run_dest(const text_box& box)
+{
+    return box.layer == GFX_LAYER_BACKGROUND ? gfx_background : gfx_overlay;
+}
+
+gfx_color* run_under(const text_box& box)
+{
+    return box.layer == GFX_LAYER_OVERLAY_BLEND ? gfx_background : nullptr;
+}
+
+int32_t rect_width(const text_rect& r)
+{
+    return r.col_end - r.col_first;
+}
+
+uint32_t rect_pixels(const text_rect& r)
+{
+    return uint32_t(rect_width(r) * (r.row_end - r.row_first));
+}
+
+gfx_color* kept_before(const text_run& run)
+{
+    return run_ring + run.first;
+}
+
+gfx_color* kept_after(const text_run& run)
+{
+    return run_ring + run.first + rect_pixels(run.rect);
+}
+
+gfx_color* kept_under(const text_run& run)
+{
+    return run_ring + run.first + 2 * rect_pixels(run.rect);
+}
+
+// Copies the rectangle of a layer into `kept` (to_layer false) or back.
+void copy_rect(gfx_color* layer, gfx_color* kept, const text_rect& r, bool to_layer)
+{
+    const int32_t width = rect_width(r);
+    const size_t bytes = size_t(width) * sizeof(gfx_color);
+    for (int32_t y = r.row_first; y < r.row_end; ++y, kept += width) {
+        gfx_color* row = layer + y * GFX_WIDTH + r.col_first;
+        std::memcpy(to_layer ? row : kept, to_layer ? kept : row, bytes);
+    }
+}
+
+bool rect_equals(const gfx_color* layer, const gfx_color* kept, const text_rect& r)
+{
+    const int32_t width = rect_width(r);
+    const size_t bytes = size_t(width) * sizeof(gfx_color);
+    for (int32_t y = r.row_first; y < r.row_end; ++y, kept += width)
+        if (std::memcmp(layer + y * GFX_WIDTH + r.col_first, kept, bytes) != 0)
+            return false;
+    return true;
+}
+
+// The kept run of this string and box, or null.
+text_run* find_run(const text_box& box, const char* text)
+{
+    for (text_run& run : runs)
+        if (run.used && same_box(run.box, box) && std::strcmp(run.text, text) == 0)
+            return &run;
+    return nullptr;
+}
+
+// Copies a kept run back when the pixels under it are as they were.
+bool paste_run(text_run& run)
+{
+    if (rect_pixels(run.rect) > 0) {
+        const gfx_color* under = run_under(run.box);
+        if (!rect_equals(run_dest(run.box), kept_before(run), run.rect) ||
+            (under && !rect_equals(under, kept_under(run), run.rect)))
+            return false;
+        copy_rect(run_dest(run.box), kept_after(run), run.rect, true);
+    }
+    run.last_use = ++run_clock;
+    ++run_hits;
+    return true;
+}
+
+// Space in the ring for `size` pixels; the runs kept there are forgotten.
+uint32_t take_ring(uint32_t size)
+{
+    if (run_ring_next + size > RUN_RING_PIXELS)
+        run_ring_next = 0;
+    const uint32_t first = run_ring_next;
+    run_ring_next += size;
+    for (text_run& run : runs)
+        if (run.used && run.size > 0 && run.first < first + size && first < run.first + run.size)
+            run.used = false;
+    return first;
+}
+
+// Starts keeping a draw over `rect`: the slot this string had, else a free
+// one, else the one used longest ago, with the pixels under the rectangle.
+text_run* begin_run(text_run* same, const text_box& box, const char* text, const text_rect& rect)
+{
+    const uint32_t pixels = rect_pixels(rect);
+    const uint32_t size = pixels * (run_under(box) ? 3 : 2);
+    const uint32_t first = size > 0 ? take_ring(size) : 0;
+    text_run* run = same;
+    if (!run) {
+        run = &runs[0];
+        for (text_run& candidate : runs) {
+            if (!candidate.used) {
+                run = &candidate;
+                break;
+            }
+            if (candidate.last_use < run->last_use)
+                run = &candidate;
+        }
+    }
+    run->used = false;  // until the draw is complete
+    run->box = box;
+    std::memcpy(run->text, text, std::strlen(text) + 1);
+    run->rect = rect;
+    run->first = first;
+    run->size = size;
+    if (pixels > 0) {
+        copy_rect(run_dest(box), kept_before(*run), rect, false);
+        if (gfx_color* under = run_under(box))
+            copy_rect(under, kept_under(*run), rect, false);
+    }
+    return run;
+}
+
+void end_run(text_run& run, uint32_t glyphs)
+{
+    if (rect_pixels(run.rect) > 0)
+        copy_rect(run_dest(run.box), kept_after(run), run.rect, false);
+    run.glyphs = glyphs;
+    run.used = true;
+    run.last_use = ++run_clock;
+}
 
 // Eight pixels or coverage values at a time (GCC vector extensions).
 using pixels8 = uint16_t __attribute__((vector_size(16)));
@@ -206,6 +425,17 @@ uint64_t text_engine_allocations()
     return allocations;
 }
 
+void text_set_run_cache(bool on)
+{
+    runs_on = on;
+    forget_runs();
+}
+
+uint64_t text_run_hits()
+{
+    return run_hits;
+}
+
 void gfx_set_text_style(uint8_t size, uint8_t alignment, uint8_t spacing)
 {
     gfx_text_style.size = size;
@@ -267,6 +497,13 @@ uint32_t text_render(const text_box& box, const char* text)
         return 0;
     const bool kerning = FT_HAS_KERNING(size->face);
 
+    // A run is kept only for a draw that starts with the decoder at rest (one
+    // that does not draws nothing) and a string short enough to keep.
+    const bool keep = runs_on && !utf8_active && text && std::strlen(text) < RUN_TEXT_BYTES;
+    text_run* same = keep ? find_run(box, text) : nullptr;
+    if (same && paste_run(*same))
+        return same->glyphs;
+
     glyph_entry glyphs[TEXT_MAX_GLYPHS];
     uint32_t count = 0;
     int32_t pen = 0;
@@ -322,32 +559,50 @@ uint32_t text_render(const text_box& box, const char* text)
     // The baseline lies on screen row top + ascender.
     const int32_t y_base = GFX_HEIGHT - 1 - int32_t(size->metrics.ascender >> 6) - box.top;
 
+    text_run* run = nullptr;
+    if (keep) {
+        text_rect all{0, 0, 0, 0};
+        bool any = false;
+        for (uint32_t i = 0; i < count; ++i) {
+            text_rect r;
+            if (!glyph_rect(x0 + glyphs[i].pen_x, y_base, glyphs[i].bitmap, box, r))
+                continue;
+            if (!any)
+                all = r;
+            all.row_first = std::min(all.row_first, r.row_first);
+            all.row_end = std::max(all.row_end, r.row_end);
+            all.col_first = std::min(all.col_first, r.col_first);
+            all.col_end = std::max(all.col_end, r.col_end);
+            any = true;
+        }
+        if (rect_pixels(all) <= RUN_PIXELS)
+            run = begin_run(same, box, text, all);
+    }
+
     for (uint32_t i = 0; i < count; ++i) {
         text_draw_glyph(x0 + glyphs[i].pen_x, y_base, glyphs[i].bitmap, box);
         FTC_Node_Unref(glyphs[i].node, engine.manager);
     }
+    if (run)
+        end_run(*run, count);
     return count;
 }
 
 void text_draw_glyph(int32_t pen_x, int32_t y_base, const FTC_SBitRec_* bitmap,
                      const text_box& box)
 {
-    if (!bitmap->buffer)
-        return;
-    const int32_t cx0 = pen_x + bitmap->left;
-    const int32_t ry0 = GFX_HEIGHT - 1 - bitmap->top - y_base;
-
     // Rows above row 0 or the box top are skipped; drawing stops past the
     // panel's last row or the box bottom. Columns likewise, at the screen's
     // edges and the box's sides.
-    const int32_t row_first = std::max({ry0, int32_t(0), box.top});
-    const int32_t row_end = std::min({ry0 + int32_t(bitmap->height) - 1,
-                                      int32_t(GFX_PANEL_TOP + GFX_PANEL_ROWS - 1), box.bottom}) + 1;
-    const int32_t col_first = std::max({cx0, int32_t(0), box.left});
-    const int32_t col_end =
-        std::min({cx0 + int32_t(bitmap->width) - 1, int32_t(GFX_WIDTH - 1), box.right}) + 1;
-    if (row_first >= row_end || col_first >= col_end)
+    text_rect r;
+    if (!glyph_rect(pen_x, y_base, bitmap, box, r))
         return;
+    const int32_t cx0 = pen_x + bitmap->left;
+    const int32_t ry0 = GFX_HEIGHT - 1 - bitmap->top - y_base;
+    const int32_t row_first = r.row_first;
+    const int32_t row_end = r.row_end;
+    const int32_t col_first = r.col_first;
+    const int32_t col_end = r.col_end;
 
     gfx_color* layer = box.layer == GFX_LAYER_BACKGROUND ? gfx_background : gfx_overlay;
     for (int32_t y = row_first; y < row_end; ++y) {

@@ -57,6 +57,12 @@ bool text_fonts_ready();
 // Heap blocks the font engine has asked for since start-up. It stops growing
 // once the strings on screen are cached.
 uint64_t text_engine_allocations();
+// Strings drawn again in the same place over the same pixels are copied from
+// the kept result of the last draw (on by default; the result is the same to
+// the bit). Switching forgets every kept string.
+void text_set_run_cache(bool on);
+// Draws served from a kept result since start-up.
+uint64_t text_run_hits();
 
 void gfx_set_text_style(uint8_t size, uint8_t alignment, uint8_t spacing);
 // Draws a UTF-8 string at (x, y) in the current text style; returns the

@@ -119,6 +119,7 @@ void hal_init()
     text_init_fonts(text_fonts, TEXT_FONT_COUNT);
     hal_uart_configure(3, 5, 1, 0, 0, hal_uart_rx);
     hal_uart_enable(3, 1, 1);
+    gfx_reset();
     gfx_clear_layers();
 }
 

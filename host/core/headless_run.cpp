@@ -384,9 +384,17 @@ VirtualRun::VirtualRun(run_options options) : options_(std::move(options))
     for (const scenario_action& action : options_.actions) {
         if (action.kind == action_kind::exit && action.ms < end_ms_)
             end_ms_ = action.ms;
-        if (action.kind == action_kind::screenshot)
+        if (action.kind == action_kind::screenshot) {
             shots_.push_back(&action);
+            looks_.push_back(action.ms);
+        }
     }
+    for (const expectation& e : options_.expectations)
+        if (e.kind == expect_kind::screen || e.kind == expect_kind::pixel)
+            looks_.push_back(e.ms);
+    std::sort(looks_.begin(), looks_.end());
+    // A watcher other than the expectations' check may look at any frame.
+    compose_all_ = options_.watcher && options_.expectations.empty();
 }
 
 // With a watcher, the log and the watcher both see each frame the unit sends.
@@ -424,6 +432,11 @@ bool VirtualRun::start(std::string& why)
         start_status_ = RUN_BAD_INPUT;
         return false;
     }
+    // Only the frames a screenshot or an expectation looks at are composed.
+    stepper_->frame_wanted = [this](uint64_t t) {
+        const auto next = std::lower_bound(looks_.begin(), looks_.end(), t + 25);
+        return compose_all_ || (next != looks_.end() && step_frame_shown_at(t, *next));
+    };
     stepper_->after_step = [this](uint64_t) {
         if (sys_exit_requested()) {
             firmware_exit_ = true;

@@ -88,7 +88,8 @@ private:
 // A run in virtual time, one millisecond after the other: at each unit
 // millisecond t the actions due at t in their order, then sys_tick when t is a
 // multiple of 10, then app_main_step when t is a multiple of 25. A screenshot
-// at MS is the frame after the last main step at or before MS.
+// at MS is the frame after the last main step at or before MS; frames no
+// screenshot shows are not composed.
 class VirtualRun {
 public:
     explicit VirtualRun(run_options options);
@@ -111,7 +112,6 @@ public:
     uint64_t now() const { return stepper_ ? stepper_->now() : 0; }
     uint64_t end_ms() const { return end_ms_; }
     bool ended() const;
-    const frame_buffer& frame() const { return stepper_->frame(); }
 
 private:
     void take_screenshots_before(uint64_t t);
@@ -123,6 +123,8 @@ private:
     size_t next_action_ = 0;
     std::vector<const scenario_action*> shots_;  // due, in order of time
     size_t next_shot_ = 0;
+    std::vector<uint64_t> looks_;  // times a screenshot or an expectation looks at the screen, sorted
+    bool compose_all_ = false;
     std::unique_ptr<VirtualStepper> stepper_;
     CanLog log_;
     bool firmware_exit_ = false;

@@ -37,6 +37,8 @@ void VirtualStepper::run_until(uint64_t t_end, const std::function<void(uint64_t
             ++ticks_;
         }
         if (t % 25 == 0) {
+            if (frame_wanted && !frame_wanted(t))
+                gfx_skip_next_compose();
             app_main_step();
             ++main_steps_;
             gfx_frame_taken();

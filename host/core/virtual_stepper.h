@@ -6,6 +6,14 @@
 
 namespace norvane {
 
+// The frame the main step at `step_ms` composes is the one frame() gives from
+// the next main step on until the one after: at unit times `ms` in
+// [step_ms + 25, step_ms + 50). The host shows one presentation behind.
+constexpr bool step_frame_shown_at(uint64_t step_ms, uint64_t ms)
+{
+    return ms >= step_ms + 25 && ms < step_ms + 50;
+}
+
 // Drives the firmware in virtual time on one thread, deterministically. For
 // each unit millisecond t it applies the input due at t, runs sys_tick when t
 // is a multiple of 10 and app_main_step when t is a multiple of 25, taking
@@ -37,6 +45,10 @@ public:
     void tap(int button, uint64_t hold_ms = 100);
 
     std::function<void(uint64_t)> after_step;
+    // Asked before the main step at unit time t: will anyone look at the frame
+    // it composes (see step_frame_shown_at)? When the answer is no, the step
+    // flips without composing. Empty: every frame is composed.
+    std::function<bool(uint64_t)> frame_wanted;
 
     // The frame the window would show: gfx_front_buffer after the last step.
     // On this one thread the front buffer stays as it is until the next main

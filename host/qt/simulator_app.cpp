@@ -380,8 +380,18 @@ void SimulatorApp::frame_ready()
 {
     // Taken here rather than in the paint, which a minimised or hidden
     // window never gets: the main loop waits for each frame to be taken.
-    if (!runner_.is_paused())
-        take_frame();
+    if (!runner_.is_paused()) {
+        // A frame equal to the one on screen is taken without converting and
+        // painting it again; a new one repaints only the screen's rectangle.
+        if (!shown_.changed(*gfx_front_buffer())) {
+            gfx_frame_taken();
+            return;
+        }
+        FirmwareRunner::present(screen_image_.bits(), ImageRows::top_down);
+        const PanelRect r = screen_rectangle();
+        view_->update(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return;
+    }
     view_->update();
 }
 
@@ -394,6 +404,8 @@ void SimulatorApp::release_all_buttons()
 
 void SimulatorApp::take_frame()
 {
+    // Taken outside frame_ready: the next frame is painted whatever it holds.
+    shown_.show_next();
     FirmwareRunner::present(screen_image_.bits(), ImageRows::top_down);
 }
 

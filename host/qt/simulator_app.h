@@ -16,6 +16,7 @@
 #include "host/core/front_panel.h"
 #include "host/core/host_settings.h"
 #include "host/core/serial_link.h"
+#include "host/core/shown_frame.h"
 
 class QAction;
 class QLabel;
@@ -100,6 +101,7 @@ private:
 
     HostSettings settings_;
     SerialLink link_;
+    ShownFrame shown_;  // the frame on screen, so an equal one is not painted again
     FirmwareRunner runner_;
     FrontView* view_ = nullptr;
     QImage screen_image_;  // 320 x 240, 32 bits, top row first

@@ -1,4 +1,5 @@
 // Layers, primitives, the compositor and the frame hand-over.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -98,6 +99,7 @@ TEST(Primitives, FillsTakeCornersInEitherOrder)
 
 TEST(Primitives, LayersAndColourCodes)
 {
+    gfx_set_layer(GFX_LAYER_OVERLAY_BLEND);
     gfx_set_layer(7);  // ignored
     EXPECT_EQ(gfx_state.layer, GFX_LAYER_OVERLAY_BLEND);
     gfx_set_layer(0);
@@ -157,14 +159,56 @@ TEST(Primitives, LineStylesAndWidths)
 
 TEST(Primitives, ClearLeavesThePanelArea)
 {
-    clear_both(0x0101, 0x0202);
-    gfx_set_fill_color(0x3333);
-    gfx_clear_layers();
-    EXPECT_EQ(overlay_at(0, 0), GFX_KEY_COLOR);
-    EXPECT_EQ(overlay_at(319, 239), GFX_KEY_COLOR);
-    EXPECT_EQ(background_at(319, 239), 0x3333);
-    EXPECT_EQ(overlay_at(0, 240), 0x0101);
-    EXPECT_EQ(background_at(0, 240), 0x0202);
+    // 0x3333 is stored byte-wise, 0x1234 pixel by pixel.
+    for (const gfx_color fill : {gfx_color(0x3333), gfx_color(0x1234)}) {
+        SCOPED_TRACE(fill);
+        clear_both(0x0101, 0x0202);
+        gfx_set_fill_color(fill);
+        gfx_clear_layers();
+        for (int y = 0; y < GFX_LAYER_ROWS; ++y)
+            for (int x = 0; x < GFX_WIDTH; ++x) {
+                const bool screen = y < GFX_HEIGHT;
+                ASSERT_EQ(overlay_at(x, y), screen ? GFX_KEY_COLOR : 0x0101) << x << "," << y;
+                ASSERT_EQ(background_at(x, y), screen ? fill : 0x0202) << x << "," << y;
+            }
+    }
+}
+
+// Every rectangle shape, in colours whose two bytes agree (a byte-wise store)
+// and colours whose bytes differ, changes exactly its own pixels.
+TEST(Primitives, FillsChangeExactlyTheirRectangle)
+{
+    struct Case { uint16_t layer, x1, y1, x2, y2; gfx_color color; };
+    const Case cases[] = {
+        {GFX_LAYER_OVERLAY_BLEND, 0, 0, 319, 239, GFX_KEY_COLOR},  // a page's transparent overlay
+        {GFX_LAYER_OVERLAY_BLEND, 0, 0, 319, 239, 0x1234},
+        {GFX_LAYER_BACKGROUND, 319, 287, 0, 240, 0x0000},        // the panel rows, corners swapped
+        {GFX_LAYER_OVERLAY, 0, 17, 319, 17, 0xF800},              // one whole row
+        {GFX_LAYER_OVERLAY, 80, 27, 240, 45, GFX_KEY_COLOR},      // a label strip
+        {GFX_LAYER_OVERLAY, 81, 27, 240, 45, 0xABCD},             // odd start
+        {GFX_LAYER_BACKGROUND, 1, 1, 318, 238, 0x7BEF},           // all but the border
+        {GFX_LAYER_BACKGROUND, 300, 5, 319, 6, 0xC618},           // up to the right edge
+        {GFX_LAYER_OVERLAY, 9, 9, 9, 9, 0x0001},                  // one pixel
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.x1 << "," << c.y1 << " " << c.x2 << "," << c.y2 << " colour "
+                                          << c.color);
+        clear_both(0x5A5A, 0xA5A5);
+        gfx_set_layer(c.layer);
+        gfx_set_fill_color(c.color);
+        gfx_fill_rect(c.x1, c.y1, c.x2, c.y2);
+        const gfx_color* drawn = c.layer == GFX_LAYER_BACKGROUND ? gfx_background : gfx_overlay;
+        const gfx_color* other = c.layer == GFX_LAYER_BACKGROUND ? gfx_overlay : gfx_background;
+        const gfx_color untouched = c.layer == GFX_LAYER_BACKGROUND ? 0xA5A5 : 0x5A5A;
+        const int left = std::min(c.x1, c.x2), right = std::max(c.x1, c.x2);
+        const int top = std::min(c.y1, c.y2), bottom = std::max(c.y1, c.y2);
+        for (int y = 0; y < GFX_LAYER_ROWS; ++y)
+            for (int x = 0; x < GFX_WIDTH; ++x) {
+                const bool inside = x >= left && x <= right && y >= top && y <= bottom;
+                ASSERT_EQ(drawn[y * GFX_WIDTH + x], inside ? c.color : untouched) << x << "," << y;
+                ASSERT_EQ(other[y * GFX_WIDTH + x], c.layer == GFX_LAYER_BACKGROUND ? 0x5A5A : 0xA5A5);
+            }
+    }
 }
 
 TEST(FrameHandOver, FirstPresentReturnsSecondWaitsForTheHost)
@@ -188,6 +232,27 @@ TEST(FrameHandOver, FirstPresentReturnsSecondWaitsForTheHost)
     firmware.join();
     EXPECT_TRUE(presented.load());
     EXPECT_EQ(gfx_front_buffer(), &gfx_output[1]);
+}
+
+// A presentation nobody will look at flips like any other but leaves the
+// buffer as it was; the next one composes again.
+TEST(FrameHandOver, SkippedCompositionFlipsAndLeavesTheBuffer)
+{
+    gfx_frame_taken();
+    clear_both(GFX_KEY_COLOR, 0x0C0C);
+    const uint8_t first = gfx_output_index();
+    gfx_output[first].pixels[0] = 0x0BAD;
+    gfx_skip_next_compose();
+    gfx_present();
+    EXPECT_EQ(gfx_output_index(), 1 - first);
+    EXPECT_EQ(gfx_output[first].pixels[0], 0x0BAD);
+
+    gfx_frame_taken();
+    gfx_output[1 - first].pixels[0] = 0x0BAD;
+    gfx_present();
+    EXPECT_EQ(gfx_output_index(), first);
+    EXPECT_EQ(gfx_output[1 - first].pixels[0], 0x0C0C);
+    gfx_frame_taken();
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "gfx/text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <ft2build.h>
 #include FT_CACHE_H
@@ -22,6 +25,9 @@ protected:
         text_build_blend_table();
         text_init_fonts(text_fonts, TEXT_FONT_COUNT);
         ASSERT_TRUE(text_fonts_ready());
+        // The decoder at rest: a test of it may have left it inside a string.
+        uint32_t code = 0;
+        utf8_next_char(nullptr, &code);
         clear();
         gfx_set_text_style(18, TEXT_ALIGN_LEFT, 0);
         gfx_set_layer(GFX_LAYER_OVERLAY_BLEND);
@@ -409,6 +415,8 @@ TEST_F(TextTest, CharactersWithoutAGlyphDrawGlyphZero)
 
 TEST_F(TextTest, RedrawingCachedStringsAsksTheEngineForNoMemory)
 {
+    // FreeType's own cache, not the kept runs, must serve these draws.
+    text_set_run_cache(false);
     const char* lines[] = {"LIGHTING & SOUND", "INSIDE LIGHTS", "DECK LIGHTS"};
     for (const char* line : lines)
         gfx_draw_text(10, 10, line);
@@ -417,6 +425,167 @@ TEST_F(TextTest, RedrawingCachedStringsAsksTheEngineForNoMemory)
         for (const char* line : lines)
             gfx_draw_text(10, 10, line);
     EXPECT_EQ(text_engine_allocations(), warm);
+    text_set_run_cache(true);
+}
+
+// Kept text runs against drawing every string afresh: the same script of
+// draws and layer changes, once with the runs and once without, must leave
+// both layers the same after every step and return the same glyph counts.
+// The script repaints a list page the way the screens do, and changes the
+// pixels under kept strings in each way that must make a run unusable.
+TEST_F(TextTest, KeptRunsGiveTheSameLayersAsDrawingAfresh)
+{
+    char level[8] = "42 %";
+    const std::string long_text(70, 'x');  // too long to keep
+    const char* const labels[] = {"INSIDE LIGHTS", "DECK LIGHTS", "ANCHOR LIGHT",
+                                  "SAILING LIGHT", "DINGHY LIGHTS", "FRONT SPEAKERS"};
+    uint32_t glyphs = 0;
+    auto draw = [&glyphs](int32_t x, int32_t y, const char* text) { glyphs += gfx_draw_text(x, y, text); };
+    auto page = [&] {
+        gfx_set_layer(GFX_LAYER_OVERLAY_BLEND);
+        gfx_set_fill_color(GFX_KEY_COLOR);
+        gfx_fill_rect(0, 0, GFX_WIDTH - 1, GFX_HEIGHT - 1);
+        gfx_set_text_style(24, TEXT_ALIGN_CENTER, 0);
+        gfx_set_text_color(0xFFE0);
+        draw(160, 2, "LIGHTING & SOUND");
+        gfx_set_text_style(18, TEXT_ALIGN_CENTER, 0);
+        gfx_set_text_color(0xFFFD);
+        for (int i = 0; i < 6; ++i)
+            draw(160, 30 + 34 * i, labels[i]);
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> run;
+    };
+    const std::vector<Step> script = {
+        {"page", page},
+        {"page again", page},
+        {"page a third time", page},
+        {"the background under the title changes",
+         [] {
+             for (int i = 8 * GFX_WIDTH; i < 20 * GFX_WIDTH; ++i)
+                 gfx_background[i] ^= 0x0421;
+         }},
+        {"page over the changed background", page},
+        {"an overlay pixel under a label changes",
+         [&] {
+             gfx_overlay[40 * GFX_WIDTH + 140] = 0x1234;
+             gfx_set_text_style(18, TEXT_ALIGN_CENTER, 0);
+             draw(160, 30, labels[0]);
+         }},
+        {"a label over its own last draw, three times",
+         [&] {
+             for (int i = 0; i < 3; ++i)
+                 draw(160, 64, labels[1]);
+         }},
+        {"the same string in another colour over a cleared overlay",
+         [&] {
+             for (gfx_color colour : {gfx_color(0xFFFD), gfx_color(0x07E0)}) {
+                 gfx_fill_rect(0, 0, GFX_WIDTH - 1, GFX_HEIGHT - 1);
+                 gfx_set_text_color(colour);
+                 draw(160, 64, labels[1]);
+             }
+         }},
+        {"a changing string in one buffer",
+         [&] {
+             gfx_set_text_style(14, TEXT_ALIGN_LEFT, 1);
+             for (int v = 40; v < 44; ++v) {
+                 std::snprintf(level, sizeof level, "%d %%", v);
+                 gfx_fill_rect(200, 200, 260, 216);
+                 draw(200, 200, level);
+             }
+         }},
+        {"more strings than are kept, then the first again",
+         [&] {
+             gfx_set_text_style(10, TEXT_ALIGN_LEFT, 0);
+             for (int pass = 0; pass < 2; ++pass)
+                 for (int i = 0; i < 70; ++i) {
+                     const std::string s = "row " + std::to_string(i);
+                     gfx_fill_rect(0, uint16_t(100 + 6 * (i % 10)), 60, uint16_t(110 + 6 * (i % 10)));
+                     draw(4 * (i / 10), 100 + 6 * (i % 10), s.c_str());
+                 }
+         }},
+        {"more large strings than their kept pixels have room for, twice",
+         [&] {
+             gfx_set_text_style(24, TEXT_ALIGN_CENTER, 0);
+             for (int pass = 0; pass < 2; ++pass)
+                 for (int i = 0; i < 12; ++i) {
+                     const std::string s = "STARBOARD OVERRIDES " + std::to_string(i);
+                     gfx_fill_rect(0, uint16_t(2 + 16 * (i % 4)), 319, uint16_t(30 + 16 * (i % 4)));
+                     draw(160, 2 + 16 * (i % 4), s.c_str());
+                 }
+         }},
+        {"background and plain overlay layers",
+         [&] {
+             gfx_set_text_style(18, TEXT_ALIGN_RIGHT, 0);
+             for (uint16_t layer : {GFX_LAYER_BACKGROUND, GFX_LAYER_OVERLAY, GFX_LAYER_BACKGROUND}) {
+                 gfx_set_layer(layer);
+                 draw(300, 150, "Wq AV");
+             }
+             gfx_set_layer(GFX_LAYER_OVERLAY_BLEND);
+         }},
+        {"text in the panel area, clipped away and empty",
+         [&] {
+             gfx_set_text_style(10, TEXT_ALIGN_LEFT, 1);
+             draw(10, 260, "PANEL");
+             draw(319, 100, "off the edge");
+             draw(10, 10, "");
+             draw(10, 10, "   ");
+         }},
+        {"a string too long and a rectangle too large to keep",
+         [&] {
+             gfx_set_text_style(10, TEXT_ALIGN_LEFT, 0);
+             draw(0, 120, long_text.c_str());
+             draw(0, 120, long_text.c_str());
+             gfx_set_text_style(24, TEXT_ALIGN_LEFT, 0);
+             draw(0, 60, "MMMMMMMMMMMMMMMMMMMMMMMM");
+             draw(0, 60, "MMMMMMMMMMMMMMMMMMMMMMMM");
+         }},
+        {"a draw while the decoder is in the middle of another string",
+         [&] {
+             const char* cursor = "ab";
+             uint32_t code = 0;
+             utf8_next_char(&cursor, &code);
+             gfx_set_text_style(18, TEXT_ALIGN_CENTER, 0);
+             draw(160, 30, labels[0]);  // refused: draws nothing
+             draw(160, 30, labels[0]);
+         }},
+        {"page once more", page},
+    };
+
+    struct Snapshot {
+        std::vector<gfx_color> overlay, background;
+        uint32_t glyphs;
+    };
+    auto run_script = [&](bool keep) {
+        text_set_run_cache(keep);
+        text_init_fonts(text_fonts, TEXT_FONT_COUNT);
+        for (int i = 0; i < GFX_WIDTH * GFX_LAYER_ROWS; ++i) {
+            gfx_overlay[i] = GFX_KEY_COLOR;
+            gfx_background[i] = gfx_color(i * 131 + 7);
+        }
+        std::vector<Snapshot> out;
+        for (const Step& step : script) {
+            glyphs = 0;
+            step.run();
+            out.push_back({std::vector<gfx_color>(std::begin(gfx_overlay), std::end(gfx_overlay)),
+                           std::vector<gfx_color>(std::begin(gfx_background), std::end(gfx_background)),
+                           glyphs});
+        }
+        return out;
+    };
+
+    const std::vector<Snapshot> fresh = run_script(false);
+    const uint64_t hits_before = text_run_hits();
+    const std::vector<Snapshot> kept = run_script(true);
+    text_set_run_cache(true);
+    EXPECT_GE(text_run_hits() - hits_before, 14u);  // the page's repaints came from kept runs
+    for (size_t i = 0; i < script.size(); ++i) {
+        SCOPED_TRACE(script[i].what);
+        EXPECT_EQ(kept[i].glyphs, fresh[i].glyphs);
+        EXPECT_TRUE(kept[i].overlay == fresh[i].overlay);
+        EXPECT_TRUE(kept[i].background == fresh[i].background);
+    }
 }
 
 TEST(TextEngine, DrawsNothingBeforeTheFontsAreSetUp)

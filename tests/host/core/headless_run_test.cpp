@@ -1,10 +1,12 @@
 #include "host/core/headless_run.h"
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "can/can_candump.h"
+#include "host/core/unit_workdir.h"
 #include "runtime/app.h"
 #include "runtime/events.h"
 #include "runtime/hal.h"
@@ -174,6 +176,60 @@ TEST_F(Run, ScreenshotIsTheFrontBufferOfTheLastStepAtOrBeforeItsTime)
     EXPECT_NE(shots_["before.png"].pixels[0], 0x1234);
     EXPECT_EQ(shots_["after.png"].pixels[0], 0x1234);
     EXPECT_EQ(shots_["after.png"].pixels[GFX_WIDTH * 120 + 160], 0x1234);
+}
+
+// Only the frames a screenshot shows are composed. With the run's rule for
+// which those are, the frame at each screenshot time, around every step
+// boundary and while buttons change the page, must be the composition of the
+// layers at the step one presentation earlier, as the window shows it.
+TEST(VirtualStepperFrames, FramesAScreenshotShowsAreComposedExactly)
+{
+    TempDir dir;
+    std::string why;
+    ASSERT_TRUE(prepare_unit_workdir(dir.path().string(), why)) << why;
+    const uint64_t shots[] = {0, 24, 25, 26, 49, 50, 51, 74, 75, 2024, 2025, 2049, 2050, 2074,
+                              2100, 2160, 2199, 2200, 2201, 2260, 2300, 2301, 2350, 2375, 2400};
+    struct Press { uint64_t ms; int button; bool down; };
+    const Press presses[] = {{2150, 5, true}, {2250, 5, false}, {2290, 4, true}, {2330, 4, false}};
+
+    VirtualStepper unit;
+    std::map<uint64_t, frame_buffer> composed;  // by step time, the steps that compose
+    uint64_t skipped = 0;
+    unit.frame_wanted = [&](uint64_t t) {
+        for (uint64_t s : shots)
+            if (step_frame_shown_at(t, s))
+                return true;
+        ++skipped;
+        return false;
+    };
+    // The reference: the compositor over the layers as the step left them.
+    unit.after_step = [&](uint64_t t) {
+        for (uint64_t s : shots)
+            if (step_frame_shown_at(t, s)) {
+                gfx_compose_into(composed[t], gfx_panel_reveal.load());
+                break;
+            }
+    };
+    size_t next_press = 0;
+    for (uint64_t s : shots) {
+        unit.run_until(s, [&](uint64_t now) {
+            for (; next_press < std::size(presses) && presses[next_press].ms <= now; ++next_press)
+                VirtualStepper::set_key(presses[next_press].button, presses[next_press].down);
+        });
+        const frame_buffer& shown = unit.frame();
+        if (s < 50) {  // nothing composed yet: the black screen of power-on
+            EXPECT_TRUE(std::all_of(std::begin(shown.pixels), std::end(shown.pixels), [](gfx_color p) {
+                return p == 0;
+            })) << "at " << s;
+            continue;
+        }
+        const uint64_t step = s / 25 * 25 - 25;
+        ASSERT_EQ(composed.count(step), 1u) << "at " << s;
+        EXPECT_TRUE(std::equal(std::begin(shown.pixels), std::end(shown.pixels),
+                               std::begin(composed[step].pixels)))
+            << "at " << s;
+    }
+    EXPECT_GT(skipped, 50u);
 }
 
 TEST_F(Run, ExitEndsTheRunAtItsTimeAndLaterScreenshotsAreNotTaken)
