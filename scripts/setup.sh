@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   xvfb xauth xdotool imagemagick x11-utils
   python3 python3-can can-utils
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

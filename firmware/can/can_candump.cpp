@@ -1,5 +1,6 @@
 #include "seam/can_candump.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -54,6 +55,10 @@ bool can_parse_candump(std::string_view text, can_frame& out, std::string& why)
     }
     const std::string_view id = text.substr(0, hash);
     std::string_view data = text.substr(hash + 1);
+    if (!data.empty() && data[0] == '#') {
+        why = "CAN FD frame (ID##FLAGS DATA); the bus is classic CAN";
+        return false;
+    }
     uint64_t value = 0;
     if ((id.size() != 3 && id.size() != 8) || !parse_hex(id, value)) {
         why = "identifier must be 3 hex digits (standard) or 8 (extended)";
@@ -124,6 +129,11 @@ bool can_parse_candump_line(std::string_view line, can_frame& out, std::string& 
         why = "time must be SECONDS.MICROSECONDS with six digits after the point";
         return false;
     }
+    // Times are kept as 64-bit microseconds: a later time would wrap.
+    if (seconds > (UINT64_MAX - micros) / 1000000u) {
+        why = "time above 18446744073709.551615 seconds (64-bit microseconds)";
+        return false;
+    }
     std::string_view rest = line.substr(close + 1);
     if (rest.empty() || rest[0] != ' ') {
         why = "expected a blank and an interface name after the time";
@@ -145,6 +155,19 @@ bool can_parse_candump_line(std::string_view line, can_frame& out, std::string& 
         return false;
     out.time_us = seconds * 1000000u + micros;
     return true;
+}
+
+bool can_candump_is_fd(std::string_view text)
+{
+    const size_t hash = text.find("##");
+    if (hash == std::string_view::npos)
+        return false;
+    // The identifier before "##" is the last word before it.
+    const size_t blank = text.rfind(' ', hash);
+    const std::string_view id = text.substr(blank == std::string_view::npos ? 0 : blank + 1,
+                                            hash - (blank == std::string_view::npos ? 0 : blank + 1));
+    uint64_t value = 0;
+    return (id.size() == 3 || id.size() == 8) && parse_hex(id, value);
 }
 
 std::string can_format_candump(const can_frame& frame)

@@ -29,13 +29,19 @@ void accepted_forms(char* out, uint32_t size)
                               can_backend_at(i)->backend->form);
 }
 
+// The mapping is quoted shortened, so a long one cannot push the reason out
+// of the caller's buffer.
+constexpr int QUOTED_MAX = 40;
+
 int reject(uint8_t port, const char* mapping, const char* reason, char* why, uint32_t why_size)
 {
     if (why && why_size) {
         char forms[256];
         accepted_forms(forms, sizeof forms);
-        std::snprintf(why, why_size, "CAN port %u mapping '%s': %s; %s", unsigned(port),
-                      mapping ? mapping : "", reason, forms);
+        const char* text = mapping ? mapping : "";
+        const bool cut = strnlen(text, QUOTED_MAX + 1) > QUOTED_MAX;
+        std::snprintf(why, why_size, "CAN port %u mapping '%.*s%s': %s; %s", unsigned(port), QUOTED_MAX, text,
+                      cut ? "..." : "", reason, forms);
     }
     return 0;
 }

@@ -1,13 +1,24 @@
 // Trace playback: a recorded file played back as if it were the bus. Each
-// record is delivered once the time since the playback start reaches the
-// record's time; at the end of the file playback starts again from the first
-// record with a new start time. Two file kinds, told apart by their first
-// bytes: CTB version 2 ("CTB\0") and candump log text ("(seconds.micros)
-// iface ID#DATA"), whose times count from its first frame.
+// frame is delivered once the time since the playback start reaches its
+// time; after the last frame playback starts again from the first with a new
+// start time. Two file kinds, told apart by their first bytes: CTB version 2
+// ("CTB\0") and candump log text ("(seconds.micros) iface ID#DATA"), whose
+// times count from its first frame.
+//
+// The file is read once, when the port opens, into the list of the frames it
+// plays; records marked "skip", CAN FD lines and lines that hold no frame are
+// counted and left out there. Playback then walks that list, so it costs in
+// proportion to the frames it delivers, however much the file skips. A file
+// that is not a regular file, or holds nothing to play, does not open; the
+// port's failure reason says why.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 #include "can/can_backend.h"
 #include "seam/can_candump.h"
@@ -16,30 +27,164 @@
 
 namespace {
 
+// More frames than this (about 200 MB in memory) are refused.
+constexpr size_t TRACE_MAX_FRAMES = size_t(8) << 20;
+// A candump log line longer than this holds no frame the unit can take.
+constexpr size_t TRACE_LINE_MAX = 255;
+
 struct trace_port {
-    std::FILE* file = nullptr;
-    bool candump = false;
     char path[CAN_DEVICE_MAX] = {};
+    bool open = false;
+    std::vector<can_frame> frames;  // what one pass plays, in file order
+    size_t next = 0;                // the next frame to deliver
     uint64_t start_us = 0;
-    // The look-ahead: one record read but not yet due.
-    bool holding = false;
-    can_frame record{};
-    // Records delivered since the file was (re)opened; a pass without any
-    // means there is nothing to play.
-    uint32_t pass_records = 0;
-    // candump text: the time of the first frame, which playback counts from.
-    bool first_known = false;
-    uint64_t first_us = 0;
 };
 
 trace_port traces[CAN_PORT_COUNT];
 
-void trace_close(trace_port& t)
+// What a file holds, as counted while it is read.
+struct trace_load {
+    std::vector<can_frame> frames;
+    uint32_t skipped_records = 0;  // CTB records marked "skip", a cut last record
+    uint32_t fd_lines = 0;         // candump CAN FD lines
+    uint32_t other_lines = 0;      // candump lines that hold no frame (not blank)
+};
+
+// Opens a regular file for reading without waiting on a FIFO or a device.
+// `why` says what is wrong after the file's name; an error of the open itself
+// comes as the system's text with `cannot_open` set.
+std::FILE* open_regular(const char* path, const char*& why, bool& cannot_open)
 {
-    if (t.file)
-        std::fclose(t.file);
-    t.file = nullptr;
-    t.holding = false;
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        cannot_open = true;
+        return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        why = "is not a regular file";
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file) {
+        ::close(fd);
+        why = std::strerror(errno);
+        cannot_open = true;
+    }
+    return file;
+}
+
+bool keep(trace_load& load, const can_frame& frame, const char*& why)
+{
+    if (load.frames.size() >= TRACE_MAX_FRAMES) {
+        why = "holds more than 8388608 frames to play";
+        return false;
+    }
+    load.frames.push_back(frame);
+    return true;
+}
+
+bool read_ctb(std::FILE* file, trace_load& load, const char*& why)
+{
+    uint8_t raw[CAN_TRACE_RECORD_SIZE];
+    size_t got;
+    while ((got = std::fread(raw, 1, sizeof raw, file)) == sizeof raw) {
+        const can_trace_record record = can_trace_decode(raw);
+        if (record.flags & CAN_TRACE_FLAG_SKIP) {
+            ++load.skipped_records;
+            continue;
+        }
+        if (!keep(load, can_trace_frame(record), why))
+            return false;
+    }
+    if (got)
+        ++load.skipped_records;
+    return true;
+}
+
+// Reads one line of at most TRACE_LINE_MAX characters into `line`. Returns
+// its length, or TRACE_LINE_MAX + 1 for a longer line (the rest is passed
+// over), or -1 at the end of the file.
+long read_line(std::FILE* file, char (&line)[TRACE_LINE_MAX + 1])
+{
+    size_t n = 0;
+    bool too_long = false;
+    int c;
+    while ((c = std::getc(file)) != EOF && c != '\n') {
+        if (n < TRACE_LINE_MAX)
+            line[n++] = char(c);
+        else
+            too_long = true;
+    }
+    if (c == EOF && n == 0 && !too_long)
+        return -1;
+    return too_long ? long(TRACE_LINE_MAX + 1) : long(n);
+}
+
+bool read_candump(std::FILE* file, trace_load& load, const char*& why)
+{
+    char line[TRACE_LINE_MAX + 1];
+    bool first_known = false;
+    uint64_t first_us = 0;
+    long n;
+    std::string iface;
+    std::string reason;
+    while ((n = read_line(file, line)) >= 0) {
+        const std::string_view text(line, size_t(n) > TRACE_LINE_MAX ? TRACE_LINE_MAX : size_t(n));
+        if (text.find_first_not_of(" \t\r") == std::string_view::npos)
+            continue;
+        can_frame frame{};
+        if (size_t(n) > TRACE_LINE_MAX || !can_parse_candump_line(text, frame, iface, reason)) {
+            if (can_candump_is_fd(text))
+                ++load.fd_lines;
+            else
+                ++load.other_lines;
+            continue;
+        }
+        if (frame.rtr)
+            frame.len = 0;
+        if (!first_known) {
+            first_known = true;
+            first_us = frame.time_us;
+        }
+        frame.time_us = frame.time_us > first_us ? frame.time_us - first_us : 0;
+        if (!keep(load, frame, why))
+            return false;
+    }
+    return true;
+}
+
+// Reads the whole trace. False with the reason when it cannot be played.
+bool load_trace(const char* path, trace_load& load, const char*& why, bool& cannot_open)
+{
+    std::FILE* file = open_regular(path, why, cannot_open);
+    if (!file)
+        return false;
+    uint8_t header[CAN_TRACE_HEADER_SIZE];
+    const size_t got = std::fread(header, 1, sizeof header, file);
+    bool ok;
+    if (got == sizeof header && can_trace_header_valid(header)) {
+        ok = read_ctb(file, load, why);
+    } else if (got > 0 && header[0] == '(') {
+        std::rewind(file);
+        ok = read_candump(file, load, why);
+    } else {
+        why = "is neither a CAN trace nor a candump log";
+        ok = false;
+    }
+    if (ok && std::ferror(file)) {
+        why = "could not be read to its end";
+        ok = false;
+    }
+    std::fclose(file);
+    if (ok && load.frames.empty()) {
+        why = "holds no frame to play";
+        ok = false;
+    }
+    return ok;
 }
 
 int trace_open(uint8_t port, const char* name)
@@ -49,104 +194,50 @@ int trace_open(uint8_t port, const char* name)
         return -1;
     if (name != t.path)
         std::snprintf(t.path, sizeof t.path, "%s", name);
-    trace_close(t);
-    t.file = std::fopen(t.path, "rb");
-    if (!t.file) {
+    t.open = false;
+    trace_load load;
+    const char* why = "";
+    bool cannot_open = false;
+    if (!load_trace(t.path, load, why, cannot_open)) {
+        t.frames = std::vector<can_frame>();
+        // A long name is shown by its end, so the reason stays in the text.
+        const size_t n = std::strlen(t.path);
+        const char* shown = n > 80 ? t.path + n - 77 : t.path;
+        const char* cut = n > 80 ? "..." : "";
         char reason[CAN_REASON_MAX];
-        std::snprintf(reason, sizeof reason, "cannot open %s: %s", t.path, std::strerror(errno));
+        if (cannot_open)
+            std::snprintf(reason, sizeof reason, "cannot open %s%.80s: %.60s", cut, shown, why);
+        else
+            std::snprintf(reason, sizeof reason, "%s%.80s %.60s", cut, shown, why);
         can_port_fail_reason(port, reason);
         return -1;
     }
-    uint8_t header[CAN_TRACE_HEADER_SIZE];
-    const size_t got = std::fread(header, 1, sizeof header, t.file);
-    if (got == sizeof header && can_trace_header_valid(header)) {
-        t.candump = false;
-    } else if (got > 0 && header[0] == '(') {
-        t.candump = true;
-        std::rewind(t.file);
-    } else {
-        trace_close(t);
-        char reason[CAN_REASON_MAX];
-        std::snprintf(reason, sizeof reason, "%s is neither a CAN trace nor a candump log", t.path);
-        can_port_fail_reason(port, reason);
-        return -1;
-    }
+    t.frames = std::move(load.frames);
+    t.frames.shrink_to_fit();
+    t.next = 0;
+    t.open = true;
     t.start_us = hal_us_clock();
-    t.pass_records = 0;
-    t.first_known = false;
+    hal_debug_printf("TRACE: Mapped CAN port %d to trace %s (%zu frames; left out: %u skipped records, "
+                     "%u CAN FD lines, %u other lines)\n",
+                     port + 1, t.path, t.frames.size(), load.skipped_records, load.fd_lines, load.other_lines);
     return 0;
-}
-
-// Reads the next line of a candump log into `frame`. Returns 1 with a frame,
-// 0 for a line that holds none (blank, malformed or too long), -1 at the end.
-int read_candump(trace_port& t, can_frame& frame)
-{
-    char line[256];
-    if (!std::fgets(line, sizeof line, t.file))
-        return -1;
-    const size_t n = std::strlen(line);
-    if (n == sizeof line - 1 && line[n - 1] != '\n') {
-        int c;
-        while ((c = std::fgetc(t.file)) != EOF && c != '\n') {
-        }
-        return 0;
-    }
-    std::string iface;
-    std::string why;
-    if (!can_parse_candump_line(std::string_view(line, n), frame, iface, why))
-        return 0;
-    if (frame.rtr)
-        frame.len = 0;
-    if (!t.first_known) {
-        t.first_known = true;
-        t.first_us = frame.time_us;
-    }
-    frame.time_us = frame.time_us > t.first_us ? frame.time_us - t.first_us : 0;
-    return 1;
-}
-
-// Reads the next CTB record. Returns 1 with a frame, 0 for a skipped record,
-// -1 at the end (a partial last record counts as the end).
-int read_ctb(trace_port& t, can_frame& frame)
-{
-    uint8_t raw[CAN_TRACE_RECORD_SIZE];
-    if (std::fread(raw, 1, sizeof raw, t.file) != sizeof raw)
-        return -1;
-    const can_trace_record record = can_trace_decode(raw);
-    if (record.flags & CAN_TRACE_FLAG_SKIP)
-        return 0;
-    frame = can_trace_frame(record);
-    return 1;
 }
 
 int trace_receive(uint8_t port, can_frame* frame)
 {
     trace_port& t = traces[port];
-    if (!t.file)
+    if (!t.open)
         return -1;
-    while (!t.holding) {
-        const int got = t.candump ? read_candump(t, t.record) : read_ctb(t, t.record);
-        if (got > 0) {
-            t.holding = true;
-            ++t.pass_records;
-        } else if (got < 0) {
-            // A whole pass without a frame: there is nothing to play, so
-            // report none rather than start over forever. Records appended
-            // later are still found by the next call.
-            if (t.pass_records == 0) {
-                std::clearerr(t.file);
-                return -1;
-            }
-            if (trace_open(port, t.path) != 0) {
-                trace_close(t);
-                return -1;
-            }
-        }
+    if (t.next == t.frames.size()) {
+        // The end of the pass: start over from the first frame, now.
+        t.next = 0;
+        t.start_us = hal_us_clock();
     }
-    if (hal_us_clock() - t.start_us < t.record.time_us)
+    const can_frame& record = t.frames[t.next];
+    if (hal_us_clock() - t.start_us < record.time_us)
         return -1;
-    *frame = t.record;
-    t.holding = false;
+    *frame = record;
+    ++t.next;
     return 0;
 }
 
@@ -174,10 +265,8 @@ const char* check_file(std::string_view arg)
 
 void trace_reset()
 {
-    for (trace_port& t : traces) {
-        trace_close(t);
-        t = trace_port{};
-    }
+    for (trace_port& t : traces)
+        t = trace_port{};  // the frames were read into memory; no file stays open
 }
 
 }  // namespace

@@ -141,5 +141,6 @@ void can_virtual_reset()
         vp.received.head = vp.received.count = 0;
         vp.sent.head = vp.sent.count = 0;
         vp.sent_dropped = 0;
+        vp.open = false;
     }
 }

@@ -12,5 +12,5 @@ constexpr uint32_t CAN_VIRTUAL_QUEUE = 4096;
 // can_virtual_take_sent (seam/can.h) takes the frames the unit sent.
 // Number of sent frames dropped because the host did not take them.
 uint32_t can_virtual_sent_dropped(uint8_t port);
-// Empties both directions of both ports.
+// Empties both directions of both ports and closes them (a fresh bus).
 void can_virtual_reset();

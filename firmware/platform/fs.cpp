@@ -1,8 +1,11 @@
 // The unit's file system, mapped onto folders under the base folder.
 #include "platform/fs.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +49,62 @@ std::string host_path(const char* unit_path)
 // couple at once.
 constexpr int FS_STREAMS = 8;
 fs_stream streams[FS_STREAMS];
+
+std::atomic<fs_fault_hook> fault_hook{nullptr};
+
+// True when the hook makes this step fail, as a full disk would.
+bool step_fails(fs_step step)
+{
+    const fs_fault_hook hook = fault_hook.load(std::memory_order_relaxed);
+    if (!hook || !hook(step))
+        return false;
+    errno = ENOSPC;
+    return true;
+}
+
+// Opens a file of the unit's file system for fopen's `mode`. Only regular
+// files: the last part of the path is never followed as a symbolic link (a
+// link in the unit's folders could make it write or read anywhere on the
+// host), and a FIFO or a device is refused without waiting on it.
+FILE* open_regular(const std::string& path, const char* mode)
+{
+    const bool plus = std::strchr(mode, '+') != nullptr;
+    int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    bool truncate = false;
+    switch (mode[0]) {
+    case 'r':
+        flags |= plus ? O_RDWR : O_RDONLY;
+        break;
+    case 'w':
+        flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT;
+        truncate = true;
+        break;
+    case 'a':
+        flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+        break;
+    default:
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    // Truncated only once it is known to be a regular file.
+    if ((truncate && ::ftruncate(fd, 0) != 0) || ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    FILE* file = ::fdopen(fd, mode);
+    if (!file)
+        ::close(fd);
+    return file;
+}
 
 bool is_dir(const std::string& path)
 {
@@ -121,7 +180,9 @@ fs_stream* fs_open(uint8_t root, const char* name, const char* mode)
     for (fs_stream& stream : streams) {
         if (stream.file)
             continue;
-        stream.file = std::fopen(host_path(path).c_str(), binary_mode);
+        if (step_fails(FS_STEP_OPEN))
+            return nullptr;
+        stream.file = open_regular(host_path(path), binary_mode);
         return stream.file ? &stream : nullptr;
     }
     return nullptr;
@@ -143,22 +204,48 @@ size_t fs_read(fs_stream* stream, void* buffer, size_t n)
 
 size_t fs_write(fs_stream* stream, const void* data, size_t n)
 {
-    return stream ? std::fwrite(data, 1, n, stream->file) : 0;
+    if (!stream)
+        return 0;
+    // A full disk takes part of the data, then no more.
+    if (step_fails(FS_STEP_WRITE))
+        return std::fwrite(data, 1, n / 2, stream->file);
+    return std::fwrite(data, 1, n, stream->file);
+}
+
+int fs_sync(fs_stream* stream)
+{
+    if (!stream || !stream->file || step_fails(FS_STEP_SYNC))
+        return 0;
+    return std::fflush(stream->file) == 0 && ::fsync(::fileno(stream->file)) == 0 ? 1 : 0;
+}
+
+int fs_sync_dir(uint8_t root, const char* name)
+{
+    char path[FS_PATH_MAX];
+    if (!fs_form_path(root, name, path) || step_fails(FS_STEP_SYNC))
+        return 0;
+    const int fd = ::open(host_path(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const int ok = ::fsync(fd) == 0 ? 1 : 0;
+    ::close(fd);
+    return ok;
 }
 
 int fs_remove(uint8_t root, const char* name)
 {
     char path[FS_PATH_MAX];
-    if (!fs_form_path(root, name, path))
+    if (!fs_form_path(root, name, path) || step_fails(FS_STEP_REMOVE))
         return 0;
-    return std::remove(host_path(path).c_str()) == 0 ? 1 : 0;
+    // unlink deletes a link itself, never what it names, and no folder.
+    return ::unlink(host_path(path).c_str()) == 0 ? 1 : 0;
 }
 
 int fs_rename(uint8_t root, const char* name, uint8_t root2, const char* name2)
 {
     char from[FS_PATH_MAX];
     char to[FS_PATH_MAX];
-    if (!fs_form_path(root, name, from) || !fs_form_path(root2, name2, to))
+    if (!fs_form_path(root, name, from) || !fs_form_path(root2, name2, to) || step_fails(FS_STEP_RENAME))
         return 0;
     return std::rename(host_path(from).c_str(), host_path(to).c_str()) == 0 ? 1 : 0;
 }
@@ -176,4 +263,10 @@ void fs_reset()
 {
     for (fs_stream& stream : streams)
         fs_close(&stream);
+    fault_hook.store(nullptr, std::memory_order_relaxed);
+}
+
+void fs_set_fault_hook(fs_fault_hook hook)
+{
+    fault_hook.store(hook, std::memory_order_relaxed);
 }

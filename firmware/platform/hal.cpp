@@ -21,6 +21,8 @@ std::atomic<bool> clock_base_taken{false};
 
 std::string base_dir = ".";
 
+std::atomic<std::FILE*> debug_output{nullptr};
+
 hal_uart_config uart_config[HAL_UART_PORTS];
 
 std::atomic<int32_t> exit_code{0};
@@ -75,11 +77,17 @@ const char* hal_base_dir()
     return base_dir.c_str();
 }
 
+void hal_set_debug_output(std::FILE* out)
+{
+    debug_output.store(out, relaxed);
+}
+
 void hal_debug_printf(const char* format, ...)
 {
+    std::FILE* out = debug_output.load(relaxed);
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::vfprintf(out ? out : stderr, format, args);
     va_end(args);
 }
 
@@ -175,4 +183,5 @@ void hal_reset()
     hal_uart_tx_read.store(0, relaxed);
     exit_code.store(0, relaxed);
     exit_flag.store(0, relaxed);
+    debug_output.store(nullptr, relaxed);
 }

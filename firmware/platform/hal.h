@@ -5,6 +5,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 #include "seam/uart.h"  // the serial ports' host side
 #include "seam/unit.h"  // clock source, base folder, exit request
@@ -21,9 +22,12 @@ void hal_reset();
 void sys_mark_start();
 uint32_t sys_ms_since_start();
 
-// The platform's debug output (standard error on a PC). Only the CAN port
-// layer writes to it, one line per adapter mapping.
+// The platform's debug output (standard error on a PC). The CAN port layer
+// writes one line per adapter mapping; a failed settings save writes one.
 void hal_debug_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Where the debug output goes: standard error unless the host says otherwise
+// (nullptr: back to standard error).
+void hal_set_debug_output(std::FILE* out);
 
 // Hooks without action on the PC.
 void hal_watchdog_kick();

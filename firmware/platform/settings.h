@@ -42,12 +42,28 @@ inline std::atomic<uint8_t>* const circuit_request = &settings_work.raw[SETTINGS
 inline std::atomic<uint8_t>* const switch_snapshot = &settings_work.raw[SETTINGS_OFS_SWITCH_SNAPSHOT];
 
 extern uint8_t nv_image[NV_SIZE];
-void nv_load();  // hal_init: "eeprom.dat", else "eeprom.dat.old", else erased
+// hal_init: "eeprom.dat", else "eeprom.dat.old", else erased. A complete
+// image whose settings record is valid wins over one whose record is not.
+void nv_load();
 void nv_read(uint32_t offset, void* destination, uint32_t length);
-void nv_write(uint32_t offset, const void* source, uint32_t length);
+// Copies into the image and stores the whole image as a new generation of
+// "eeprom.dat": written under a temporary name and flushed to the disk, the
+// current file moved to "eeprom.dat.old" only when it is a complete valid
+// image, then the new one renamed into place. A crash at any moment leaves
+// at least one valid generation. Returns 1 when the image was stored; a
+// failure is reported with one line on the debug output (once, until a
+// store succeeds again).
+int nv_write(uint32_t offset, const void* source, uint32_t length);
+// Stores the image as nv_write does, without changing it.
+int nv_store();
+// True for a 32 KiB image whose settings record passes the load's checks.
+bool nv_image_valid(const uint8_t* image);
 
 void settings_load();
+// The once-per-second save. A save that could not store the image is tried
+// again at the next call, whether or not the record changed since.
 void settings_save();
+bool settings_save_pending();
 void settings_defaults();
 void settings_reset();  // the record, its shadow and the NV image all zero, nothing to save
 uint16_t settings_crc16(const uint8_t* data, uint32_t length);

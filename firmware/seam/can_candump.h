@@ -21,6 +21,11 @@ bool can_parse_candump(std::string_view text, can_frame& out, std::string& why);
 // to out.time_us; the interface name to `iface`.
 bool can_parse_candump_line(std::string_view line, can_frame& out, std::string& iface, std::string& why);
 
+// True for a CAN FD frame ("123##1AABB") or a log line that holds one. The
+// unit's bus is classic CAN: trace playback and the trace tool both leave such
+// lines out and count them.
+bool can_candump_is_fd(std::string_view text);
+
 // Formats "ID#DATA" (upper-case hex).
 std::string can_format_candump(const can_frame& frame);
 // Formats a log line with the time in microseconds and the interface name.

@@ -1,7 +1,9 @@
 // norvane-run's whole run and the set-up its two kinds of run share.
 #include "host/core/headless_run.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "host/core/can_port_report.h"
 #include "host/core/run_common.h"
@@ -42,6 +44,33 @@ void warn(const std::string& message)
     std::fprintf(stderr, "norvane-run: %s\n", message.c_str());
 }
 
+// Scenario frames dropped because a port's virtual bus was full (nothing
+// reads a port the unit does not open), this run. The first drop of a port
+// is said at once, the count at the end of the run.
+uint64_t bus_full_drops[CAN_PORT_COUNT];
+
+void note_bus_full(const scenario_action& action)
+{
+    if (bus_full_drops[action.value]++ == 0)
+        warn(action.where + ": the virtual bus of port " + std::to_string(action.value) +
+             " is full (nothing takes its frames); frames are dropped, counted at the end of the run");
+}
+
+void reset_bus_full()
+{
+    std::fill(std::begin(bus_full_drops), std::end(bus_full_drops), 0);
+}
+
+void report_bus_full()
+{
+    for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port) {
+        if (bus_full_drops[port])
+            warn(std::to_string(bus_full_drops[port]) + " scenario frame(s) for port " + std::to_string(port) +
+                 " dropped: its virtual bus was full");
+        bus_full_drops[port] = 0;
+    }
+}
+
 bool report_can_ports(bool quiet, std::string& why)
 {
     const bool all[CAN_PORT_COUNT] = {true, true};
@@ -66,8 +95,7 @@ void apply_input(const scenario_action& action)
         break;
     case action_kind::can:
         if (can_virtual_inject(uint8_t(action.value), action.frame) != 0)
-            warn(action.where + ": the virtual bus of port " + std::to_string(action.value) +
-                 " is full; frame dropped");
+            note_bus_full(action);
         break;
     case action_kind::screenshot:
     case action_kind::exit:

@@ -62,6 +62,9 @@ struct run_result {
     uint64_t can_refused = 0;  // frames a CAN back end would not take
 };
 
+// The longest run: the unit's millisecond clock is 32 bits wide.
+constexpr uint64_t RUN_MAX_DURATION_MS = UINT32_MAX;
+
 // norvane-run --help.
 std::string run_usage();
 

@@ -99,6 +99,7 @@ run_result run_realtime(const run_options& options)
         exit_ms = hal_ms_clock();
         wake.notify_all();
     };
+    reset_bus_full();
     FirmwareRunner runner(hooks);
     runner.init();
     if (!report_can_ports(options.quiet, why)) {
@@ -176,6 +177,7 @@ run_result run_realtime(const run_options& options)
             warn(a.where + ": no screenshot at " + std::to_string(a.ms) + " ms: the run ended at " +
                  std::to_string(result.unit_ms) + " ms");
     }
+    report_bus_full();
     if (!log.close(why)) {
         warn(why);
         result.status = RUN_FILE_ERROR;

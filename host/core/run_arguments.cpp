@@ -16,7 +16,8 @@ std::string run_usage()
     "possible, deterministic) or, with --realtime, paced by the wall clock.\n"
     "\n") +
     unit_options_usage(23, "virtual") +
-    "  --duration MS          unit time to run, in milliseconds (default 10000)\n"
+    "  --duration MS          unit time to run, in milliseconds (default 10000, at most\n"
+    "                         4294967295, where the unit's millisecond clock wraps)\n"
     "  --realtime             pace with the wall clock on two threads, as the window does;\n"
     "                         default: virtual time, as fast as possible, deterministic\n"
     "  --scenario FILE        timed actions and expectations, see below; repeatable, and a\n"
@@ -121,6 +122,12 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
         } else if (arg == "--duration") {
             if (!parse_ms(value(), options.duration_ms)) {
                 error = "--duration needs a whole number of milliseconds";
+                return RUN_BAD_INPUT;
+            }
+            if (options.duration_ms > RUN_MAX_DURATION_MS) {
+                error = "--duration " + std::to_string(options.duration_ms) + ": at most " +
+                        std::to_string(RUN_MAX_DURATION_MS) +
+                        " ms (about 49.7 days), where the unit's millisecond clock wraps";
                 return RUN_BAD_INPUT;
             }
         } else if (arg == "--screenshot") {

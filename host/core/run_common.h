@@ -28,5 +28,9 @@ bool report_can_ports(bool quiet, std::string& why);
 // atomics and a locked bus, so any thread may do it. Screenshots and the exit
 // are the run's own business.
 void apply_input(const scenario_action& action);
+// Scenario frames a full virtual bus refused: counted from the start of a
+// run, the count said at its end.
+void reset_bus_full();
+void report_bus_full();
 
 }  // namespace norvane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +112,26 @@ std::string parse_line(std::string_view line, scenario_action& action, expectati
     return "";
 }
 
+constexpr size_t SCENARIO_LINE_MAX = 1000;
+
+// "" for a line the parser may quote in a message, else why not: a control
+// byte (a NUL would cut the message short) or a line too long to repeat.
+std::string check_line_bytes(std::string_view line)
+{
+    if (line.size() > SCENARIO_LINE_MAX)
+        return "the line is " + std::to_string(line.size()) + " characters long; at most " +
+               std::to_string(SCENARIO_LINE_MAX) + " are allowed";
+    for (size_t i = 0; i < line.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7F) {
+            char text[64];
+            std::snprintf(text, sizeof text, "control byte 0x%02X in column %zu", unsigned(c), i + 1);
+            return text;
+        }
+    }
+    return "";
+}
+
 }  // namespace
 
 bool parse_ms(std::string_view text, uint64_t& out)
@@ -170,7 +191,10 @@ bool parse_scenario(std::string_view text, const std::string& name, std::vector<
         action.where = name + ":" + std::to_string(line_no);
         expectation check;
         bool is_check = false;
-        std::string why = parse_line(content, action, check, is_check);
+        // Messages quote what they found: keep that short and printable.
+        std::string why = check_line_bytes(content);
+        if (why.empty())
+            why = parse_line(content, action, check, is_check);
         if (why.empty() && action.ms < previous_ms)
             why = "time " + std::to_string(action.ms) + " goes backwards (the line before is at " +
                   std::to_string(previous_ms) + ")";
@@ -211,6 +235,14 @@ namespace {
 
 bool read_scenario_text(const std::string& path, std::string& text, std::string& error)
 {
+    // A folder would read as an empty scenario, a FIFO would wait for a writer.
+    std::error_code ec;
+    const auto type = std::filesystem::status(path, ec).type();
+    if (!ec && type != std::filesystem::file_type::regular) {
+        error = path + ": cannot read the scenario: " +
+                (type == std::filesystem::file_type::directory ? "it is a folder" : "not a regular file");
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot read the scenario: " + std::strerror(errno);

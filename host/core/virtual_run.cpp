@@ -51,6 +51,7 @@ bool VirtualRun::start(std::string& why)
     if (options_.watcher)
         can_set_send_observer(watch_sent_frame, this);
 
+    reset_bus_full();
     stepper_ = std::make_unique<VirtualStepper>();
     if (!report_can_ports(options_.quiet, why)) {
         start_status_ = RUN_BAD_INPUT;
@@ -105,6 +106,7 @@ run_result VirtualRun::finish()
     for (; next_shot_ < shots_.size(); ++next_shot_)
         warn(shots_[next_shot_]->where + ": no screenshot at " + std::to_string(shots_[next_shot_]->ms) +
              " ms: the run ended at " + std::to_string(now()) + " ms");
+    report_bus_full();
     std::string why;
     if (!log_.close(why)) {
         warn(why);

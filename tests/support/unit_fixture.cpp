@@ -49,6 +49,15 @@ std::string read_file(const std::filesystem::path& path)
     return bytes.str();
 }
 
+int parse_run_options(std::vector<std::string> args, run_options& options, std::string& error)
+{
+    args.insert(args.begin(), "norvane-run");
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    return parse_run_arguments(int(argv.size()), argv.data(), options, error);
+}
+
 void write_file(const std::filesystem::path& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;

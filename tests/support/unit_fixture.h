@@ -2,9 +2,11 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "host/core/headless_run.h"
 #include "host/core/virtual_stepper.h"
 
 namespace norvane::testing {
@@ -46,6 +48,8 @@ std::filesystem::path test_source_path(const std::string& relative);
 
 // A whole file as bytes ("" when it cannot be read), and the other way.
 std::string read_file(const std::filesystem::path& path);
+// parse_run_arguments over norvane-run's options without the program name.
+int parse_run_options(std::vector<std::string> args, run_options& options, std::string& error);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 
 }  // namespace norvane::testing

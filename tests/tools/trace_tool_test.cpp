@@ -1,5 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -180,4 +182,89 @@ TEST(TraceTool, PythonCanLogAndItsCtbPlayBackFrameForFrame)
     const std::string ctb = (dir / "python.ctb").string();
     ASSERT_TRUE(norvane::trace::write_ctb(ctb, trace.records, why)) << why;
     expect_plays_kframes(ctb);
+}
+
+namespace {
+
+// Runs the tool; returns its exit status and what it wrote to stderr.
+int run_tool(const std::string& args, std::string& err)
+{
+    const TempDir dir;
+    const std::string err_file = (dir / "err.txt").string();
+    const int status = std::system((std::string(NORVANE_TRACE_TOOL) + " " + args + " >/dev/null 2>'" + err_file + "'").c_str());
+    err = norvane::testing::read_file(err_file);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+// CAN FD lines: playback and the tool both leave them out and both say how
+// many; the tool used to refuse the whole file while playback said nothing.
+TEST(TraceTool, CanFdLinesAreLeftOutAndCountedByPlaybackAndTool)
+{
+    TempDir dir;
+    const std::string log = (dir / "fd.log").string();
+    std::ofstream(log) << "(1.000000) can0 123#01\n(1.000100) can0 123##1AABB\n(1.000200) can0 18FF0380##0\n"
+                          "(1.000300) can0 124#02\n";
+    norvane::trace::trace_contents trace;
+    std::string why;
+    ASSERT_TRUE(norvane::trace::read_trace(log, trace, why)) << why;
+    EXPECT_EQ(trace.records.size(), 2u);
+    EXPECT_EQ(trace.fd_lines_left_out, 2u);
+    std::string err;
+    EXPECT_EQ(0, run_tool("print '" + log + "'", err));
+    EXPECT_NE(err.find("2 CAN FD line(s) left out"), std::string::npos) << err;
+
+    ::testing::internal::CaptureStderr();
+    const auto played = play(log, 2);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(played.size(), 2u);
+    EXPECT_EQ(played[1].second.id, 0x124u);
+    EXPECT_NE(said.find("(2 frames; left out: 0 skipped records, 2 CAN FD lines, 0 other lines)"),
+              std::string::npos)
+        << said;
+}
+
+// Numbers the tool cannot hold are refused, not cast or wrapped.
+TEST(TraceTool, NanStartAndTimesBeyondSixtyFourBitMicrosecondsAreRefused)
+{
+    TempDir dir;
+    const std::string log = (dir / "a.log").string();
+    std::ofstream(log) << "(1.000000) can0 123#01\n";
+    std::string err;
+    for (const char* start : {"nan", "-nan", "inf", "1e300", "-1"}) {
+        EXPECT_EQ(2, run_tool("to-candump '" + log + "' '" + (dir / "o.log").string() + "' --start " + start, err))
+            << start;
+        EXPECT_NE(err.find("--start takes a number of seconds"), std::string::npos) << err;
+    }
+
+    struct {
+        const char* time;
+        bool ok;
+    } const kTimes[] = {
+        {"18446744073709.551615", true},   {"18446744073709.551616", false},
+        {"18446744073710.000000", false},  {"9999999999999999999.000000", false},
+    };
+    for (const auto& c : kTimes) {
+        can_frame frame{};
+        std::string iface, reason;
+        EXPECT_EQ(c.ok, can_parse_candump_line(std::string("(") + c.time + ") can0 123#01", frame, iface, reason))
+            << c.time << ": " << reason;
+        if (c.ok) {
+            EXPECT_EQ(frame.time_us, UINT64_MAX);
+        } else {
+            EXPECT_NE(reason.find("64-bit microseconds"), std::string::npos) << reason;
+        }
+    }
+}
+
+TEST(TraceTool, FifoIsRefusedWithoutWaiting)
+{
+    TempDir dir;
+    const std::string fifo = (dir / "pipe").string();
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    norvane::trace::trace_contents trace;
+    std::string why;
+    EXPECT_FALSE(norvane::trace::read_trace(fifo, trace, why));
+    EXPECT_NE(why.find("not a regular file"), std::string::npos) << why;
 }

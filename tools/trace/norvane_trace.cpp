@@ -51,6 +51,9 @@ bool read_or_report(const std::string& path, norvane::trace::trace_contents& tra
     if (trace.remote_frames_left_out)
         std::fprintf(stderr, "norvane-trace: %s: %u remote frame(s) left out\n", path.c_str(),
                      trace.remote_frames_left_out);
+    if (trace.fd_lines_left_out)
+        std::fprintf(stderr, "norvane-trace: %s: %u CAN FD line(s) left out (the bus is classic CAN)\n",
+                     path.c_str(), trace.fd_lines_left_out);
     if (trace.trailing_bytes)
         std::fprintf(stderr, "norvane-trace: %s: %u byte(s) after the last whole record ignored\n", path.c_str(),
                      trace.trailing_bytes);
@@ -103,7 +106,8 @@ int main(int argc, char** argv)
             } else if (option == "--start" && i + 1 < argc) {
                 char* end = nullptr;
                 const double seconds = std::strtod(argv[++i], &end);
-                if (end == argv[i] || *end || seconds < 0 || seconds > 1e11)
+                // "!(x >= 0)" also refuses nan.
+                if (end == argv[i] || *end || !(seconds >= 0) || !(seconds <= 1e11))
                     return usage("--start takes a number of seconds, 0 or more");
                 start_us = uint64_t(seconds * 1e6 + 0.5);
             } else {

@@ -1,6 +1,7 @@
 #include "tools/trace/trace_file.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "seam/can_candump.h"
@@ -20,6 +21,11 @@ bool read_candump(const std::string& path, std::istream& in, trace_contents& out
         std::string iface;
         std::string reason;
         if (!can_parse_candump_line(line, frame, iface, reason)) {
+            // Playback leaves CAN FD lines out as well; both count them.
+            if (can_candump_is_fd(line)) {
+                ++out.fd_lines_left_out;
+                continue;
+            }
             why = path + ":" + std::to_string(number) + ": " + reason;
             return false;
         }
@@ -56,6 +62,13 @@ bool read_ctb(const std::string& path, std::istream& in, trace_contents& out, st
 bool read_trace(const std::string& path, trace_contents& out, std::string& why)
 {
     out = trace_contents{};
+    // A FIFO or a device would block the read or never end.
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!ec && status.type() != std::filesystem::file_type::regular) {
+        why = path + ": not a regular file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         why = path + ": cannot open";

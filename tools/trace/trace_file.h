@@ -14,6 +14,7 @@ struct trace_contents {
     bool candump = false;               // the file was candump text
     std::vector<can_trace_record> records;
     uint32_t remote_frames_left_out = 0;  // candump remote frames: CTB has no place for them
+    uint32_t fd_lines_left_out = 0;       // candump CAN FD lines: the bus is classic CAN
     uint32_t trailing_bytes = 0;          // CTB: bytes after the last whole record
 };
 

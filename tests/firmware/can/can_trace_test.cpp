@@ -1,6 +1,8 @@
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <future>
 #include <string>
 #include <vector>
@@ -47,13 +49,19 @@ class CanTrace : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // The unit's clock base is taken once per process, by whichever test
+        // reads the clock first; the tests count from it whatever it is.
         norvane::set_virtual_clock_ms(0);
         norvane::use_virtual_clock();
+        base_ms_ = uint32_t(0u - hal_ms_clock());
+        set_unit_ms(0);
     }
+    // Sets the virtual clock so that the unit's millisecond clock reads `ms`.
+    void set_unit_ms(uint64_t ms) { norvane::set_virtual_clock_ms(uint32_t(base_ms_ + ms)); }
     // Moves the unit's clock to `ms` after the start and takes every due frame.
     std::vector<can_frame> receive_at(uint64_t ms)
     {
-        norvane::set_virtual_clock_ms(ms);
+        set_unit_ms(ms);
         std::vector<can_frame> out;
         can_frame f;
         while (out.size() < 1000 && can_port_receive(0, &f) == 0)
@@ -63,6 +71,7 @@ protected:
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
     TempDir dir_;
+    uint32_t base_ms_ = 0;
 };
 
 }  // namespace
@@ -70,7 +79,7 @@ protected:
 TEST_F(CanTrace, RecordIsDeliveredAtItsTimeAfterOpening)
 {
     write_ctb(path("a.ctb"), {{1500000, 0x18FF0380, 0x01, 3, {13, 1, 1}}});
-    norvane::set_virtual_clock_ms(200);
+    set_unit_ms(200);
     ASSERT_TRUE(map_and_open(0, "trace:" + path("a.ctb")));
     EXPECT_TRUE(receive_at(1699).empty());
     const auto frames = receive_at(1700);
@@ -135,35 +144,85 @@ TEST_F(CanTrace, LengthAboveEightTakesEightBytes)
     EXPECT_EQ(out.f.id, 0x124u);
 }
 
-// Without a deliverable record the playback must report "none" at once
-// rather than start the file over and over inside one call.
-TEST_F(CanTrace, TraceWithoutDeliverableRecordReportsNoneWithoutHanging)
+// A file with nothing to play is refused when the port opens, with the
+// reason in the port's status, instead of being searched on every receive.
+TEST_F(CanTrace, TraceWithNothingToPlayIsRefusedAtOpenWithAReason)
 {
     write_ctb(path("empty.ctb"), {});
     write_ctb(path("skipped.ctb"), {{0, 0x1, 0x02, 0, {}}, {5, 0x2, 0x02, 0, {}}});
     std::ofstream(path("blank.log")) << "(1.000000) can0 nonsense\n(2.0) can0 123#\n";
-    for (const char* name : {"empty.ctb", "skipped.ctb", "blank.log"}) {
-        ASSERT_TRUE(map_and_open(0, "trace:" + path(name))) << name;
-        auto result = std::async(std::launch::async, [this] { return receive_at(100000).size(); });
-        ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready) << name << " hangs";
-        EXPECT_EQ(result.get(), 0u) << name;
+    std::ofstream(path("fd.log")) << "(1.000000) can0 123##1AABB\n";
+    for (const char* name : {"empty.ctb", "skipped.ctb", "blank.log", "fd.log"}) {
+        char why[256];
+        ASSERT_TRUE(hal_can_map_port(0, ("trace:" + path(name)).c_str(), why, sizeof why));
+        can_init();
+        EXPECT_EQ(-1, can_port_open(0)) << name;
+        can_port_status status;
+        can_port_get_status(0, &status);
+        EXPECT_EQ(std::string(status.reason), path(name) + " holds no frame to play");
+        can_frame f;
+        EXPECT_EQ(-1, can_port_receive(0, &f)) << name;
     }
 }
 
-TEST_F(CanTrace, RecordsAppendedToAnEmptyTraceAreFoundLater)
+// A FIFO (or any file that is not a regular one) would block the open or
+// the read for ever.
+TEST_F(CanTrace, FifoIsRefusedWithoutWaitingForAWriter)
 {
-    write_ctb(path("grow.ctb"), {});
-    ASSERT_TRUE(map_and_open(0, "trace:" + path("grow.ctb")));
-    EXPECT_TRUE(receive_at(10).empty());
-    {
-        std::ofstream out(path("grow.ctb"), std::ios::binary | std::ios::app);
-        uint8_t raw[CAN_TRACE_RECORD_SIZE];
-        can_trace_encode(can_trace_record{0, 0x321, 0, 0, {}}, raw);
-        out.write(reinterpret_cast<const char*>(raw), sizeof raw);
+    ASSERT_EQ(0, ::mkfifo(path("pipe").c_str(), 0600));
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, ("trace:" + path("pipe")).c_str(), why, sizeof why));
+    can_init();
+    auto opened = std::async(std::launch::async, [] { return can_port_open(0); });
+    if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Unblock the open so the test can end, then fail.
+        std::ofstream(path("pipe")) << "";
+        FAIL() << "opening a FIFO as a trace blocks";
     }
-    const auto frames = receive_at(20);
-    ASSERT_FALSE(frames.empty());
-    EXPECT_EQ(frames[0].id, 0x321u);
+    EXPECT_EQ(-1, opened.get());
+    can_port_status status;
+    can_port_get_status(0, &status);
+    EXPECT_EQ(std::string(status.reason), path("pipe") + " is not a regular file");
+}
+
+// Playback costs in proportion to the frames it delivers: the file is read
+// once at open (it may even be deleted then), and a pass does not read the
+// skipped material again. Each case ran for tens of seconds when every pass
+// read the file anew; here all of them take a fraction of a second.
+TEST_F(CanTrace, SkippedMaterialIsReadOnceNotOnEveryPass)
+{
+    {
+        std::ofstream log(path("fd.log"));
+        log << "(0.000000) can0 123#01\n";
+        for (int i = 0; i < 100000; ++i)
+            log << "(0.000001) can0 123##1AABBCCDD\n";
+    }
+    {
+        std::vector<Record> records(200000, Record{0, 0x1, 0x02, 0, {}});
+        records.push_back({0, 0x7, 0, 1, {7}});
+        write_ctb(path("skips.ctb"), records);
+    }
+    {
+        std::ofstream log(path("long.log"));
+        log << "(0.000000) can0 " << std::string(10u << 20, '1') << "\n(0.000000) can0 456#02\n";
+    }
+    for (const char* name : {"fd.log", "skips.ctb", "long.log"}) {
+        ASSERT_TRUE(map_and_open(0, "trace:" + path(name))) << name;
+        std::filesystem::remove(path(name));
+        auto played = std::async(std::launch::async, [this] {
+            size_t n = 0;
+            for (uint64_t ms = 0; ms <= 200; ++ms) {
+                set_unit_ms(ms);
+                can_frame f;
+                // As the port layer does: at most one ring's worth per pass.
+                for (int k = 0; k < 239 && can_port_receive(0, &f) == 0; ++k)
+                    ++n;
+            }
+            return n;
+        });
+        ASSERT_EQ(played.wait_for(std::chrono::seconds(20)), std::future_status::ready) << name << " is slow";
+        EXPECT_EQ(played.get(), 201u * 239u) << name << ": a frame at time 0 plays on every receive";
+    }
 }
 
 TEST_F(CanTrace, BadFilesDoNotOpen)
@@ -199,7 +258,7 @@ TEST_F(CanTrace, CandumpLogPlaysBackRelativeToItsFirstFrame)
                                       "\n"
                                       "(1700000001.750000) can1 422#0102030405060708 R\n"
                                       "(1700000002.000000) can0 123#R\n";
-    norvane::set_virtual_clock_ms(40);
+    set_unit_ms(40);
     ASSERT_TRUE(map_and_open(0, "trace:" + path("bus.log")));
     auto frames = receive_at(40);
     ASSERT_EQ(frames.size(), 1u);
@@ -224,7 +283,7 @@ TEST_F(CanTrace, CandumpLogPlaysBackRelativeToItsFirstFrame)
 
 TEST_F(CanTrace, TracePortSendsNothingButSucceeds)
 {
-    write_ctb(path("a.ctb"), {});
+    write_ctb(path("a.ctb"), {{0, 0x1, 0, 0, {}}});
     ASSERT_TRUE(map_and_open(0, "trace:" + path("a.ctb")));
     const can_frame f = can_testing::frame(0x1, 0, {});
     EXPECT_EQ(0, can_port_send(0, &f));

@@ -23,11 +23,7 @@ using norvane::testing::write_file;
 
 int parse(std::vector<std::string> args, run_options& options, std::string& error)
 {
-    args.insert(args.begin(), "norvane-run");
-    std::vector<const char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(a.c_str());
-    return parse_run_arguments(int(argv.size()), argv.data(), options, error);
+    return norvane::testing::parse_run_options(std::move(args), options, error);
 }
 
 // A virtual run over a scenario text, screenshots kept in memory by file name.
