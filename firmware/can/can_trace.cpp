@@ -11,18 +11,15 @@
 // proportion to the frames it delivers, however much the file skips. A file
 // that is not a regular file, or holds nothing to play, does not open; the
 // port's failure reason says why.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "can/can_backend.h"
 #include "seam/can_candump.h"
 #include "can/can_trace_format.h"
+#include "os/os_file.h"
 #include "platform/hal.h"
 
 namespace {
@@ -53,25 +50,15 @@ struct trace_load {
 // Opens a regular file for reading without waiting on a FIFO or a device.
 // `why` says what is wrong after the file's name; an error of the open itself
 // comes as the system's text with `cannot_open` set.
-std::FILE* open_regular(const char* path, const char*& why, bool& cannot_open)
+os_file* open_regular(const char* path, const char*& why, bool& cannot_open)
 {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        cannot_open = true;
-        return nullptr;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    bool not_regular = false;
+    const char* error = nullptr;
+    os_file* file = os_file_open_read(path, not_regular, error);
+    if (!file && not_regular) {
         why = "is not a regular file";
-        return nullptr;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::FILE* file = ::fdopen(fd, "rb");
-    if (!file) {
-        ::close(fd);
-        why = std::strerror(errno);
+    } else if (!file) {
+        why = error;
         cannot_open = true;
     }
     return file;
@@ -87,11 +74,11 @@ bool keep(trace_load& load, const can_frame& frame, const char*& why)
     return true;
 }
 
-bool read_ctb(std::FILE* file, trace_load& load, const char*& why)
+bool read_ctb(os_file* file, trace_load& load, const char*& why)
 {
     uint8_t raw[CAN_TRACE_RECORD_SIZE];
     size_t got;
-    while ((got = std::fread(raw, 1, sizeof raw, file)) == sizeof raw) {
+    while ((got = os_file_read(file, raw, sizeof raw)) == sizeof raw) {
         const can_trace_record record = can_trace_decode(raw);
         if (record.flags & CAN_TRACE_FLAG_SKIP) {
             ++load.skipped_records;
@@ -108,23 +95,23 @@ bool read_ctb(std::FILE* file, trace_load& load, const char*& why)
 // Reads one line of at most TRACE_LINE_MAX characters into `line`. Returns
 // its length, or TRACE_LINE_MAX + 1 for a longer line (the rest is passed
 // over), or -1 at the end of the file.
-long read_line(std::FILE* file, char (&line)[TRACE_LINE_MAX + 1])
+long read_line(os_file* file, char (&line)[TRACE_LINE_MAX + 1])
 {
     size_t n = 0;
     bool too_long = false;
     int c;
-    while ((c = std::getc(file)) != EOF && c != '\n') {
+    while ((c = os_file_getc(file)) >= 0 && c != '\n') {
         if (n < TRACE_LINE_MAX)
             line[n++] = char(c);
         else
             too_long = true;
     }
-    if (c == EOF && n == 0 && !too_long)
+    if (c < 0 && n == 0 && !too_long)
         return -1;
     return too_long ? long(TRACE_LINE_MAX + 1) : long(n);
 }
 
-bool read_candump(std::FILE* file, trace_load& load, const char*& why)
+bool read_candump(os_file* file, trace_load& load, const char*& why)
 {
     char line[TRACE_LINE_MAX + 1];
     bool first_known = false;
@@ -160,26 +147,26 @@ bool read_candump(std::FILE* file, trace_load& load, const char*& why)
 // Reads the whole trace. False with the reason when it cannot be played.
 bool load_trace(const char* path, trace_load& load, const char*& why, bool& cannot_open)
 {
-    std::FILE* file = open_regular(path, why, cannot_open);
+    os_file* file = open_regular(path, why, cannot_open);
     if (!file)
         return false;
     uint8_t header[CAN_TRACE_HEADER_SIZE];
-    const size_t got = std::fread(header, 1, sizeof header, file);
+    const size_t got = os_file_read(file, header, sizeof header);
     bool ok;
     if (got == sizeof header && can_trace_header_valid(header)) {
         ok = read_ctb(file, load, why);
     } else if (got > 0 && header[0] == '(') {
-        std::rewind(file);
+        os_file_rewind(file);
         ok = read_candump(file, load, why);
     } else {
         why = "is neither a CAN trace nor a candump log";
         ok = false;
     }
-    if (ok && std::ferror(file)) {
+    if (ok && os_file_failed(file)) {
         why = "could not be read to its end";
         ok = false;
     }
-    std::fclose(file);
+    os_file_close(file);
     if (ok && load.frames.empty()) {
         why = "holds no frame to play";
         ok = false;

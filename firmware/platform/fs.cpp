@@ -5,15 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "os/os_file.h"
 #include "platform/hal.h"
 
 struct fs_stream {
-    FILE* file;
+    os_file* file;
 };
 
 namespace {
@@ -62,54 +60,9 @@ bool step_fails(fs_step step)
     return true;
 }
 
-// Opens a file of the unit's file system for fopen's `mode`. Only regular
-// files: the last part of the path is never followed as a symbolic link (a
-// link in the unit's folders could make it write or read anywhere on the
-// host), and a FIFO or a device is refused without waiting on it.
-FILE* open_regular(const std::string& path, const char* mode)
-{
-    const bool plus = std::strchr(mode, '+') != nullptr;
-    int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    bool truncate = false;
-    switch (mode[0]) {
-    case 'r':
-        flags |= plus ? O_RDWR : O_RDONLY;
-        break;
-    case 'w':
-        flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT;
-        truncate = true;
-        break;
-    case 'a':
-        flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
-        break;
-    default:
-        errno = EINVAL;
-        return nullptr;
-    }
-    const int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0)
-        return nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return nullptr;
-    }
-    // Truncated only once it is known to be a regular file.
-    if ((truncate && ::ftruncate(fd, 0) != 0) || ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    FILE* file = ::fdopen(fd, mode);
-    if (!file)
-        ::close(fd);
-    return file;
-}
-
 bool is_dir(const std::string& path)
 {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return os_is_dir(path.c_str());
 }
 
 }  // namespace
@@ -143,8 +96,7 @@ int fs_file_exists(uint8_t root, const char* name)
     char path[FS_PATH_MAX];
     if (!fs_form_path(root, name, path))
         return 0;
-    struct stat st;
-    return ::stat(host_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) ? 1 : 0;
+    return os_is_regular_file(host_path(path).c_str()) ? 1 : 0;
 }
 
 int fs_mkdir_all(uint8_t root, const char* name)
@@ -160,13 +112,13 @@ int fs_mkdir_all(uint8_t root, const char* name)
             continue;
         *c = '\0';
         const std::string prefix = host_path(path);
-        if (::access(prefix.c_str(), F_OK) != 0)
-            ::mkdir(prefix.c_str(), 0777);
+        if (!os_path_exists(prefix.c_str()))
+            os_mkdir(prefix.c_str());
         *c = '/';
     }
     const std::string whole = host_path(path);
-    if (::access(whole.c_str(), F_OK) != 0)
-        ::mkdir(whole.c_str(), 0777);
+    if (!os_path_exists(whole.c_str()))
+        os_mkdir(whole.c_str());
     return 1;
 }
 
@@ -182,7 +134,10 @@ fs_stream* fs_open(uint8_t root, const char* name, const char* mode)
             continue;
         if (step_fails(FS_STEP_OPEN))
             return nullptr;
-        stream.file = open_regular(host_path(path), binary_mode);
+        // Only regular files: the last part of the path is never followed as a
+        // symbolic link (a link in the unit's folders could make it write or
+        // read anywhere on the host), and a FIFO or a device is refused.
+        stream.file = os_file_open_regular(host_path(path).c_str(), binary_mode);
         return stream.file ? &stream : nullptr;
     }
     return nullptr;
@@ -193,13 +148,13 @@ void fs_close(fs_stream* stream)
     if (!stream)
         return;
     if (stream->file)
-        std::fclose(stream->file);
+        os_file_close(stream->file);
     stream->file = nullptr;
 }
 
 size_t fs_read(fs_stream* stream, void* buffer, size_t n)
 {
-    return stream ? std::fread(buffer, 1, n, stream->file) : 0;
+    return stream ? os_file_read(stream->file, buffer, n) : 0;
 }
 
 size_t fs_write(fs_stream* stream, const void* data, size_t n)
@@ -208,15 +163,15 @@ size_t fs_write(fs_stream* stream, const void* data, size_t n)
         return 0;
     // A full disk takes part of the data, then no more.
     if (step_fails(FS_STEP_WRITE))
-        return std::fwrite(data, 1, n / 2, stream->file);
-    return std::fwrite(data, 1, n, stream->file);
+        return os_file_write(stream->file, data, n / 2);
+    return os_file_write(stream->file, data, n);
 }
 
 int fs_sync(fs_stream* stream)
 {
     if (!stream || !stream->file || step_fails(FS_STEP_SYNC))
         return 0;
-    return std::fflush(stream->file) == 0 && ::fsync(::fileno(stream->file)) == 0 ? 1 : 0;
+    return os_file_sync(stream->file) ? 1 : 0;
 }
 
 int fs_sync_dir(uint8_t root, const char* name)
@@ -224,12 +179,7 @@ int fs_sync_dir(uint8_t root, const char* name)
     char path[FS_PATH_MAX];
     if (!fs_form_path(root, name, path) || step_fails(FS_STEP_SYNC))
         return 0;
-    const int fd = ::open(host_path(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    const int ok = ::fsync(fd) == 0 ? 1 : 0;
-    ::close(fd);
-    return ok;
+    return os_dir_sync(host_path(path).c_str()) ? 1 : 0;
 }
 
 int fs_remove(uint8_t root, const char* name)
@@ -237,8 +187,7 @@ int fs_remove(uint8_t root, const char* name)
     char path[FS_PATH_MAX];
     if (!fs_form_path(root, name, path) || step_fails(FS_STEP_REMOVE))
         return 0;
-    // unlink deletes a link itself, never what it names, and no folder.
-    return ::unlink(host_path(path).c_str()) == 0 ? 1 : 0;
+    return os_unlink(host_path(path).c_str()) ? 1 : 0;
 }
 
 int fs_rename(uint8_t root, const char* name, uint8_t root2, const char* name2)
@@ -247,7 +196,7 @@ int fs_rename(uint8_t root, const char* name, uint8_t root2, const char* name2)
     char to[FS_PATH_MAX];
     if (!fs_form_path(root, name, from) || !fs_form_path(root2, name2, to) || step_fails(FS_STEP_RENAME))
         return 0;
-    return std::rename(host_path(from).c_str(), host_path(to).c_str()) == 0 ? 1 : 0;
+    return os_rename(host_path(from).c_str(), host_path(to).c_str()) ? 1 : 0;
 }
 
 int fs_make_roots()
