@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "os/os_debug.h"
 #include "os/os_time.h"
 
 namespace {
@@ -87,7 +88,7 @@ void hal_debug_printf(const char* format, ...)
     std::FILE* out = debug_output.load(relaxed);
     va_list args;
     va_start(args, format);
-    std::vfprintf(out ? out : stderr, format, args);
+    os_debug_vprintf(out, format, args);
     va_end(args);
 }
 
