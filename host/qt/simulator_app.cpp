@@ -1,5 +1,7 @@
 #include "host/qt/simulator_app.h"
 
+#include "host/qt/bus_monitor.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -113,10 +115,19 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         return dialog.selectedFiles().first();
     };
 
-    build_menus();
-    qApp->installEventFilter(this);
     view_ = new FrontView(*this, runner_);
     setCentralWidget(view_);
+    bus_monitor_ = new BusMonitorDock(this);
+    addDockWidget(Qt::RightDockWidgetArea, bus_monitor_);
+    bus_monitor_->hide();
+    // The frames the unit sends, pushed from the main loop's thread.
+    can_set_send_observer(
+        [](uint8_t port, const can_frame& frame, void* context) {
+            static_cast<BusMonitorQueue*>(context)->push({frame, port, true});
+        },
+        &bus_monitor_->queue());
+    build_menus();
+    qApp->installEventFilter(this);
     apply_zoom(settings_.zoom);
     if (settings_.left != DEFAULT_WINDOW_POSITION && settings_.top != DEFAULT_WINDOW_POSITION)
         move(settings_.left, settings_.top);
@@ -155,6 +166,7 @@ void SimulatorApp::shut_down()
     shut_down_ = true;
     qApp->removeEventFilter(this);
     runner_.stop();
+    can_set_send_observer(nullptr, nullptr);
     write_settings();
     link_.close();
 }
@@ -224,6 +236,10 @@ void SimulatorApp::build_menus()
         grid_actions_[i]->setCheckable(true);
         connect(grid_actions_[i], &QAction::triggered, this, [this, i] { set_grid(true, GRID_WIDTHS[i]); });
     }
+
+    QAction* monitor = bus_monitor_->toggleViewAction();
+    monitor->setText("Bus &Monitor");
+    view->addAction(monitor);
 
     QMenu* simulate = menuBar()->addMenu("&Simulate");
     play_action_ = simulate->addAction("&Play");

@@ -25,6 +25,7 @@ class QTimer;
 namespace norvane {
 
 class FrontView;
+class BusMonitorDock;
 
 class SimulatorApp : public QMainWindow {
     Q_OBJECT
@@ -56,6 +57,8 @@ public:
     FrontView* view() const { return view_; }
     SerialLink& serial_link() { return link_; }
     QAction* action(const QString& text) const;  // by its menu text, e.g. "1:&2"
+    // The bus monitor dock (View > Bus Monitor), hidden until asked for.
+    BusMonitorDock* bus_monitor() const { return bus_monitor_; }
 
     // Copies the firmware's front buffer into the screen image and tells the
     // firmware the frame was taken. Runs after every main step while playing,
@@ -104,6 +107,7 @@ private:
     ShownFrame shown_;  // the frame on screen, so an equal one is not painted again
     FirmwareRunner runner_;
     FrontView* view_ = nullptr;
+    BusMonitorDock* bus_monitor_ = nullptr;
     QImage screen_image_;  // 320 x 240, 32 bits, top row first
     QImage grid_image_;
     QPixmap bezel_;        // scaled to the client for zooms below 4

@@ -19,6 +19,8 @@
 #include <unistd.h>
 
 #include "gfx/gfx.h"
+#include "host/core/bus_decode.h"
+#include "host/qt/bus_monitor.h"
 #include "host/qt/signal_quit.h"
 #include "host/qt/uart_dialog.h"
 #include "qt_test_app.h"
@@ -460,6 +462,32 @@ TEST_F(UartDialogTest, OpensAndClosesTheChosenPort)
     EXPECT_EQ(stored_raw("COMPortConnected"), i32(0));
     EXPECT_EQ(QSettings("Norvane", "Simulator").value("COMPortDevice1").toString(), QString(::ptsname(master_)));
     EXPECT_FALSE(QSettings("Norvane", "Simulator").contains("COMPortDevice3"));
+}
+
+// The unit's command frames reach the bus monitor dock, which View > Bus
+// Monitor shows and hides.
+TEST_F(SimulatorAppTest, BusMonitorShowsTheFramesTheUnitSends)
+{
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    SimulatorApp& app = open_app();
+    app.show();
+    BusMonitorDock* dock = app.bus_monitor();
+    ASSERT_NE(dock, nullptr);
+    EXPECT_FALSE(dock->isVisible());
+    app.action("Bus &Monitor")->trigger();
+    EXPECT_TRUE(dock->isVisible());
+    const auto has_command = [&] {
+        for (int row = 0; row < dock->model().rowCount(); ++row) {
+            const BusMonitorFrame& f = dock->model().row(static_cast<size_t>(row));
+            if (f.sent && f.port == 0 && bus_decode_frame(f.frame).message == "MSG_OUTPUT_COMMAND")
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(testing::process_events_until(has_command, 5000));
+    app_.reset();
+    EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
 }
 
 }  // namespace
