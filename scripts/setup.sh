@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libfreetype-dev libpng-dev fonts-liberation2 librsvg2-bin
   qt6-base-dev qt6-serialport-dev libgl-dev
   xvfb xauth xdotool imagemagick x11-utils
