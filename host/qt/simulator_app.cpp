@@ -1,6 +1,8 @@
 #include "host/qt/simulator_app.h"
 
 #include "host/qt/bus_monitor.h"
+#include "host/qt/installation_dock.h"
+#include "seam/unit.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -85,13 +87,18 @@ rgb_image rgb_of(const QImage& image)
 
 }  // namespace
 
-SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT])
+SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT],
+                           const installation::description* installation)
     : QMainWindow(parent),
       settings_(read_settings()),
       runner_({
           .repaint = [this] { QMetaObject::invokeMethod(this, &SimulatorApp::frame_ready, Qt::QueuedConnection); },
           .exit_requested = [this](int32_t) { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); },
-          .after_step = [this] { link_.flush_firmware_tx(); },
+          .after_step =
+              [this] {
+                  link_.flush_firmware_tx();
+                  step_installation();
+              },
       }),
       screen_image_(GFX_WIDTH, GFX_HEIGHT, QImage::Format_RGB32)
 {
@@ -119,13 +126,26 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     setCentralWidget(view_);
     bus_monitor_ = new BusMonitorDock(this);
     addDockWidget(Qt::RightDockWidgetArea, bus_monitor_);
-    bus_monitor_->hide();
-    // The frames the unit sends, pushed from the main loop's thread.
-    can_set_send_observer(
-        [](uint8_t port, const can_frame& frame, void* context) {
-            static_cast<BusMonitorQueue*>(context)->push({frame, port, true});
-        },
-        &bus_monitor_->queue());
+    if (installation) {
+        // The whole bus through the hub: the unit's frames to the plant and
+        // the monitor, the plant's frames to the unit and the monitor.
+        plant_ = std::make_unique<installation::plant>(*installation);
+        hub_.subscribe([plant = plant_.get(), queue = &bus_monitor_->queue()](const installation::bus_event& e) {
+            if (e.direction == installation::bus_direction::from_unit && e.port == 0)
+                plant->on_frame_from_unit(e.frame);
+            queue->push({e.frame, e.port, e.direction == installation::bus_direction::from_unit});
+        });
+        installation_dock_ = new InstallationDock(*plant_, this);
+        addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
+    } else {
+        bus_monitor_->hide();
+        // The frames the unit sends, pushed from the main loop's thread.
+        can_set_send_observer(
+            [](uint8_t port, const can_frame& frame, void* context) {
+                static_cast<BusMonitorQueue*>(context)->push({frame, port, true});
+            },
+            &bus_monitor_->queue());
+    }
     build_menus();
     qApp->installEventFilter(this);
     apply_zoom(settings_.zoom);
@@ -152,6 +172,17 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     since_status_.start();
     play();
     update_status();
+}
+
+void SimulatorApp::step_installation()
+{
+    if (!plant_)
+        return;
+    hub_.pump(0);
+    plant_->step(hal_ms_clock());
+    can_frame frame;
+    while (plant_->take_frame(&frame))
+        hub_.inject(0, frame, "installation");
 }
 
 SimulatorApp::~SimulatorApp()
@@ -237,6 +268,11 @@ void SimulatorApp::build_menus()
         connect(grid_actions_[i], &QAction::triggered, this, [this, i] { set_grid(true, GRID_WIDTHS[i]); });
     }
 
+    if (installation_dock_) {
+        QAction* panel = installation_dock_->toggleViewAction();
+        panel->setText("&Installation");
+        view->addAction(panel);
+    }
     QAction* monitor = bus_monitor_->toggleViewAction();
     monitor->setText("Bus &Monitor");
     view->addAction(monitor);

@@ -21,6 +21,7 @@
 #include "gfx/gfx.h"
 #include "host/core/bus_decode.h"
 #include "host/qt/bus_monitor.h"
+#include "host/qt/installation_dock.h"
 #include "host/qt/signal_quit.h"
 #include "host/qt/uart_dialog.h"
 #include "qt_test_app.h"
@@ -486,6 +487,52 @@ TEST_F(SimulatorAppTest, BusMonitorShowsTheFramesTheUnitSends)
         return false;
     };
     EXPECT_TRUE(testing::process_events_until(has_command, 5000));
+    app_.reset();
+    EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
+}
+
+// With the installation, a click on a rocker of the panel puts the switch's
+// MSG_INPUT_CHANNEL frame on the bus, seen by the monitor as going to the
+// unit, and the unit takes it.
+TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
+{
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    const installation::description layout = installation::default_description();
+    app_ = std::make_unique<SimulatorApp>(nullptr, nullptr, &layout);
+    SimulatorApp& app = *app_;
+    app.show();
+    ASSERT_NE(app.installation_panel(), nullptr);
+    EXPECT_TRUE(app.installation_panel()->isVisible());
+    EXPECT_TRUE(app.bus_monitor()->isVisible());
+    int senb = -1, channel = -1;
+    for (int m = 0; m < installation::SWITCH_MODULES && senb < 0; ++m)
+        for (int c = 0; c < installation::INPUT_CHANNELS; ++c)
+            if (layout.channels[m][c].kind == installation::channel_kind::rocker) {
+                senb = m;
+                channel = c;
+                break;
+            }
+    ASSERT_GE(senb, 0);
+    QPushButton* rocker = app.installation_panel()->switch_button(senb, channel);
+    ASSERT_TRUE(rocker->isCheckable());
+    rocker->click();
+    EXPECT_EQ(app.installation_plant()->read().switch_on[senb][channel], 1);
+    const uint32_t id = 0x18FF0000u + uint32_t(channel) * 256u + 0x80u + uint32_t(senb);
+    const auto switched_on = [&] {
+        for (int row = 0; row < app.bus_monitor()->model().rowCount(); ++row) {
+            const BusMonitorFrame& f = app.bus_monitor()->model().row(static_cast<size_t>(row));
+            if (!f.sent && f.frame.id == id && f.frame.data[2] != 0)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(testing::process_events_until(switched_on, 5000));
+    EXPECT_TRUE(testing::process_events_until([] {
+        can_port_status status{};
+        can_port_get_status(0, &status);
+        return status.received > 0;
+    }, 5000));
     app_.reset();
     EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
 }
