@@ -279,6 +279,7 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     table_->setColumnWidth(BusMonitorModel::kModule, 60);
     table_->setColumnWidth(BusMonitorModel::kMessage, 170);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setMinimumSize(660, 400);
     layout->addWidget(table_);
     setWidget(body);
     update_figures();

@@ -151,6 +151,9 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
     auto* scroll = new QScrollArea(this);
     scroll->setWidget(body);
     scroll->setWidgetResizable(true);
+    // The window takes its docks' sizes (it fits its client), so the panel
+    // asks for room for everything at once.
+    scroll->setMinimumSize(body->sizeHint().width() + 24, 760);
     setWidget(scroll);
 
     const snapshot now = plant_.read();

@@ -133,7 +133,12 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         hub_.subscribe([plant = plant_.get(), queue = &bus_monitor_->queue()](const installation::bus_event& e) {
             if (e.direction == installation::bus_direction::from_unit && e.port == 0)
                 plant->on_frame_from_unit(e.frame);
-            queue->push({e.frame, e.port, e.direction == installation::bus_direction::from_unit});
+            // The unit's frames leave without a time: the unit's clock now,
+            // on its own thread (the hub pumps there).
+            BusMonitorFrame seen{e.frame, e.port, e.direction == installation::bus_direction::from_unit};
+            if (seen.sent && seen.frame.time_us == 0)
+                seen.frame.time_us = uint64_t(hal_ms_clock()) * 1000u;
+            queue->push(seen);
         });
         installation_dock_ = new InstallationDock(*plant_, this);
         addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
