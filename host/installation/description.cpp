@@ -236,13 +236,14 @@ bool load_description(const std::string& path, description* out, std::string* er
 
 std::string description_json(const description& d)
 {
-    json modules = json::array();
+    using ordered = nlohmann::ordered_json;
+    ordered modules = ordered::array();
     for (int m = 0; m < MODULE_COUNT; ++m) {
-        json j{{"name", d.module_names[m]}};
+        ordered j{{"name", d.module_names[m]}};
         if (m < INPUT_MODULES) {
-            json channels = json::array();
+            ordered channels = ordered::array();
             for (const channel_description& c : d.channels[m]) {
-                json jc{{"label", c.label}, {"kind", kind_name(c.kind)}};
+                ordered jc{{"label", c.label}, {"kind", kind_name(c.kind)}};
                 if (c.tank >= 0) {
                     jc["tank"] = c.tank + 1;
                     jc["empty_mv"] = c.curve.empty_mv;
@@ -257,7 +258,7 @@ std::string description_json(const description& d)
         }
         modules.push_back(j);
     }
-    return json{{"modules", modules}}.dump(2) + "\n";
+    return ordered{{"modules", modules}}.dump(2) + "\n";
 }
 
 }  // namespace installation

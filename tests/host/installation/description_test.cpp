@@ -1,0 +1,86 @@
+// The description file: the shipped default and the one-line errors of a
+// bad file.
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "host/installation/installation.h"
+
+using namespace installation;
+
+namespace {
+std::string shipped_default()
+{
+    std::ifstream in(std::string(NORVANE_TEST_DIR) + "/../../../assets/installation/default.json");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The default with one replacement made in its text.
+std::string edited(const std::string& from, const std::string& to)
+{
+    std::string text = shipped_default();
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+}  // namespace
+
+// The shipped file is the default the program builds in, and it reads back
+// to the same description.
+TEST(Description, ShippedDefaultIsTheCircuitTable)
+{
+    const std::string text = shipped_default();
+    EXPECT_EQ(text, description_json(default_description()));
+    description d;
+    std::string error;
+    ASSERT_TRUE(parse_description(text, "default.json", &d, &error)) << error;
+    EXPECT_EQ(description_json(d), text);
+    EXPECT_EQ(d.channels[0][1].kind, channel_kind::push);    // DINING, a press detector
+    EXPECT_EQ(d.channels[1][1].kind, channel_kind::rocker);  // PORT CORRIDOR, a change detector
+    EXPECT_EQ(d.channels[3][2].tank, 2);
+    EXPECT_EQ(d.output_labels[7][2], "ANCHOR LIGHT");
+}
+
+TEST(Description, BadFilesGiveOneLineWithThePlace)
+{
+    struct bad_case {
+        std::string text;
+        std::string error;
+    } cases[] = {
+        {"", "f.json:1:1: syntax error while parsing value - unexpected end of input; expected '[', '{', or a "
+             "literal"},
+        {"{\n  \"modules\": [,]\n}", "f.json:2:15: syntax error while parsing value - unexpected ','; "
+                                     "expected '[', '{', or a literal"},
+        {"[]", "f.json: /: expected an object"},
+        {"{}", "f.json: /: missing \"modules\""},
+        {"{\"modules\": [1, 2]}", "f.json: /modules: expected an array of 12"},
+        {edited("\"SENB2\"", "\"SENB9\""),
+         "f.json: /modules/1/name: expected \"SENB2\" (the modules come in bus order, SENB1-4 then PWRB1-8)"},
+        {edited("\"kind\": \"push\"", "\"kind\": \"toggle\""),
+         "f.json: /modules/0/channels/1/kind: expected \"rocker\" or \"push\""},
+        {edited("\"label\": \"DINING\"", "\"label\": 7"), "f.json: /modules/0/channels/1/label: expected a text"},
+        {edited("\"tank\": 2", "\"tank\": 1"), "f.json: /modules/3/channels/1/tank: tank 1 has a sender already"},
+        {edited("\"tank\": 3", "\"tank\": 5"),
+         "f.json: /modules/3/channels/2/tank: expected a tank of 1 to 4 (the tank page's order)"},
+        {edited("\"max_mv\": 6250", "\"max_mv\": 70000"),
+         "f.json: /modules/3/channels/0/max_mv: expected millivolts, a whole number of 0 to 65535"},
+        {edited("\"full_mv\": 5000", "\"full_mv\": 0"),
+         "f.json: /modules/3/channels/0/full_mv: a sender's full reading must differ from its empty one"},
+        {edited("\"ANCHOR LIGHT\",", ""), "f.json: /modules/11/outputs: expected an array of 8"},
+    };
+    for (const bad_case& c : cases) {
+        description d = default_description();
+        std::string error;
+        EXPECT_FALSE(parse_description(c.text, "f.json", &d, &error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+        EXPECT_EQ(description_json(d), description_json(default_description()));  // untouched
+    }
+    description d;
+    std::string error;
+    EXPECT_FALSE(load_description("/nonexistent/installation.json", &d, &error));
+    EXPECT_EQ(error, "/nonexistent/installation.json: cannot be read");
+}
