@@ -302,7 +302,7 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     });
 
     timer_ = new QTimer(this);
-    timer_->setInterval(16);
+    timer_->setInterval(DRAIN_MS);
     connect(timer_, &QTimer::timeout, this, &BusMonitorDock::drain);
     timer_->start();
 }
