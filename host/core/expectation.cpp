@@ -16,7 +16,7 @@
 namespace norvane {
 namespace {
 
-const char* const KINDS = "can, no-can, screen, pixel or file";
+const char* const KINDS = "can, no-can, screen, pixel, file or output";
 
 bool parse_number(std::string_view text, uint64_t high, uint64_t& out)
 {
@@ -240,6 +240,27 @@ std::string parse_file(std::string_view rest, expectation& out)
 
 }  // namespace
 
+std::string parse_output(std::string_view rest, expectation& out)
+{
+    out.kind = expect_kind::output;
+    const std::string_view module = take_word(rest);
+    if (module.size() != 5 || module.substr(0, 4) != "PWRB" || module[4] < '1' || module[4] > '8')
+        return "expected a power module PWRB1 to PWRB8 after 'output', found '" + std::string(module) + "'";
+    out.pwrb = module[4] - '1';
+    const std::string_view output = take_word(rest);
+    uint64_t n = 0;
+    if (!parse_number(output, 8, n) || n < 1)
+        return "output must be 1 to 8, found '" + std::string(output) + "'";
+    out.output = int(n) - 1;
+    const std::string_view state = take_word(rest);
+    if (state != "on" && state != "off")
+        return "expected on or off after the output, found '" + std::string(state) + "'";
+    out.on = state == "on";
+    if (!rest.empty())
+        return "unexpected '" + std::string(rest) + "' after '" + std::string(state) + "'";
+    return "";
+}
+
 std::string parse_expectation(std::string_view rest, expectation& out)
 {
     const std::string_view kind = take_word(rest);
@@ -253,6 +274,8 @@ std::string parse_expectation(std::string_view rest, expectation& out)
         return parse_pixel(rest, out);
     if (kind == "file")
         return parse_file(rest, out);
+    if (kind == "output")
+        return parse_output(rest, out);
     return "unknown expectation '" + std::string(kind) + "'; expected " + KINDS;
 }
 
@@ -289,6 +312,10 @@ std::string format_expectation(const expectation& e)
         line += "file " + e.file;
         if (!e.text.empty())
             line += " " + escape(e.text);
+        break;
+    case expect_kind::output:
+        line += "output PWRB" + std::to_string(e.pwrb + 1) + " " + std::to_string(e.output + 1) +
+                (e.on ? " on" : " off");
         break;
     }
     return line;
@@ -372,6 +399,7 @@ void ExpectationCheck::before(uint64_t t, const frame_buffer& screen)
         case expect_kind::screen: check_screen(i, screen); break;
         case expect_kind::pixel: check_pixel(i, screen); break;
         case expect_kind::file: check_file(i); break;
+        case expect_kind::output: check_output(i); break;
         case expect_kind::can:
         case expect_kind::no_can: break;
         }
@@ -448,6 +476,18 @@ void ExpectationCheck::check_pixel(size_t i, const frame_buffer& screen)
     char text[32];
     std::snprintf(text, sizeof text, "seen %06X", unsigned(seen));
     fail(i, text);
+}
+
+void ExpectationCheck::check_output(size_t i)
+{
+    const expectation& e = list_[i];
+    const int lit = output_lit ? output_lit(e.pwrb, e.output) : -1;
+    if (lit < 0)
+        fail(i, "no installation is attached (norvane-run --installation)");
+    else if ((lit != 0) == e.on)
+        outcomes_[i].state = expect_state::passed;
+    else
+        fail(i, lit ? "the output is on" : "the output is off");
 }
 
 void ExpectationCheck::check_file(size_t i)

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +23,9 @@ namespace norvane {
 //   MS expect pixel X Y RRGGBB           one pixel of the screen at MS
 //   MS expect file PATH TEXT             a file of the unit's file system
 //                                        holds TEXT at MS
-enum class expect_kind { can, no_can, screen, pixel, file };
+//   MS expect output PWRBp OUT on|off    the installation's output is lit
+//                                        (or not) at MS
+enum class expect_kind { can, no_can, screen, pixel, file, output };
 
 constexpr uint64_t EXPECT_CAN_WITHIN_MS = 100;
 constexpr uint64_t EXPECT_NO_CAN_FOR_MS = 100;
@@ -41,6 +44,9 @@ struct expectation {
     int y = 0;
     uint32_t rgb = 0;                          // pixel: 0xRRGGBB
     std::string text;                          // file: what it holds, escapes undone
+    int pwrb = 0;                              // output: PWRB 0..7
+    int output = 0;                            // output: 0..7
+    bool on = false;                           // output
     std::string where;                         // "FILE:LINE"
 };
 
@@ -80,6 +86,11 @@ public:
     void before(uint64_t t, const frame_buffer& screen) override;
     void sent(uint8_t port, uint64_t ms, const can_frame& frame) override;
     void finished(uint64_t end_ms, bool firmware_exit) override;
+    void attach_outputs(std::function<int(int pwrb, int output)> lit) override { output_lit = std::move(lit); }
+
+    // The installation's outputs for 'expect output': 1 lit, 0 dark, -1 when
+    // no installation is attached. Set by the run that has one.
+    std::function<int(int pwrb, int output)> output_lit;
 
     const std::vector<expectation>& expectations() const { return list_; }
     const std::vector<expect_outcome>& outcomes() const { return outcomes_; }
@@ -99,6 +110,7 @@ private:
     void check_screen(size_t i, const frame_buffer& screen);
     void check_pixel(size_t i, const frame_buffer& screen);
     void check_file(size_t i);
+    void check_output(size_t i);
     void fail(size_t i, std::string detail);
 
     std::vector<expectation> list_;

@@ -12,6 +12,8 @@
 #include "host/core/run_watcher.h"
 #include "host/core/scenario.h"
 #include "host/core/virtual_stepper.h"
+#include "host/installation/bus_hub.h"
+#include "host/installation/installation.h"
 
 namespace norvane {
 
@@ -25,6 +27,13 @@ struct run_options {
     // within one millisecond).
     std::vector<scenario_action> actions;
     std::string can_log;  // empty: no log
+    // --installation [FILE]: the simulated installation on port 0 of the
+    // virtual bus, described by the file read at parse time (the default
+    // without FILE).
+    bool installation = false;
+    std::string installation_file;
+    installation::description installation_layout = installation::default_description();
+    std::string outputs_file;  // --outputs: the 64 loads at the end; empty: none
     bool quiet = false;
     bool help = false;
     // --bus-server: the virtual bus of this port on the network (socketcand,
@@ -123,6 +132,13 @@ private:
     void take_screenshots_before(uint64_t t);
     void screenshot(const scenario_action& action, const frame_buffer& frame);
     static void watch_sent_frame(uint8_t port, const can_frame& frame, void* context);
+    void apply(const scenario_action& action);
+    void step_installation(uint64_t now);
+
+    // With --installation: the plant and the bus between it and the unit.
+    std::unique_ptr<installation::plant> plant_;
+    installation::bus_hub hub_;
+    uint64_t installation_refused_ = 0;
 
     run_options options_;
     uint64_t end_ms_ = 0;
@@ -138,6 +154,12 @@ private:
     int start_status_ = RUN_FILE_ERROR;
     double wall_s_ = 0.0;
 };
+
+// Applies a scenario's plant action to the installation.
+void apply_plant(installation::plant& plant, const plant_action& action);
+// The 64 loads as a small table: "PWRB1  1  on   PORT FORE CABIN" per output
+// under a header line. False with the reason.
+bool write_outputs_table(const std::string& path, const installation::plant& plant, std::string& why);
 
 // Writes a screenshot by its file name: .png as PNG, else the 32-bit bitmap.
 bool write_screenshot(const std::string& file, const frame_buffer& frame, std::string& why);

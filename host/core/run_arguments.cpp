@@ -24,7 +24,14 @@ std::string run_usage()
     "                         folder stands for its *.txt files: several files run one\n"
     "                         after the other, each from a fresh unit in DIR/NAME (NAME:\n"
     "                         the file's name without .txt), with one report\n"
-    "  --can-log FILE         every frame the unit sends, as a candump log\n"
+    "  --can-log FILE         every frame the unit sends, as a candump log; with\n"
+    "                         --installation every frame on the bus (the unit's, the\n"
+    "                         modules' and the scenario's)\n"
+    "  --installation [FILE]  the simulated installation of twelve modules on port 0 of\n"
+    "                         the virtual bus (virtual time): FILE describes it (JSON),\n"
+    "                         without FILE this unit's own installation\n"
+    "  --outputs FILE         with --installation: the 64 loads at the end of the run,\n"
+    "                         one line each (module, output, on or off, label)\n"
     "  --screenshot MS:FILE   the screen as the window would show it at MS; repeatable\n"
     "  --junit FILE           a JUnit XML report: one test case per scenario file, one\n"
     "                         failure per failed expectation\n"
@@ -44,6 +51,15 @@ std::string run_usage()
     "                        3 hex digits = standard id, 8 = extended; 0 to 8 data bytes\n"
     "  MS screenshot FILE    as --screenshot MS:FILE\n"
     "  MS exit               end the run at MS\n"
+    "With --installation, what happens on the boat:\n"
+    "  MS switch SENBm CH on|off     wall switch CH (1..10) of SENB1..SENB3\n"
+    "  MS push SENBm CH MS_HELD      push button CH pressed for MS_HELD ms\n"
+    "  MS tank N PERCENT             tank N (1..4: fuel 1, fuel 2, water 1, water 2)\n"
+    "                                at PERCENT (0..125, decimals allowed)\n"
+    "  MS volts CH VOLTS             SENB4 channel CH (1..10) at VOLTS\n"
+    "  MS fault PWRBp OUT STATE CODE output OUT (1..7) reports STATE (0..3), CODE (0..15)\n"
+    "  MS module NAME on|off         module NAME (SENB1..4, PWRB1..8) talks or falls silent\n"
+    "  MS module PWRBp ignore|obey   a power module stops (or resumes) obeying commands\n"
     "Expectations, checked in virtual time:\n"
     "  MS expect can P ID#DATA [within W]\n"
     "                        the unit sends that frame on port P between MS and MS+W\n"
@@ -61,6 +77,8 @@ std::string run_usage()
     "                        is DIR/rootfs/app/event/app_reply) holds exactly TEXT, the\n"
     "                        rest of the line; \\n, \\t, \\\\ and \\# stand for a line end, a\n"
     "                        tab, a backslash and '#'\n"
+    "  MS expect output PWRBp OUT on|off\n"
+    "                        with --installation: output OUT (1..8) of PWRBp is lit (or not)\n"
     "Each failed expectation prints FILE:LINE, the line and what was seen; then a\n"
     "summary 'N passed, M failed'.\n"
     "Screenshots: FILE.bmp is the window's Save Screen bitmap (320 x 240, 32 bits),\n"
@@ -119,6 +137,17 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
                 scenario_paths.push_back(v);
             else
                 (arg == "--can-log" ? options.can_log : arg == "--junit" ? options.junit : options.output_dir) = v;
+        } else if (arg == "--installation") {
+            options.installation = true;
+            // FILE is optional: the next word is it unless it is an option.
+            if (has_value && argv[i + 1][0] != '-')
+                options.installation_file = value();
+        } else if (arg == "--outputs") {
+            options.outputs_file = value();
+            if (options.outputs_file.empty()) {
+                error = "--outputs needs a file name";
+                return RUN_BAD_INPUT;
+            }
         } else if (arg == "--duration") {
             if (!parse_ms(value(), options.duration_ms)) {
                 error = "--duration needs a whole number of milliseconds";
@@ -164,10 +193,28 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
         options.bus_server_host = shared.bus_server_host;
         options.bus_server_port = shared.bus_server_port;
     }
+    if (options.installation) {
+        if (options.realtime) {
+            error = "--installation runs in virtual time; leave out --realtime";
+            return RUN_BAD_INPUT;
+        }
+        options.installation_layout = installation::default_description();
+        if (!options.installation_file.empty() &&
+            !installation::load_description(options.installation_file, &options.installation_layout, &error))
+            return RUN_BAD_INPUT;
+    } else if (!options.outputs_file.empty()) {
+        error = "--outputs lists the installation's loads; add --installation";
+        return RUN_BAD_INPUT;
+    }
     options.workdir = shared.workdir;
     for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
         if (shared.can_mapping[port])
             options.can_mapping[port] = *shared.can_mapping[port];
+    if (options.installation && !is_virtual(options.can_mapping[0])) {
+        error = "--installation is on port 0 of the virtual bus, and --can0 maps port 0 to '" +
+                options.can_mapping[0] + "'";
+        return RUN_BAD_INPUT;
+    }
 
     for (const scenario_action& shot : shots)
         if (shot.ms > options.duration_ms) {
@@ -180,12 +227,22 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
     options.expectations.clear();
     if (!load_scenario_files(scenario_paths, options.scenarios, error))
         return RUN_BAD_INPUT;
-    if (options.scenarios.size() > 1 && (!shots.empty() || !options.can_log.empty())) {
-        error = std::string(shots.empty() ? "--can-log" : "--screenshot") +
+    if (options.scenarios.size() > 1 && (!shots.empty() || !options.can_log.empty() || !options.outputs_file.empty())) {
+        error = std::string(!shots.empty() ? "--screenshot" : !options.can_log.empty() ? "--can-log" : "--outputs") +
                 " takes one scenario file: each of several would write the same file";
         return RUN_BAD_INPUT;
     }
     for (const scenario_file& scenario : options.scenarios) {
+        for (const scenario_action& action : scenario.actions)
+            if (action.kind == action_kind::plant && !options.installation) {
+                error = action.where + ": this action drives the installation; add --installation";
+                return RUN_BAD_INPUT;
+            }
+        for (const expectation& check : scenario.expectations)
+            if (check.kind == expect_kind::output && !options.installation) {
+                error = check.where + ": 'expect output' reads the installation's outputs; add --installation";
+                return RUN_BAD_INPUT;
+            }
         for (const scenario_action& action : scenario.actions)
             if (action.kind == action_kind::can && !is_virtual(options.can_mapping[action.value])) {
                 error = action.where + ": CAN port " + std::to_string(action.value) + " is mapped to '" +

@@ -30,6 +30,7 @@ bool report_can_ports(bool quiet, std::string& why);
 void apply_input(const scenario_action& action);
 // Scenario frames a full virtual bus refused: counted from the start of a
 // run, the count said at its end.
+void note_bus_full(const scenario_action& action);
 void reset_bus_full();
 void report_bus_full();
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 
 #include "seam/can.h"
 #include "seam/frame.h"
@@ -16,6 +17,9 @@ public:
     virtual void before(uint64_t t, const frame_buffer& screen) = 0;
     // The unit handed `frame` to port `port` in the main step at unit time `ms`.
     virtual void sent(uint8_t port, uint64_t ms, const can_frame& frame) = 0;
+    // A run with the installation attached hands over how to read its
+    // outputs: 1 lit, 0 dark (PWRB 0..7, output 0..7).
+    virtual void attach_outputs(std::function<int(int pwrb, int output)> lit) { (void)lit; }
     // The run ended at `end_ms`, at its end or at the firmware's request.
     virtual void finished(uint64_t end_ms, bool firmware_exit) = 0;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +47,112 @@ bool parse_small(std::string_view text, int low, int high, int& out)
     return true;
 }
 
+// A decimal number "12", "12.5" (no sign, no exponent) of at most `high`.
+bool parse_decimal(std::string_view text, double high, double& out)
+{
+    if (text.empty() || text.size() > 12 || text.front() == '.' || text.back() == '.' ||
+        std::count(text.begin(), text.end(), '.') > 1)
+        return false;
+    for (char c : text)
+        if (c != '.' && (c < '0' || c > '9'))
+            return false;
+    const double v = std::strtod(std::string(text).c_str(), nullptr);
+    if (v > high)
+        return false;
+    out = v;
+    return true;
+}
+
+// "PREFIXn" with n in 1..count: n - 1, else -1.
+int module_number(std::string_view word, std::string_view prefix, int count)
+{
+    if (word.size() != prefix.size() + 1 || word.substr(0, prefix.size()) != prefix)
+        return -1;
+    const int n = word.back() - '0';
+    return n >= 1 && n <= count ? n - 1 : -1;
+}
+
+std::string quoted(std::string_view word)
+{
+    return "'" + std::string(word) + "'";
+}
+
+// The words after a plant verb into `out`; "" or the reason.
+std::string parse_plant(std::string_view verb, std::string_view& rest, plant_action& out)
+{
+    const std::string_view first = take_word(rest);
+    int number = 0;
+    if (verb == "switch" || verb == "push") {
+        out.verb = verb == "switch" ? plant_verb::switch_set : plant_verb::push;
+        out.module = module_number(first, "SENB", 3);
+        if (out.module < 0)
+            return "expected a switch module SENB1 to SENB3, found " + quoted(first);
+        const std::string_view channel = take_word(rest);
+        if (!parse_small(channel, 1, 10, number))
+            return "channel must be 1 to 10, found " + quoted(channel);
+        out.channel = number - 1;
+        const std::string_view last = take_word(rest);
+        if (verb == "switch") {
+            if (last != "on" && last != "off")
+                return "expected on or off after the channel, found " + quoted(last);
+            out.on = last == "on";
+        } else if (!parse_ms(last, out.held_ms) || out.held_ms < 1 || out.held_ms > 3600000) {
+            return "expected the time held, 1 to 3600000 ms, found " + quoted(last);
+        }
+    } else if (verb == "tank") {
+        out.verb = plant_verb::tank;
+        if (!parse_small(first, 1, 4, number))
+            return "tank must be 1 to 4 (fuel 1, fuel 2, water 1, water 2), found " + quoted(first);
+        out.module = number - 1;
+        const std::string_view percent = take_word(rest);
+        if (!parse_decimal(percent, 125, out.amount))
+            return "expected a level of 0 to 125 percent, found " + quoted(percent);
+    } else if (verb == "volts") {
+        out.verb = plant_verb::volts;
+        if (!parse_small(first, 1, 10, number))
+            return "SENB4 channel must be 1 to 10, found " + quoted(first);
+        out.channel = number - 1;
+        const std::string_view volts = take_word(rest);
+        if (!parse_decimal(volts, 65.535, out.amount))
+            return "expected volts of 0 to 65.535, found " + quoted(volts);
+    } else if (verb == "fault") {
+        out.verb = plant_verb::fault;
+        out.module = module_number(first, "PWRB", 8);
+        if (out.module < 0)
+            return "expected a power module PWRB1 to PWRB8, found " + quoted(first);
+        const std::string_view output = take_word(rest);
+        if (!parse_small(output, 1, 7, number))
+            return "output must be 1 to 7 (the outputs that report state and code), found " + quoted(output);
+        out.channel = number - 1;
+        const std::string_view state = take_word(rest);
+        if (!parse_small(state, 0, 3, out.state))
+            return "state must be 0 to 3, found " + quoted(state);
+        const std::string_view code = take_word(rest);
+        if (!parse_small(code, 0, 15, out.code))
+            return "code must be 0 to 15, found " + quoted(code);
+    } else {
+        const int senb = module_number(first, "SENB", 4);
+        const int pwrb = module_number(first, "PWRB", 8);
+        if (senb < 0 && pwrb < 0)
+            return "expected a module SENB1 to SENB4 or PWRB1 to PWRB8, found " + quoted(first);
+        out.module = senb >= 0 ? senb : 4 + pwrb;
+        const std::string_view what = take_word(rest);
+        if (what == "on" || what == "off") {
+            out.verb = plant_verb::module_power;
+            out.on = what == "on";
+        } else if ((what == "obey" || what == "ignore") && pwrb >= 0) {
+            out.verb = plant_verb::module_obey;
+            out.on = what == "obey";
+        } else {
+            return "expected on or off" + std::string(pwrb >= 0 ? ", obey or ignore" : "") + " after " +
+                   quoted(first) + ", found " + quoted(what);
+        }
+    }
+    if (!rest.empty())
+        return "unexpected " + quoted(rest) + " at the end of the line";
+    return "";
+}
+
 // Parses one line without its comment into `action`, or into `check` for an
 // expectation line (`is_check` then set); "" or the reason.
 std::string parse_line(std::string_view line, scenario_action& action, expectation& check, bool& is_check)
@@ -57,8 +164,8 @@ std::string parse_line(std::string_view line, scenario_action& action, expectati
                "'";
     const std::string_view verb = take_word(rest);
     if (verb.empty())
-        return "expected an action after the time: press, release, event, can, screenshot, exit or "
-               "expect";
+        return "expected an action after the time: press, release, event, can, screenshot, exit, "
+               "expect, or switch, push, tank, volts, fault, module";
 
     if (verb == "expect") {
         is_check = true;
@@ -76,6 +183,12 @@ std::string parse_line(std::string_view line, scenario_action& action, expectati
         action.kind = action_kind::screenshot;
         action.file = rest;
         return "";
+    }
+
+    if (verb == "switch" || verb == "push" || verb == "tank" || verb == "volts" || verb == "fault" ||
+        verb == "module") {
+        action.kind = action_kind::plant;
+        return parse_plant(verb, rest, action.plant);
     }
 
     std::string_view arg = take_word(rest);
@@ -105,7 +218,8 @@ std::string parse_line(std::string_view line, scenario_action& action, expectati
         return "";
     } else {
         return "unknown action '" + std::string(verb) +
-               "'; expected press, release, event, can, screenshot, exit or expect";
+               "'; expected press, release, event, can, screenshot, exit, expect, or switch, push, tank, "
+               "volts, fault, module";
     }
     if (!rest.empty())
         return "unexpected '" + std::string(rest) + "' after '" + std::string(arg) + "'";

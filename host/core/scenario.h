@@ -12,13 +12,32 @@ namespace norvane {
 // One timed action of a scenario file:
 //   MS press N | MS release N | MS event E | MS can P ID#DATA
 //   MS screenshot FILE | MS exit
-enum class action_kind { press, release, event, can, screenshot, exit };
+// and, with the simulated installation attached, what happens on the boat:
+//   MS switch SENBm CH on|off | MS push SENBm CH MS_HELD | MS tank N PERCENT
+//   MS volts CH VOLTS | MS fault PWRBp OUT STATE CODE
+//   MS module NAME off|on|ignore|obey
+enum class action_kind { press, release, event, can, screenshot, exit, plant };
+
+// What a plant action does to the installation.
+enum class plant_verb { switch_set, push, tank, volts, fault, module_power, module_obey };
+
+struct plant_action {
+    plant_verb verb = plant_verb::switch_set;
+    int module = 0;      // switch/push: SENB 0..2; fault: PWRB 0..7; module: 0..11 (SENB1-4, PWRB1-8); tank 0..3
+    int channel = 0;     // switch/push/volts: 0..9; fault: output 0..6
+    int state = 0;       // fault: 0..3
+    int code = 0;        // fault: 0..15
+    bool on = false;     // switch; module on/off; module obeying
+    uint64_t held_ms = 0;  // push
+    double amount = 0;   // tank: percent; volts: volts
+};
 
 struct scenario_action {
     uint64_t ms = 0;
     action_kind kind = action_kind::exit;
     int value = 0;         // button 1..5, event 0..1, CAN port 0..1
     can_frame frame{};     // can
+    plant_action plant;    // plant
     std::string file;      // screenshot: as written, relative to the runner's folder
     std::string where;     // "FILE:LINE", for messages during the run
 };

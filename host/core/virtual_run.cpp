@@ -68,8 +68,22 @@ bool VirtualRun::start(std::string& why)
             stepper_->stop();
         }
     };
+    if (options_.installation) {
+        plant_ = std::make_unique<installation::plant>(options_.installation_layout);
+        // The unit's commands reach the modules; what the modules and the
+        // scenario put on the bus goes into the CAN log beside the unit's.
+        hub_.subscribe([this](const installation::bus_event& e) {
+            if (e.direction == installation::bus_direction::from_unit)
+                plant_->on_frame_from_unit(e.frame);
+            else
+                log_.write(e.port, hal_ms_clock(), e.frame);
+        });
+        if (options_.watcher)
+            options_.watcher->attach_outputs(
+                [this](int pwrb, int output) { return plant_->read().outputs[pwrb][output].lit() ? 1 : 0; });
+    }
     while (next_action_ < options_.actions.size() && options_.actions[next_action_].ms == 0)
-        apply_input(options_.actions[next_action_++]);
+        apply(options_.actions[next_action_++]);
     wall_s_ += seconds_since(wall_start);
     return true;
 }
@@ -90,7 +104,9 @@ void VirtualRun::run_until(uint64_t t)
         if (options_.watcher)
             options_.watcher->before(now, stepper_->frame());
         while (next_action_ < count && options_.actions[next_action_].ms <= now)
-            apply_input(options_.actions[next_action_++]);
+            apply(options_.actions[next_action_++]);
+        if (plant_)
+            step_installation(now);
     });
     wall_s_ += seconds_since(wall_start);
 }
@@ -108,6 +124,12 @@ run_result VirtualRun::finish()
              " ms: the run ended at " + std::to_string(now()) + " ms");
     report_bus_full();
     std::string why;
+    if (installation_refused_)
+        warn(std::to_string(installation_refused_) + " installation frame(s) dropped: the virtual bus of port 0 was full");
+    if (plant_ && !options_.outputs_file.empty() && !write_outputs_table(options_.outputs_file, *plant_, why)) {
+        warn(why);
+        status_ = RUN_FILE_ERROR;
+    }
     if (!log_.close(why)) {
         warn(why);
         status_ = RUN_FILE_ERROR;
@@ -120,6 +142,33 @@ run_result VirtualRun::finish()
     result.firmware_exit = firmware_exit_;
     result.can_refused = can_refused();
     return result;
+}
+
+void VirtualRun::apply(const scenario_action& action)
+{
+    if (action.kind == action_kind::plant) {
+        if (plant_)
+            apply_plant(*plant_, action.plant);
+        return;
+    }
+    if (plant_ && action.kind == action_kind::can) {
+        if (hub_.inject(uint8_t(action.value), action.frame, "scenario") != 0)
+            note_bus_full(action);
+        return;
+    }
+    apply_input(action);
+}
+
+// Before unit millisecond `now`: the modules hear what the unit sent, step
+// to `now` and put their frames on the bus.
+void VirtualRun::step_installation(uint64_t now)
+{
+    hub_.pump(0);
+    plant_->step(uint32_t(now));
+    can_frame frame;
+    while (plant_->take_frame(&frame))
+        if (hub_.inject(0, frame, "installation") != 0)
+            ++installation_refused_;
 }
 
 void VirtualRun::take_screenshots_before(uint64_t t)

@@ -47,6 +47,8 @@ TEST(ExpectationLine, ReadsEveryKindAndFormatsWhatItReads)
         {"100 expect file /app/event/app_reply OK", "100 expect file /app/event/app_reply OK"},
         {"100 expect file /a/b two words\\n\\#3\\\\", "100 expect file /a/b two words\\n\\#3\\\\"},
         {"100 expect file /a/b", "100 expect file /a/b"},
+        {"100 expect output PWRB8  8   off", "100 expect output PWRB8 8 off"},
+        {"100 expect output PWRB1 1 on", "100 expect output PWRB1 1 on"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -71,9 +73,15 @@ TEST(ExpectationLine, RefusesBadLinesWithFileLineAndReason)
         const char* line;
         const char* error;
     } cases[] = {
-        {"1 expect", "t.txt:1: expected what to expect after 'expect': can, no-can, screen, pixel or file"},
-        {"1 expect output 1 2 on", "t.txt:1: unknown expectation 'output'; expected can, no-can, screen, "
-                                   "pixel or file"},
+        {"1 expect", "t.txt:1: expected what to expect after 'expect': can, no-can, screen, pixel, file or "
+                     "output"},
+        {"1 expect lamp 1 2 on", "t.txt:1: unknown expectation 'lamp'; expected can, no-can, screen, "
+                                 "pixel, file or output"},
+        {"1 expect output 1 2 on", "t.txt:1: expected a power module PWRB1 to PWRB8 after 'output', found '1'"},
+        {"1 expect output PWRB1 9 on", "t.txt:1: output must be 1 to 8, found '9'"},
+        {"1 expect output PWRB1 0 on", "t.txt:1: output must be 1 to 8, found '0'"},
+        {"1 expect output PWRB1 2 lit", "t.txt:1: expected on or off after the output, found 'lit'"},
+        {"1 expect output PWRB1 2 on now", "t.txt:1: unexpected 'now' after 'on'"},
         {"1 expect can 2 421#00", "t.txt:1: CAN port must be 0 or 1, found '2'"},
         {"1 expect can 0", "t.txt:1: expected a frame ID#DATA after the port ('..' for a byte that does not "
                            "matter)"},

@@ -26,6 +26,23 @@ int parse(std::vector<std::string> args, run_options& options, std::string& erro
     return norvane::testing::parse_run_options(std::move(args), options, error);
 }
 
+// The frames of a CAN log the run wrote, all on can0.
+std::vector<can_frame> read_can_log(const std::filesystem::path& path)
+{
+    std::vector<can_frame> frames;
+    std::istringstream log(read_file(path));
+    std::string line;
+    while (std::getline(log, line)) {
+        can_frame frame;
+        std::string iface;
+        std::string why;
+        EXPECT_TRUE(can_parse_candump_line(line, frame, iface, why)) << line << ": " << why;
+        EXPECT_EQ(iface, "can0");
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
 // A virtual run over a scenario text, screenshots kept in memory by file name.
 class Run : public ::testing::Test {
 protected:
@@ -282,17 +299,9 @@ TEST_F(Run, CanLogHoldsEveryFrameTheUnitSendsWithItsStepTime)
     start("", 1000);
     EXPECT_EQ(run_->finish().status, RUN_OK);
 
-    std::istringstream log(read_file(dir_ / "can.log"));
     std::map<uint64_t, std::vector<can_frame>> by_time;
-    std::string line;
-    while (std::getline(log, line)) {
-        can_frame frame;
-        std::string iface;
-        std::string why;
-        ASSERT_TRUE(can_parse_candump_line(line, frame, iface, why)) << line << ": " << why;
-        EXPECT_EQ(iface, "can0");
+    for (const can_frame& frame : read_can_log(dir_ / "can.log"))
         by_time[frame.time_us / 1000].push_back(frame);
-    }
     for (uint64_t t = 25; t <= 1000; t += 25) {
         SCOPED_TRACE(t);
         std::vector<uint32_t> ids;
@@ -308,6 +317,73 @@ TEST_F(Run, CanLogHoldsEveryFrameTheUnitSendsWithItsStepTime)
     }
     const std::string text = read_file(dir_ / "can.log");
     EXPECT_NE(text.find("(0000000000.125000) can0 421#0000000000000000\n"), std::string::npos) << text;
+}
+
+// The installation's options: a bad description or a plant line without
+// the installation stops before anything runs, with the place of the fault.
+TEST(RunArguments, InstallationNeedsItsOptionAndAGoodDescription)
+{
+    TempDir dir;
+    write_file(dir / "bad.json", "{\n  \"modules\": 3\n}\n");
+    write_file(dir / "switch.txt", "100 switch SENB1 1 on\n");
+    write_file(dir / "lamp.txt", "100 expect output PWRB1 1 on\n");
+    const std::string bad = (dir / "bad.json").string();
+    const std::string sw = (dir / "switch.txt").string();
+    const std::string lamp = (dir / "lamp.txt").string();
+    const BadArguments cases[] = {
+        {{"--installation", bad}, ""},
+        {{"--scenario", sw}, ""},
+        {{"--scenario", lamp}, ""},
+        {{"--outputs", "o.txt"}, "--outputs lists the installation's loads; add --installation"},
+        {{"--installation", "--outputs"}, "--outputs needs a file name"},
+        {{"--installation", "--realtime"}, "--installation runs in virtual time; leave out --realtime"},
+        {{"--installation", "--can0", "kvaser"},
+         "--installation is on port 0 of the virtual bus, and --can0 maps port 0 to 'kvaser'"},
+    };
+    const std::string expected[] = {
+        bad + ": /modules: expected an array of 12",
+        sw + ":1: this action drives the installation; add --installation",
+        lamp + ":1: 'expect output' reads the installation's outputs; add --installation",
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string want = i < std::size(expected) ? expected[i] : cases[i].error;
+        SCOPED_TRACE(want);
+        run_options options;
+        std::string error;
+        EXPECT_EQ(parse(cases[i].args, options, error), RUN_BAD_INPUT);
+        EXPECT_EQ(error, want);
+    }
+    run_options options;
+    std::string error;
+    ASSERT_EQ(parse({"--installation", "--scenario", sw}, options, error), RUN_OK) << error;
+    EXPECT_TRUE(options.installation);
+    EXPECT_TRUE(options.installation_file.empty());
+}
+
+// With the installation the CAN log is the whole bus: the modules' frames
+// beside the unit's commands; the outputs table lists the 64 loads.
+TEST_F(Run, InstallationFramesAreLoggedAndItsLoadsListed)
+{
+    options_.installation = true;
+    options_.can_log = (dir_ / "can.log").string();
+    options_.outputs_file = (dir_ / "outputs.txt").string();
+    start("2100 press 3\n2200 release 3\n2500 switch SENB1 1 on\n", 3000);
+    EXPECT_EQ(run_->finish().status, RUN_OK);
+
+    std::map<uint32_t, int> per_id;
+    for (const can_frame& frame : read_can_log(dir_ / "can.log"))
+        ++per_id[frame.id];
+    EXPECT_EQ(per_id[0x18EFB000u], 30);   // the unit's commands to PWRB1, every 100 ms
+    EXPECT_EQ(per_id[0x18FFA0B7u], 30);   // PWRB8's status, every 100 ms
+    EXPECT_EQ(per_id[0x18FF0080u], 4);    // SENB1 channel 1: at 0, 1000, 2000 s and the flip at 2500
+    EXPECT_EQ(per_id[0x18FF0983u], 3);    // SENB4 channel 10, once a second
+
+    const std::string table = read_file(dir_ / "outputs.txt");
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 65);
+    EXPECT_NE(table.find("PWRB1  1      on   PORT FORE CABIN\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("PWRB1  3      on   INSIDE LIGHTS\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("PWRB8  8      off  -\n"), std::string::npos) << table;
+    EXPECT_EQ(table.rfind("module output load label\n", 0), 0u);
 }
 
 TEST_F(Run, ScenarioFramesReachTheFirmwareOnTheNextMainStep)

@@ -54,6 +54,53 @@ TEST(Scenario, ReadsEveryActionWithCommentsAndBlankLines)
     EXPECT_EQ(actions[7].where, "s.txt:10");
 }
 
+// The installation's actions: 1-based numbers in the text, 0-based in the
+// action, decimals for tanks and volts.
+TEST(Scenario, ReadsTheInstallationActions)
+{
+    const char* text =
+        "100 switch SENB3 10 on\n"
+        "100 push SENB1 2 250\n"
+        "200 tank 4 62.5\n"
+        "200 volts 10 12.75\n"
+        "300 fault PWRB8 7 3 15\n"
+        "400 module PWRB1 off\n"
+        "400 module SENB4 on\n"
+        "500 module PWRB2 ignore\n";
+    std::vector<scenario_action> actions;
+    std::string error;
+    ASSERT_TRUE(parse_scenario(text, "s.txt", actions, error)) << error;
+    ASSERT_EQ(actions.size(), 8u);
+    for (const scenario_action& a : actions)
+        EXPECT_EQ(a.kind, action_kind::plant);
+    using norvane::plant_verb;
+    EXPECT_EQ(actions[0].plant.verb, plant_verb::switch_set);
+    EXPECT_EQ(actions[0].plant.module, 2);
+    EXPECT_EQ(actions[0].plant.channel, 9);
+    EXPECT_TRUE(actions[0].plant.on);
+    EXPECT_EQ(actions[1].plant.verb, plant_verb::push);
+    EXPECT_EQ(actions[1].plant.held_ms, 250u);
+    EXPECT_EQ(actions[2].plant.verb, plant_verb::tank);
+    EXPECT_EQ(actions[2].plant.module, 3);
+    EXPECT_DOUBLE_EQ(actions[2].plant.amount, 62.5);
+    EXPECT_EQ(actions[3].plant.verb, plant_verb::volts);
+    EXPECT_EQ(actions[3].plant.channel, 9);
+    EXPECT_DOUBLE_EQ(actions[3].plant.amount, 12.75);
+    EXPECT_EQ(actions[4].plant.verb, plant_verb::fault);
+    EXPECT_EQ(actions[4].plant.module, 7);
+    EXPECT_EQ(actions[4].plant.channel, 6);
+    EXPECT_EQ(actions[4].plant.state, 3);
+    EXPECT_EQ(actions[4].plant.code, 15);
+    EXPECT_EQ(actions[5].plant.verb, plant_verb::module_power);
+    EXPECT_EQ(actions[5].plant.module, 4);
+    EXPECT_FALSE(actions[5].plant.on);
+    EXPECT_EQ(actions[6].plant.module, 3);
+    EXPECT_TRUE(actions[6].plant.on);
+    EXPECT_EQ(actions[7].plant.verb, plant_verb::module_obey);
+    EXPECT_EQ(actions[7].plant.module, 5);
+    EXPECT_FALSE(actions[7].plant.on);
+}
+
 struct BadLine {
     const char* text;
     const char* error;  // the whole message
@@ -61,7 +108,7 @@ struct BadLine {
 
 const BadLine kBadLines[] = {
     {"# header\n\n100 jump 3\n",
-     "f.txt:3: unknown action 'jump'; expected press, release, event, can, screenshot, exit or expect"},
+     "f.txt:3: unknown action 'jump'; expected press, release, event, can, screenshot, exit, expect, or switch, push, tank, volts, fault, module"},
     {"100 press 0\n", "f.txt:1: button must be 1 to 5 (F1 to F5), found '0'"},
     {"100 press 6\n", "f.txt:1: button must be 1 to 5 (F1 to F5), found '6'"},
     {"100 release\n", "f.txt:1: button must be 1 to 5 (F1 to F5), found ''"},
@@ -81,8 +128,24 @@ const BadLine kBadLines[] = {
     {"200 press 1\n100 release 1\n", "f.txt:2: time 100 goes backwards (the line before is at 200)"},
     {"press 1\n", "f.txt:1: expected a time in milliseconds at the start of the line, found 'press'"},
     {"-5 press 1\n", "f.txt:1: expected a time in milliseconds at the start of the line, found '-5'"},
-    {"100\n", "f.txt:1: expected an action after the time: press, release, event, can, screenshot, exit or "
-     "expect"},
+    {"100\n", "f.txt:1: expected an action after the time: press, release, event, can, screenshot, exit, "
+     "expect, or switch, push, tank, volts, fault, module"},
+    {"100 switch SENB4 1 on\n", "f.txt:1: expected a switch module SENB1 to SENB3, found 'SENB4'"},
+    {"100 switch SENB1 11 on\n", "f.txt:1: channel must be 1 to 10, found '11'"},
+    {"100 switch SENB1 1 up\n", "f.txt:1: expected on or off after the channel, found 'up'"},
+    {"100 push SENB2 3 0\n", "f.txt:1: expected the time held, 1 to 3600000 ms, found '0'"},
+    {"100 tank 5 50\n", "f.txt:1: tank must be 1 to 4 (fuel 1, fuel 2, water 1, water 2), found '5'"},
+    {"100 tank 1 125.5\n", "f.txt:1: expected a level of 0 to 125 percent, found '125.5'"},
+    {"100 tank 1 1.2.3\n", "f.txt:1: expected a level of 0 to 125 percent, found '1.2.3'"},
+    {"100 volts 3 -1\n", "f.txt:1: expected volts of 0 to 65.535, found '-1'"},
+    {"100 fault PWRB9 1 0 0\n", "f.txt:1: expected a power module PWRB1 to PWRB8, found 'PWRB9'"},
+    {"100 fault PWRB1 8 0 0\n",
+     "f.txt:1: output must be 1 to 7 (the outputs that report state and code), found '8'"},
+    {"100 fault PWRB1 1 4 0\n", "f.txt:1: state must be 0 to 3, found '4'"},
+    {"100 fault PWRB1 1 0 16\n", "f.txt:1: code must be 0 to 15, found '16'"},
+    {"100 module SENB1 ignore\n", "f.txt:1: expected on or off after 'SENB1', found 'ignore'"},
+    {"100 module HELM off\n", "f.txt:1: expected a module SENB1 to SENB4 or PWRB1 to PWRB8, found 'HELM'"},
+    {"100 module PWRB2 off now\n", "f.txt:1: unexpected 'now' at the end of the line"},
     {"100 screenshot\n", "f.txt:1: expected a file name after 'screenshot'"},
     {"100 screenshot page.jpg\n", "f.txt:1: screenshot file 'page.jpg' must end in .bmp or .png"},
     {"100 exit now\n", "f.txt:1: unexpected 'now' after 'exit'"},
