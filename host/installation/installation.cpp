@@ -126,6 +126,14 @@ void plant::step(uint32_t now_ms)
             next_power_ms_[p] = now_ms + uint32_t(p) * POWER_MODULE_SPACING_MS;
     }
     now_ms_ = now_ms;
+    if (!dirty_ && !due(now_ms, next_due_ms_))
+        return;
+    dirty_ = false;
+    next_due_ms_ = now_ms + CHANNEL_PERIOD_MS;
+    auto note_due = [this](uint32_t at) {
+        if (int32_t(at - next_due_ms_) < 0)
+            next_due_ms_ = at;
+    };
     for (int m = 0; m < INPUT_MODULES; ++m) {
         for (int c = 0; c < INPUT_CHANNELS; ++c) {
             input_channel& ch = inputs_[m][c];
@@ -149,6 +157,9 @@ void plant::step(uint32_t now_ms)
             if (state_.module_on[m] && (ch.changed || periodic))
                 queue_input(m, c, now_ms);
             ch.changed = false;
+            note_due(next_channel_ms_[m][c]);
+            if (ch.release_at != 0)
+                note_due(ch.release_at);
         }
     }
     for (int p = 0; p < POWER_MODULES; ++p) {
@@ -157,6 +168,7 @@ void plant::step(uint32_t now_ms)
             next_power_ms_[p] += POWER_PERIOD_MS;
         if (periodic && state_.module_on[power_module_index(p)])
             queue_power(p);
+        note_due(next_power_ms_[p]);
     }
 }
 
@@ -195,6 +207,7 @@ void plant::set_switch(int senb, int channel, bool on)
     if (senb < 0 || senb >= SWITCH_MODULES || channel < 0 || channel >= INPUT_CHANNELS)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
+    dirty_ = true;
     input_channel& ch = inputs_[senb][channel];
     push_pending_[senb][channel] = false;
     ch.release_at = 0;
@@ -210,6 +223,7 @@ void plant::push(int senb, int channel, uint32_t held_ms)
     if (senb < 0 || senb >= SWITCH_MODULES || channel < 0 || channel >= INPUT_CHANNELS)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
+    dirty_ = true;
     push_pending_[senb][channel] = true;
     push_held_[senb][channel] = held_ms;
     state_.switch_on[senb][channel] = 1;
@@ -222,6 +236,7 @@ void plant::set_tank_percent(int tank, double percent)
         if (ch.tank != tank)
             continue;
         std::lock_guard<std::mutex> hold(state_lock_);
+        dirty_ = true;
         uint16_t mv = curve_mv(ch.curve, percent);
         if (inputs_[ANALOG_MODULE][c].mv != mv)
             inputs_[ANALOG_MODULE][c].changed = true;
@@ -240,6 +255,7 @@ void plant::set_volts(int channel, double volts)
     uint16_t mv = uint16_t(std::lround(std::clamp(volts * 1000.0, 0.0, 65535.0)));
     const channel_description& ch = description_.channels[ANALOG_MODULE][channel];
     std::lock_guard<std::mutex> hold(state_lock_);
+    dirty_ = true;
     if (inputs_[ANALOG_MODULE][channel].mv != mv)
         inputs_[ANALOG_MODULE][channel].changed = true;
     inputs_[ANALOG_MODULE][channel].mv = mv;
@@ -253,6 +269,7 @@ void plant::set_fault(int pwrb, int output, uint8_t state, uint8_t code)
     if (pwrb < 0 || pwrb >= POWER_MODULES || output < 0 || output >= POWER_OUTPUTS)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
+    dirty_ = true;
     state_.outputs[pwrb][output].state = uint8_t(state & 3);
     state_.outputs[pwrb][output].code = uint8_t(code & 15);
 }
@@ -262,6 +279,7 @@ void plant::set_module_on(int module, bool on)
     if (module < 0 || module >= MODULE_COUNT)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
+    dirty_ = true;
     state_.module_on[module] = on;
 }
 
@@ -270,6 +288,7 @@ void plant::set_obeying(int pwrb, bool obeys)
     if (pwrb < 0 || pwrb >= POWER_MODULES)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
+    dirty_ = true;
     state_.obeying[pwrb] = obeys;
 }
 

@@ -135,6 +135,10 @@ private:
     bool push_pending_[INPUT_MODULES][INPUT_CHANNELS] = {};
     uint32_t push_held_[INPUT_MODULES][INPUT_CHANNELS] = {};
     std::deque<can_frame> out_;
+    // step does nothing before next_due_ms_ unless a setter touched the
+    // plant (dirty_): most unit milliseconds have no frame due.
+    uint32_t next_due_ms_ = 0;
+    bool dirty_ = true;
 };
 
 }  // namespace installation
