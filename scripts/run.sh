@@ -11,7 +11,13 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target norvane-sim norvane-run
 mkdir -p work
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  exec build/release/host/apps/norvane-sim --workdir work "$@"
+  # The default installation on port 0, unless the arguments put port 0
+  # elsewhere or choose the installation themselves.
+  installation=(--installation)
+  for arg in "$@"; do
+    case "$arg" in --can0|--can0=*|--bus-server|--bus-server=*|--installation) installation=() ;; esac
+  done
+  exec build/release/host/apps/norvane-sim --workdir work "${installation[@]}" "$@"
 fi
 echo "run: no display (DISPLAY and WAYLAND_DISPLAY are unset): running the unit headless for 3 s instead;"
 echo "run: the screen at 3 s goes to work/screen.bmp"

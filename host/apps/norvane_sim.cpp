@@ -15,6 +15,7 @@
 #include "host/core/unit_options.h"
 #include "host/core/unit_workdir.h"
 #include "host/qt/signal_quit.h"
+#include "host/installation/installation.h"
 #include "host/qt/simulator_app.h"
 #include "seam/unit.h"
 
@@ -27,6 +28,11 @@ std::string usage()
     "Shows the display unit's front in a window and runs its firmware in real time.\n"
     "\n") +
     norvane::unit_options_usage(17, "the unit's own, kvaser") +
+    "  --installation [FILE]\n"
+    "                   the simulated installation (the default one without FILE,\n"
+    "                   a JSON description otherwise) on CAN port 0 over the\n"
+    "                   virtual bus, with its panel and the bus monitor beside\n"
+    "                   the unit\n"
     "  --help           this text\n"
     "\n"
     "F1 to F5 press the five buttons, Escape closes the window; SIGINT, SIGTERM and\n"
@@ -96,11 +102,19 @@ std::string no_display_reason()
 int main(int argc, char** argv)
 {
     norvane::unit_options options;
+    bool with_installation = false;
+    std::string installation_file;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage().c_str(), stdout);
             return 0;
+        }
+        if (arg == "--installation") {
+            with_installation = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                installation_file = argv[++i];
+            continue;
         }
         std::string error;
         const int taken = norvane::parse_unit_option(argc, argv, i, options, error);
@@ -110,6 +124,22 @@ int main(int argc, char** argv)
         }
         if (taken == 0)
             return bad_argument("unknown option '" + std::string(arg) + "'");
+    }
+
+    // The installation sits on port 0 of the virtual bus.
+    installation::description layout = installation::default_description();
+    if (with_installation) {
+        std::string error;
+        if (!installation_file.empty() && !installation::load_description(installation_file, &layout, &error)) {
+            std::fprintf(stderr, "norvane-sim: %s\n", error.c_str());
+            return 2;
+        }
+        if (!options.can_mapping[0])
+            options.can_mapping[0] = "virtual";
+        else if (*options.can_mapping[0] != "virtual")
+            return bad_argument("--installation needs CAN port 0 on the virtual bus, not '" + *options.can_mapping[0] + "'");
+        if (options.bus_server)
+            return bad_argument("--installation and --bus-server cannot share the unit's frames yet");
     }
 
     const std::string no_display = no_display_reason();
@@ -145,7 +175,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Simulator");
     std::unique_ptr<norvane::SimulatorApp> app;
     try {
-        app = std::make_unique<norvane::SimulatorApp>(nullptr, can_mapped);
+        app = std::make_unique<norvane::SimulatorApp>(nullptr, can_mapped, with_installation ? &layout : nullptr);
     } catch (const std::exception& e) {
         QMessageBox box(QMessageBox::Warning, "Main initialization", "Error");
         box.setInformativeText(e.what());

@@ -1,5 +1,9 @@
 #include "host/qt/simulator_app.h"
 
+#include "host/qt/bus_monitor.h"
+#include "host/qt/installation_dock.h"
+#include "seam/unit.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -83,13 +87,18 @@ rgb_image rgb_of(const QImage& image)
 
 }  // namespace
 
-SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT])
+SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT],
+                           const installation::description* installation)
     : QMainWindow(parent),
       settings_(read_settings()),
       runner_({
           .repaint = [this] { QMetaObject::invokeMethod(this, &SimulatorApp::frame_ready, Qt::QueuedConnection); },
           .exit_requested = [this](int32_t) { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); },
-          .after_step = [this] { link_.flush_firmware_tx(); },
+          .after_step =
+              [this] {
+                  link_.flush_firmware_tx();
+                  step_installation();
+              },
       }),
       screen_image_(GFX_WIDTH, GFX_HEIGHT, QImage::Format_RGB32)
 {
@@ -113,10 +122,37 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         return dialog.selectedFiles().first();
     };
 
-    build_menus();
-    qApp->installEventFilter(this);
     view_ = new FrontView(*this, runner_);
     setCentralWidget(view_);
+    bus_monitor_ = new BusMonitorDock(this);
+    addDockWidget(Qt::RightDockWidgetArea, bus_monitor_);
+    if (installation) {
+        // The whole bus through the hub: the unit's frames to the plant and
+        // the monitor, the plant's frames to the unit and the monitor.
+        plant_ = std::make_unique<installation::plant>(*installation);
+        hub_.subscribe([plant = plant_.get(), queue = &bus_monitor_->queue()](const installation::bus_event& e) {
+            if (e.direction == installation::bus_direction::from_unit && e.port == 0)
+                plant->on_frame_from_unit(e.frame);
+            // The unit's frames leave without a time: the unit's clock now,
+            // on its own thread (the hub pumps there).
+            BusMonitorFrame seen{e.frame, e.port, e.direction == installation::bus_direction::from_unit};
+            if (seen.sent && seen.frame.time_us == 0)
+                seen.frame.time_us = uint64_t(hal_ms_clock()) * 1000u;
+            queue->push(seen);
+        });
+        installation_dock_ = new InstallationDock(*plant_, this);
+        addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
+    } else {
+        bus_monitor_->hide();
+        // The frames the unit sends, pushed from the main loop's thread.
+        can_set_send_observer(
+            [](uint8_t port, const can_frame& frame, void* context) {
+                static_cast<BusMonitorQueue*>(context)->push({frame, port, true});
+            },
+            &bus_monitor_->queue());
+    }
+    build_menus();
+    qApp->installEventFilter(this);
     apply_zoom(settings_.zoom);
     if (settings_.left != DEFAULT_WINDOW_POSITION && settings_.top != DEFAULT_WINDOW_POSITION)
         move(settings_.left, settings_.top);
@@ -143,6 +179,17 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     update_status();
 }
 
+void SimulatorApp::step_installation()
+{
+    if (!plant_)
+        return;
+    hub_.pump(0);
+    plant_->step(hal_ms_clock());
+    can_frame frame;
+    while (plant_->take_frame(&frame))
+        hub_.inject(0, frame, "installation");
+}
+
 SimulatorApp::~SimulatorApp()
 {
     shut_down();
@@ -155,6 +202,7 @@ void SimulatorApp::shut_down()
     shut_down_ = true;
     qApp->removeEventFilter(this);
     runner_.stop();
+    can_set_send_observer(nullptr, nullptr);
     write_settings();
     link_.close();
 }
@@ -224,6 +272,15 @@ void SimulatorApp::build_menus()
         grid_actions_[i]->setCheckable(true);
         connect(grid_actions_[i], &QAction::triggered, this, [this, i] { set_grid(true, GRID_WIDTHS[i]); });
     }
+
+    if (installation_dock_) {
+        QAction* panel = installation_dock_->toggleViewAction();
+        panel->setText("&Installation");
+        view->addAction(panel);
+    }
+    QAction* monitor = bus_monitor_->toggleViewAction();
+    monitor->setText("Bus &Monitor");
+    view->addAction(monitor);
 
     QMenu* simulate = menuBar()->addMenu("&Simulate");
     play_action_ = simulate->addAction("&Play");

@@ -17,6 +17,8 @@
 #include "host/core/host_settings.h"
 #include "host/core/serial_link.h"
 #include "host/core/shown_frame.h"
+#include "host/installation/bus_hub.h"
+#include "host/installation/installation.h"
 
 class QAction;
 class QLabel;
@@ -25,6 +27,8 @@ class QTimer;
 namespace norvane {
 
 class FrontView;
+class BusMonitorDock;
+class InstallationDock;
 
 class SimulatorApp : public QMainWindow {
     Q_OBJECT
@@ -36,7 +40,11 @@ public:
     // firmware (the unit's working folder must have been prepared) and plays.
     // The CAN ports marked in `check_can` (mapped on the command line) are
     // opened if the unit left them closed, so their state can be shown.
-    explicit SimulatorApp(QWidget* parent = nullptr, const bool check_can[CAN_PORT_COUNT] = nullptr);
+    // With `installation`, the simulated installation is on CAN port 0 (which
+    // must be mapped to the virtual bus) and its panel and the bus monitor are
+    // shown beside the unit.
+    explicit SimulatorApp(QWidget* parent = nullptr, const bool check_can[CAN_PORT_COUNT] = nullptr,
+                          const installation::description* installation = nullptr);
     ~SimulatorApp() override;
 
     // Menu commands, also callable from tests.
@@ -56,6 +64,11 @@ public:
     FrontView* view() const { return view_; }
     SerialLink& serial_link() { return link_; }
     QAction* action(const QString& text) const;  // by its menu text, e.g. "1:&2"
+    // The bus monitor dock (View > Bus Monitor), hidden until asked for.
+    BusMonitorDock* bus_monitor() const { return bus_monitor_; }
+    // The installation panel and its plant; null without an installation.
+    InstallationDock* installation_panel() const { return installation_dock_; }
+    installation::plant* installation_plant() const { return plant_.get(); }
 
     // Copies the firmware's front buffer into the screen image and tells the
     // firmware the frame was taken. Runs after every main step while playing,
@@ -104,6 +117,12 @@ private:
     ShownFrame shown_;  // the frame on screen, so an equal one is not painted again
     FirmwareRunner runner_;
     FrontView* view_ = nullptr;
+    BusMonitorDock* bus_monitor_ = nullptr;
+    // The installation, stepped on the unit's thread after each main step.
+    void step_installation();
+    std::unique_ptr<installation::plant> plant_;
+    installation::bus_hub hub_;
+    InstallationDock* installation_dock_ = nullptr;
     QImage screen_image_;  // 320 x 240, 32 bits, top row first
     QImage grid_image_;
     QPixmap bezel_;        // scaled to the client for zooms below 4

@@ -19,6 +19,9 @@
 #include <unistd.h>
 
 #include "gfx/gfx.h"
+#include "host/core/bus_decode.h"
+#include "host/qt/bus_monitor.h"
+#include "host/qt/installation_dock.h"
 #include "host/qt/signal_quit.h"
 #include "host/qt/uart_dialog.h"
 #include "qt_test_app.h"
@@ -460,6 +463,78 @@ TEST_F(UartDialogTest, OpensAndClosesTheChosenPort)
     EXPECT_EQ(stored_raw("COMPortConnected"), i32(0));
     EXPECT_EQ(QSettings("Norvane", "Simulator").value("COMPortDevice1").toString(), QString(::ptsname(master_)));
     EXPECT_FALSE(QSettings("Norvane", "Simulator").contains("COMPortDevice3"));
+}
+
+// The unit's command frames reach the bus monitor dock, which View > Bus
+// Monitor shows and hides.
+TEST_F(SimulatorAppTest, BusMonitorShowsTheFramesTheUnitSends)
+{
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    SimulatorApp& app = open_app();
+    app.show();
+    BusMonitorDock* dock = app.bus_monitor();
+    ASSERT_NE(dock, nullptr);
+    EXPECT_FALSE(dock->isVisible());
+    app.action("Bus &Monitor")->trigger();
+    EXPECT_TRUE(dock->isVisible());
+    const auto has_command = [&] {
+        for (int row = 0; row < dock->model().rowCount(); ++row) {
+            const BusMonitorFrame& f = dock->model().row(static_cast<size_t>(row));
+            if (f.sent && f.port == 0 && bus_decode_frame(f.frame).message == "MSG_OUTPUT_COMMAND")
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(testing::process_events_until(has_command, 5000));
+    app_.reset();
+    EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
+}
+
+// With the installation, a click on a rocker of the panel puts the switch's
+// MSG_INPUT_CHANNEL frame on the bus, seen by the monitor as going to the
+// unit, and the unit takes it.
+TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
+{
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    const installation::description layout = installation::default_description();
+    app_ = std::make_unique<SimulatorApp>(nullptr, nullptr, &layout);
+    SimulatorApp& app = *app_;
+    app.show();
+    ASSERT_NE(app.installation_panel(), nullptr);
+    EXPECT_TRUE(app.installation_panel()->isVisible());
+    EXPECT_TRUE(app.bus_monitor()->isVisible());
+    int senb = -1, channel = -1;
+    for (int m = 0; m < installation::SWITCH_MODULES && senb < 0; ++m)
+        for (int c = 0; c < installation::INPUT_CHANNELS; ++c)
+            if (layout.channels[m][c].kind == installation::channel_kind::rocker) {
+                senb = m;
+                channel = c;
+                break;
+            }
+    ASSERT_GE(senb, 0);
+    QPushButton* rocker = app.installation_panel()->switch_button(senb, channel);
+    ASSERT_TRUE(rocker->isCheckable());
+    rocker->click();
+    EXPECT_EQ(app.installation_plant()->read().switch_on[senb][channel], 1);
+    const uint32_t id = 0x18FF0000u + uint32_t(channel) * 256u + 0x80u + uint32_t(senb);
+    const auto switched_on = [&] {
+        for (int row = 0; row < app.bus_monitor()->model().rowCount(); ++row) {
+            const BusMonitorFrame& f = app.bus_monitor()->model().row(static_cast<size_t>(row));
+            if (!f.sent && f.frame.id == id && f.frame.data[2] != 0)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(testing::process_events_until(switched_on, 5000));
+    EXPECT_TRUE(testing::process_events_until([] {
+        can_port_status status{};
+        can_port_get_status(0, &status);
+        return status.received > 0;
+    }, 5000));
+    app_.reset();
+    EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
 }
 
 }  // namespace

@@ -1,0 +1,196 @@
+#include "host/qt/installation_dock.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace norvane {
+
+using namespace installation;
+
+namespace {
+
+const char* const TANK_NAMES[TANK_COUNT] = {"Fuel 1", "Fuel 2", "Water 1", "Water 2"};
+
+QString lamp_style(const output_view& out)
+{
+    // Lit: amber; a reported fault state or code: red frame.
+    const bool fault = out.state != 0 || out.code != 0;
+    return QString("QLabel { background: %1; border: 2px solid %2; border-radius: 4px; }")
+        .arg(out.lit() ? "#ffc83d" : "#3a3a3a", fault ? "#e02020" : "#202020");
+}
+
+}  // namespace
+
+InstallationDock::InstallationDock(plant& plant, QWidget* parent)
+    : QDockWidget(tr("Installation"), parent), plant_(plant)
+{
+    setObjectName("installationDock");
+    const description& layout = plant_.layout();
+    auto* body = new QWidget;
+    auto* column = new QVBoxLayout(body);
+
+    // Wall switches: a checkable button stays (rocker), a plain one is on
+    // while held (push button).
+    auto* switches = new QGroupBox(tr("Wall switches"), body);
+    auto* switch_grid = new QGridLayout(switches);
+    switch_grid->setSpacing(2);
+    for (int m = 0; m < SWITCH_MODULES; ++m) {
+        switch_grid->addWidget(new QLabel(QString::fromStdString(layout.module_names[m])), 0, m);
+        for (int c = 0; c < INPUT_CHANNELS; ++c) {
+            const channel_description& ch = layout.channels[m][c];
+            QString text = QString("%1 %2").arg(c + 1).arg(QString::fromStdString(ch.label));
+            auto* button = new QPushButton(text, switches);
+            button->setObjectName(QString("switch_%1_%2").arg(m + 1).arg(c + 1));
+            button->setToolTip(ch.kind == channel_kind::push ? tr("push button") : tr("rocker"));
+            if (ch.kind == channel_kind::push) {
+                connect(button, &QPushButton::pressed, this, [this, m, c] { plant_.set_switch(m, c, true); });
+                connect(button, &QPushButton::released, this, [this, m, c] { plant_.set_switch(m, c, false); });
+            } else {
+                button->setCheckable(true);
+                connect(button, &QPushButton::toggled, this, [this, m, c](bool on) { plant_.set_switch(m, c, on); });
+            }
+            switches_[m][c] = button;
+            switch_grid->addWidget(button, c + 1, m);
+        }
+    }
+    column->addWidget(switches);
+
+    // Tanks in percent, the sender's volts beside.
+    auto* tanks = new QGroupBox(tr("Tanks"), body);
+    auto* tank_grid = new QGridLayout(tanks);
+    for (int c = 0; c < INPUT_CHANNELS; ++c) {
+        const int t = layout.channels[ANALOG_MODULE][c].tank;
+        if (t >= 0 && t < TANK_COUNT && tank_channels_[t] < 0)
+            tank_channels_[t] = c;
+    }
+    for (int t = 0; t < TANK_COUNT; ++t) {
+        auto* slider = new QSlider(Qt::Horizontal, tanks);
+        slider->setObjectName(QString("tank_%1").arg(t + 1));
+        slider->setRange(0, 100);
+        tank_sliders_[t] = slider;
+        tank_labels_[t] = new QLabel(tanks);
+        tank_labels_[t]->setMinimumWidth(110);
+        tank_grid->addWidget(new QLabel(TANK_NAMES[t]), t, 0);
+        tank_grid->addWidget(slider, t, 1);
+        tank_grid->addWidget(tank_labels_[t], t, 2);
+        connect(slider, &QSlider::valueChanged, this, [this, t](int percent) { plant_.set_tank_percent(t, percent); });
+    }
+    column->addWidget(tanks);
+
+    // The 64 outputs, one lamp each, a row per power module.
+    auto* outputs = new QGroupBox(tr("Outputs"), body);
+    auto* lamp_grid = new QGridLayout(outputs);
+    lamp_grid->setSpacing(3);
+    for (int p = 0; p < POWER_MODULES; ++p) {
+        lamp_grid->addWidget(new QLabel(QString::fromStdString(layout.module_names[power_module_index(p)])), p, 0);
+        for (int o = 0; o < POWER_OUTPUTS; ++o) {
+            auto* lamp = new QLabel(outputs);
+            lamp->setObjectName(QString("lamp_%1_%2").arg(p + 1).arg(o + 1));
+            lamp->setFixedSize(18, 18);
+            const std::string& label = layout.output_labels[p][o];
+            lamp->setToolTip(QString("%1 output %2%3")
+                                 .arg(QString::fromStdString(layout.module_names[power_module_index(p)]))
+                                 .arg(o + 1)
+                                 .arg(label.empty() ? QString() : ": " + QString::fromStdString(label)));
+            lamps_[p][o] = lamp;
+            lamp_grid->addWidget(lamp, p, o + 1);
+        }
+    }
+    column->addWidget(outputs);
+
+    // Faults: an output's reported state and code.
+    auto* faults = new QGroupBox(tr("Output fault"), body);
+    auto* fault_row = new QHBoxLayout(faults);
+    fault_output_ = new QComboBox(faults);
+    fault_output_->setObjectName("faultOutput");
+    for (int p = 0; p < POWER_MODULES; ++p)
+        for (int o = 0; o < POWER_OUTPUTS; ++o)
+            fault_output_->addItem(QString("%1/%2").arg(QString::fromStdString(layout.module_names[power_module_index(p)])).arg(o + 1),
+                                   p * POWER_OUTPUTS + o);
+    fault_state_ = new QSpinBox(faults);
+    fault_state_->setRange(0, 3);
+    fault_state_->setPrefix(tr("state "));
+    fault_code_ = new QSpinBox(faults);
+    fault_code_->setRange(0, 15);
+    fault_code_->setPrefix(tr("code "));
+    auto* apply = new QPushButton(tr("Set"), faults);
+    fault_row->addWidget(fault_output_);
+    fault_row->addWidget(fault_state_);
+    fault_row->addWidget(fault_code_);
+    fault_row->addWidget(apply);
+    connect(apply, &QPushButton::clicked, this, [this] {
+        const int index = fault_output_->currentData().toInt();
+        plant_.set_fault(index / POWER_OUTPUTS, index % POWER_OUTPUTS, static_cast<uint8_t>(fault_state_->value()),
+                         static_cast<uint8_t>(fault_code_->value()));
+    });
+    column->addWidget(faults);
+
+    // Modules on the bus; unchecked, a module falls silent.
+    auto* modules = new QGroupBox(tr("Modules"), body);
+    auto* module_grid = new QGridLayout(modules);
+    for (int m = 0; m < MODULE_COUNT; ++m) {
+        auto* box = new QCheckBox(QString::fromStdString(layout.module_names[m]), modules);
+        box->setChecked(true);
+        module_boxes_[m] = box;
+        module_grid->addWidget(box, m / 6, m % 6);
+        connect(box, &QCheckBox::toggled, this, [this, m](bool on) { plant_.set_module_on(m, on); });
+    }
+    column->addWidget(modules);
+    column->addStretch(1);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidget(body);
+    scroll->setWidgetResizable(true);
+    // The window takes its docks' sizes (it fits its client), so the panel
+    // asks for room for everything at once.
+    scroll->setMinimumSize(body->sizeHint().width() + 24, 760);
+    setWidget(scroll);
+
+    const snapshot now = plant_.read();
+    for (int t = 0; t < TANK_COUNT; ++t) {
+        QSignalBlocker quiet(tank_sliders_[t]);
+        tank_sliders_[t]->setValue(static_cast<int>(now.tank_percent[t] + 0.5));
+    }
+    refresh();
+    timer_ = new QTimer(this);
+    timer_->setInterval(33);
+    connect(timer_, &QTimer::timeout, this, &InstallationDock::refresh);
+    timer_->start();
+}
+
+void InstallationDock::refresh()
+{
+    const snapshot now = plant_.read();
+    for (int p = 0; p < POWER_MODULES; ++p)
+        for (int o = 0; o < POWER_OUTPUTS; ++o) {
+            const output_view& out = now.outputs[p][o];
+            const output_view& was = shown_.outputs[p][o];
+            if (first_ || out.command != was.command || out.state != was.state || out.code != was.code)
+                lamps_[p][o]->setStyleSheet(lamp_style(out));
+        }
+    for (int t = 0; t < TANK_COUNT; ++t) {
+        const int c = tank_channels_[t];
+        const uint16_t mv = c >= 0 ? now.analog_mv[c] : 0;
+        if (first_ || c < 0 || mv != shown_.analog_mv[c] || now.tank_percent[t] != shown_.tank_percent[t])
+            tank_labels_[t]->setText(QString("%1 %  %2 V").arg(now.tank_percent[t], 0, 'f', 0).arg(mv / 1000.0, 0, 'f', 2));
+    }
+    for (int m = 0; m < MODULE_COUNT; ++m)
+        if (module_boxes_[m]->isChecked() != now.module_on[m]) {
+            QSignalBlocker quiet(module_boxes_[m]);
+            module_boxes_[m]->setChecked(now.module_on[m]);
+        }
+    shown_ = now;
+    first_ = false;
+}
+
+}  // namespace norvane

@@ -1,0 +1,51 @@
+// The installation panel: the simulated boat's wall switches (rockers and
+// push buttons), tank sliders, the 64 output lamps as the power modules last
+// applied their commands, module on/off and output faults. It reads the
+// plant's snapshot with a timer at screen rate and repaints only what
+// changed, so the unit's thread is never held up by the panel.
+#pragma once
+#include <QDockWidget>
+
+#include "host/installation/installation.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTimer;
+
+namespace norvane {
+
+class InstallationDock : public QDockWidget {
+    Q_OBJECT
+
+public:
+    InstallationDock(installation::plant& plant, QWidget* parent = nullptr);
+
+    // One refresh from the plant, as the timer does it.
+    void refresh();
+
+    // For tests: the switch button of SENBm channel c (0-based), a lamp.
+    QPushButton* switch_button(int senb, int channel) const { return switches_[senb][channel]; }
+    QLabel* lamp(int pwrb, int output) const { return lamps_[pwrb][output]; }
+    QSlider* tank_slider(int tank) const { return tank_sliders_[tank]; }
+
+private:
+    installation::plant& plant_;
+    QPushButton* switches_[installation::SWITCH_MODULES][installation::INPUT_CHANNELS] = {};
+    QSlider* tank_sliders_[installation::TANK_COUNT] = {};
+    QLabel* tank_labels_[installation::TANK_COUNT] = {};
+    int tank_channels_[installation::TANK_COUNT] = {-1, -1, -1, -1};
+    QLabel* lamps_[installation::POWER_MODULES][installation::POWER_OUTPUTS] = {};
+    QCheckBox* module_boxes_[installation::MODULE_COUNT] = {};
+    QComboBox* fault_output_ = nullptr;
+    QSpinBox* fault_state_ = nullptr;
+    QSpinBox* fault_code_ = nullptr;
+    QTimer* timer_ = nullptr;
+    installation::snapshot shown_{};
+    bool first_ = true;
+};
+
+}  // namespace norvane
