@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_report.h"
+#include "bench_virtual_run.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -69,21 +70,7 @@ void run_span(benchmark::State& state, bool every_frame)
             benchmark::DoNotOptimize(frame.pixels[0]);
         };
     }
-    std::filesystem::create_directories(dir);
-
-    norvane::VirtualRun run(options);
-    std::string why;
-    if (!run.start(why)) {
-        state.SkipWithError(why.c_str());
-        return;
-    }
-    run.run_until(WARM_UP_MS);
-    for (auto _ : state)
-        run.run_until(run.now() + SPAN_MS);
-    state.counters["x_real_time"] =
-        benchmark::Counter(double(SPAN_MS) / 1000.0, benchmark::Counter::kIsIterationInvariantRate);
-    run.finish();
-    std::filesystem::remove_all(dir);
+    bench_virtual_run_spans(state, options, WARM_UP_MS, SPAN_MS);
 }
 void BM_RunnerVirtualTime(benchmark::State& state)
 {
