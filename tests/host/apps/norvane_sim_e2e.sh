@@ -16,6 +16,7 @@ mkdir -p "$out"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 . "$(dirname "${BASH_SOURCE[0]}")/x11_wait.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/norvane_sim_screen.sh"
 
 # Without a display the program says where to go instead, and exits with 1.
 set +e
@@ -26,21 +27,7 @@ set -e
 [ "$(printf '%s\n' "$message" | wc -l)" -eq 1 ] || fail "without a display: more than one line: $message"
 [[ "$message" == *norvane-run* ]] || fail "without a display the message does not name norvane-run: $message"
 
-sim_pid=
-XVFB_PID=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
-# -noreset: the server would otherwise reset (and refuse connections for a
-# moment) each time its last client leaves, e.g. after the readiness probe.
-x11_start_xvfb "$out/xvfb.log" -screen 0 1280x1024x24 -nolisten tcp -noreset || fail "Xvfb did not start"
-
-export XDG_CONFIG_HOME=$out/config
-"$sim" --workdir "$out/unit" >"$out/sim.log" 2>&1 &
-sim_pid=$!
-wid=$(x11_wait_window 20 --name '^PC Simulator$') || fail "no window appeared"
+sim_start 1280x1024x24
 eval "$(xdotool getwindowgeometry --shell "$wid")"
 [ "$WIDTH" -eq 407 ] || fail "window width $WIDTH, not 407"
 # The status bar (22 pixels, fixed) sits below the client.
@@ -48,7 +35,6 @@ menu_height=$((HEIGHT - 421 - 22))
 [ "$menu_height" -gt 0 ] || fail "window height $HEIGHT leaves no room for the menu"
 [ -d "$out/unit/rootfs" ] || fail "the unit's folders were not created"
 
-. "$(dirname "${BASH_SOURCE[0]}")/norvane_sim_screen.sh"
 
 save_screen() {  # $1: file to type into the dialog
   local dialog

@@ -15,20 +15,9 @@ mkdir -p "$out"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 . "$(dirname "${BASH_SOURCE[0]}")/x11_wait.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/norvane_sim_screen.sh"
 
-sim_pid=
-XVFB_PID=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
-x11_start_xvfb "$out/xvfb.log" -screen 0 1280x1024x24 -nolisten tcp -noreset || fail "Xvfb did not start"
-
-export XDG_CONFIG_HOME=$out/config
-"$sim" --workdir "$out/unit" >"$out/sim.log" 2>&1 &
-sim_pid=$!
-wid=$(x11_wait_window 20 --name '^PC Simulator$') || fail "no window appeared"
+sim_start 1280x1024x24
 eval "$(xdotool getwindowgeometry --shell "$wid")"
 # The status bar (22 pixels, fixed) sits below the client.
 menu_height=$((HEIGHT - 421 - 22))
@@ -36,7 +25,6 @@ for port in 0 1; do
   grep -q "^norvane-sim: CAN port $port: kvaser: " "$out/sim.log" || fail "no line for CAN port $port: $(cat "$out/sim.log")"
 done
 
-. "$(dirname "${BASH_SOURCE[0]}")/norvane_sim_screen.sh"
 menu_closed() { ! menu_open; }
 # A checksum of the unit's screen as the window shows it.
 screen_sum() { import -window "$wid" -crop "320x240+43+$((60 + menu_height))" +repage rgb:- | md5sum; }

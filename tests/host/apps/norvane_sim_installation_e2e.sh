@@ -13,20 +13,9 @@ mkdir -p "$out"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 . "$(dirname "${BASH_SOURCE[0]}")/x11_wait.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/norvane_sim_screen.sh"
 
-sim_pid=
-XVFB_PID=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
-x11_start_xvfb "$out/xvfb.log" -screen 0 1600x1000x24 -nolisten tcp -noreset || fail "Xvfb did not start"
-
-export XDG_CONFIG_HOME=$out/config
-"$sim" --workdir "$out/unit" --installation >"$out/sim.log" 2>&1 &
-sim_pid=$!
-wid=$(x11_wait_window 20 --name '^PC Simulator$') || fail "no window appeared"
+sim_start 1600x1000x24 --installation
 grep -q "^norvane-sim: CAN port 0: virtual" "$out/sim.log" || fail "port 0 is not on the virtual bus: $(cat "$out/sim.log")"
 
 # The unit alone is 421 pixels wide at zoom 1; both docks make it far wider.

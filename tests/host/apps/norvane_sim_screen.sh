@@ -1,6 +1,30 @@
-# What the Xvfb tests read off the norvane-sim window. Source after
-# x11_wait.sh; the caller sets wid (the main window), sim_pid and menu_height
-# (the rows above the client).
+# How the Xvfb tests start norvane-sim and what they read off its window.
+# Source after x11_wait.sh; the caller sets sim (the program), out (its
+# folder) and fail; sim_start sets sim_pid and wid (the main window), the
+# caller sets menu_height (the rows above the client).
+
+# Starts a private Xvfb screen of SIZE (WxHxDEPTH) and norvane-sim on it with
+# ARGS, the unit's folder in $out/unit, its settings in $out/config and its
+# output in $out/sim.log; waits for the main window. Both end with the script.
+# sim_start SIZE [ARGS...]
+sim_start() {
+  local size=$1
+  shift
+  sim_pid=
+  XVFB_PID=
+  trap sim_cleanup EXIT
+  # -noreset: the server would otherwise reset (and refuse connections for a
+  # moment) each time its last client leaves, e.g. after the readiness probe.
+  x11_start_xvfb "$out/xvfb.log" -screen 0 "$size" -nolisten tcp -noreset || fail "Xvfb did not start"
+  export XDG_CONFIG_HOME=$out/config
+  "$sim" --workdir "$out/unit" "$@" >"$out/sim.log" 2>&1 &
+  sim_pid=$!
+  wid=$(x11_wait_window 20 --name '^PC Simulator$') || fail "no window appeared"
+}
+sim_cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
 
 # A menu of the program is open: it shows a window besides its main one.
 menu_open() {
