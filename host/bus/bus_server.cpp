@@ -229,7 +229,7 @@ bus_server_counts BusServer::counts() const
     c.frames_refused = refused_.load(std::memory_order_relaxed);
     c.frames_to_clients = to_clients_.load(std::memory_order_relaxed);
     c.bad_messages = bad_.load(std::memory_order_relaxed);
-    c.dropped_clients = dropped_.load(std::memory_order_relaxed);
+    c.dropped_clients = dropped_.load(std::memory_order_acquire);
     return c;
 }
 
@@ -505,8 +505,10 @@ void BusServer::drop(client& c, const std::string& why)
     if (c.gone)
         return;
     c.gone = true;
-    dropped_.fetch_add(1, std::memory_order_relaxed);
+    // The line comes before the count, so whoever sees the count can also
+    // find the line that says why.
     say_("bus server: client " + c.name + " dropped: it does not take its frames (" + why + ")");
+    dropped_.fetch_add(1, std::memory_order_release);
 }
 
 void BusServer::write_client(client& c)
