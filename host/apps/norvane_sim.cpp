@@ -11,7 +11,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "host/bus/bus_server.h"
 #include "host/core/unit_options.h"
 #include "host/core/unit_workdir.h"
 #include "host/qt/signal_quit.h"
@@ -138,8 +137,6 @@ int main(int argc, char** argv)
             options.can_mapping[0] = "virtual";
         else if (*options.can_mapping[0] != "virtual")
             return bad_argument("--installation needs CAN port 0 on the virtual bus, not '" + *options.can_mapping[0] + "'");
-        if (options.bus_server)
-            return bad_argument("--installation and --bus-server cannot share the unit's frames yet");
     }
 
     const std::string no_display = no_display_reason();
@@ -186,21 +183,19 @@ int main(int argc, char** argv)
     // lines and the status bar say why.
     for (const std::string& line : app->can_port_lines())
         std::fprintf(stderr, "norvane-sim: %s\n", line.c_str());
-    std::unique_ptr<norvane::BusServer> server;
-    if (server_port >= 0) {
-        server = norvane::start_virtual_bus_server(
+    // With the installation the server carries the whole bus: the unit's
+    // frames and the modules'.
+    if (server_port >= 0 &&
+        !app->start_bus_server(
             options.bus_server_host, options.bus_server_port, uint8_t(server_port),
-            [](const std::string& line) { std::fprintf(stderr, "norvane-sim: %s\n", line.c_str()); }, why);
-        if (!server) {
-            std::fprintf(stderr, "norvane-sim: %s\n", why.c_str());
-            return 2;
-        }
+            [](const std::string& line) { std::fprintf(stderr, "norvane-sim: %s\n", line.c_str()); }, why)) {
+        std::fprintf(stderr, "norvane-sim: %s\n", why.c_str());
+        return 2;
     }
     // Ctrl+C, kill and a closed terminal close the window as Exit does.
     norvane::SignalQuit quit_on_signal([&app](int) { app->close(); });
     app->show();
     const int status = QApplication::exec();
-    server.reset();
     app.reset();
     return status;
 }

@@ -527,20 +527,26 @@ void BusServer::write_client(client& c)
     }
 }
 
-std::unique_ptr<BusServer> start_virtual_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
-                                                    std::function<void(const std::string&)> say, std::string& why)
+std::unique_ptr<BusServer> start_bus_server(const std::string& host, uint16_t port, uint8_t can_port, bus_link link,
+                                            std::function<void(const std::string&)> say, std::string& why)
 {
     bus_server_options options;
     options.host = host;
     options.port = port;
     options.bus_name = "can" + std::to_string(can_port);
-    auto server = std::make_unique<BusServer>(options, virtual_bus_link(can_port), say);
+    auto server = std::make_unique<BusServer>(options, std::move(link), say);
     if (!server->start(why))
         return nullptr;
     if (say)
         say("bus server: listening on " + host + ":" + std::to_string(server->port()) +
             " (socketcand raw mode, bus " + options.bus_name + " = CAN port " + std::to_string(can_port) + ")");
     return server;
+}
+
+std::unique_ptr<BusServer> start_virtual_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
+                                                    std::function<void(const std::string&)> say, std::string& why)
+{
+    return start_bus_server(host, port, can_port, virtual_bus_link(can_port), std::move(say), why);
 }
 
 }  // namespace norvane

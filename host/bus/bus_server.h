@@ -117,8 +117,12 @@ private:
         bad_{0}, dropped_{0};
 };
 
-// A server for the virtual bus of `can_port` (bus name "canN"), started; it
-// says where it listens through `say`. nullptr with a reason.
+// A server for the bus of `can_port` (bus name "canN") reached through
+// `link`, started; it says where it listens through `say`. nullptr with a
+// reason.
+std::unique_ptr<BusServer> start_bus_server(const std::string& host, uint16_t port, uint8_t can_port, bus_link link,
+                                            std::function<void(const std::string&)> say, std::string& why);
+// The same over the firmware's virtual bus of `can_port` (virtual_bus_link).
 std::unique_ptr<BusServer> start_virtual_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
                                                     std::function<void(const std::string&)> say, std::string& why);
 

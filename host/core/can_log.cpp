@@ -1,4 +1,5 @@
-// The CAN log: one candump log line per frame the unit sends.
+// The CAN log: one candump log line per frame the unit sends (with the
+// installation, per frame on the bus).
 #include "host/core/headless_run.h"
 
 #include <cerrno>
@@ -12,7 +13,7 @@ namespace norvane {
 namespace {
 void log_sent_frame(uint8_t port, const can_frame& frame, void* context)
 {
-    static_cast<CanLog*>(context)->write(port, hal_ms_clock(), frame);
+    static_cast<CanLog*>(context)->write_now(port, frame);
 }
 }  // namespace
 
@@ -24,6 +25,7 @@ CanLog::~CanLog()
 
 bool CanLog::open(const std::string& path, std::string& why)
 {
+    std::lock_guard<std::mutex> hold(lock_);
     file_ = std::fopen(path.c_str(), "w");
     if (!file_) {
         why = "cannot write the CAN log '" + path + "': " + std::strerror(errno);
@@ -36,6 +38,18 @@ bool CanLog::open(const std::string& path, std::string& why)
 
 void CanLog::write(uint8_t port, uint64_t ms, const can_frame& frame)
 {
+    std::lock_guard<std::mutex> hold(lock_);
+    write_locked(port, ms, frame);
+}
+
+void CanLog::write_now(uint8_t port, const can_frame& frame)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    write_locked(port, hal_ms_clock(), frame);
+}
+
+void CanLog::write_locked(uint8_t port, uint64_t ms, const can_frame& frame)
+{
     if (!file_)
         return;
     const char iface[] = {'c', 'a', 'n', char('0' + port), '\0'};
@@ -46,6 +60,7 @@ void CanLog::write(uint8_t port, uint64_t ms, const can_frame& frame)
 
 bool CanLog::close(std::string& why)
 {
+    std::lock_guard<std::mutex> hold(lock_);
     if (!file_)
         return true;
     can_set_send_observer(nullptr, nullptr);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,8 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
 
 // One CAN log line per frame the unit sends, candump log format with the unit
 // time of the main step that flushed it: "(0000000001.200000) can0 421#...".
+// In real time the unit's thread, the run's thread and the bus server's
+// thread all write it: one line at a time, under its lock.
 class CanLog {
 public:
     CanLog() = default;
@@ -93,9 +96,14 @@ public:
     bool open(const std::string& path, std::string& why);
     // Writes a line for a frame sent on `port` at unit time `ms`.
     void write(uint8_t port, uint64_t ms, const can_frame& frame);
+    // The same at the unit's time now, read under the lock, so the lines
+    // several threads write stay in order of time.
+    void write_now(uint8_t port, const can_frame& frame);
     bool close(std::string& why);
 
 private:
+    void write_locked(uint8_t port, uint64_t ms, const can_frame& frame);
+    std::mutex lock_;  // guards file_ and failed_
     std::FILE* file_ = nullptr;
     bool failed_ = false;
 };

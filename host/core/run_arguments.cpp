@@ -28,8 +28,9 @@ std::string run_usage()
     "                         --installation every frame on the bus (the unit's, the\n"
     "                         modules' and the scenario's)\n"
     "  --installation [FILE]  the simulated installation of twelve modules on port 0 of\n"
-    "                         the virtual bus (virtual time): FILE describes it (JSON),\n"
-    "                         without FILE this unit's own installation\n"
+    "                         the virtual bus: FILE describes it (JSON), without FILE\n"
+    "                         this unit's own installation; in virtual time or with\n"
+    "                         --realtime on the unit's clock\n"
     "  --outputs FILE         with --installation: the 64 loads at the end of the run,\n"
     "                         one line each (module, output, on or off, label)\n"
     "  --screenshot MS:FILE   the screen as the window would show it at MS; repeatable\n"
@@ -194,10 +195,6 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
         options.bus_server_port = shared.bus_server_port;
     }
     if (options.installation) {
-        if (options.realtime) {
-            error = "--installation runs in virtual time; leave out --realtime";
-            return RUN_BAD_INPUT;
-        }
         options.installation_layout = installation::default_description();
         if (!options.installation_file.empty() &&
             !installation::load_description(options.installation_file, &options.installation_layout, &error))

@@ -74,7 +74,8 @@ std::string unit_options_usage(size_t width, const std::string& can_default)
            "mode): port 0 (bus can0), mapped to virtual unless --can0 maps it, else\n" + indent +
            "the port mapped to virtual; HOST defaults to 127.0.0.1, socketcand's\n" + indent +
            "port is 29536, 0 lets the system choose; norvane-run takes it with\n" + indent +
-           "--realtime only\n";
+           "--realtime only. With --installation the clients get the whole bus (the\n" + indent +
+           "unit's frames and the modules') and their frames reach both\n";
 }
 
 bool apply_can_mappings(const unit_options& options, std::string& error)

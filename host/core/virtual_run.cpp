@@ -73,10 +73,10 @@ bool VirtualRun::start(std::string& why)
         // The unit's commands reach the modules; what the modules and the
         // scenario put on the bus goes into the CAN log beside the unit's.
         hub_.subscribe([this](const installation::bus_event& e) {
-            if (e.direction == installation::bus_direction::from_unit)
+            if (installation::installation_hears(e))
                 plant_->on_frame_from_unit(e.frame);
-            else
-                log_.write(e.port, hal_ms_clock(), e.frame);
+            if (e.direction == installation::bus_direction::to_unit)
+                log_.write_now(e.port, e.frame);
         });
         if (options_.watcher)
             options_.watcher->attach_outputs(
@@ -163,12 +163,7 @@ void VirtualRun::apply(const scenario_action& action)
 // to `now` and put their frames on the bus.
 void VirtualRun::step_installation(uint64_t now)
 {
-    hub_.pump(0);
-    plant_->step(uint32_t(now));
-    can_frame frame;
-    while (plant_->take_frame(&frame))
-        if (hub_.inject(0, frame, "installation") != 0)
-            ++installation_refused_;
+    installation_refused_ += installation::step_installation_on_hub(*plant_, hub_, uint32_t(now));
 }
 
 void VirtualRun::take_screenshots_before(uint64_t t)

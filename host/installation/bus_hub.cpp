@@ -32,6 +32,7 @@ void bus_hub::publish(const bus_event& e)
 
 int bus_hub::pump(uint8_t port)
 {
+    std::lock_guard<std::mutex> one_pump(pump_lock_);
     int taken = 0;
     bus_event e{port, bus_direction::from_unit, "unit", {}};
     while (can_virtual_take_sent(port, &e.frame)) {
@@ -47,6 +48,23 @@ int bus_hub::inject(uint8_t port, const can_frame& frame, const char* source)
         return -1;
     publish(bus_event{port, bus_direction::to_unit, source, frame});
     return 0;
+}
+
+bool installation_hears(const bus_event& e)
+{
+    return e.port == 0 && !(e.direction == bus_direction::to_unit && std::strcmp(e.source, INSTALLATION_SOURCE) == 0);
+}
+
+uint64_t step_installation_on_hub(plant& p, bus_hub& hub, uint32_t now_ms)
+{
+    hub.pump(0);
+    p.step(now_ms);
+    uint64_t refused = 0;
+    can_frame frame;
+    while (p.take_frame(&frame))
+        if (hub.inject(0, frame, INSTALLATION_SOURCE) != 0)
+            ++refused;
+    return refused;
 }
 
 }  // namespace installation

@@ -5,8 +5,10 @@
 // unit and to every subscriber too. A CAN log fed from here is a recording
 // of the whole bus, not of the unit's side alone. No Qt.
 //
-// Threads: pump() runs on the unit's thread (after each main-loop pass);
-// inject may be called from any thread; subscribe/unsubscribe are under
+// Threads: pump() runs on the unit's thread (after each main-loop pass) and
+// on the bus server's I/O thread (its link pumps); one pump at a time
+// (pump_lock_), so the subscribers see the unit's frames in the order it sent
+// them. inject may be called from any thread; subscribe/unsubscribe are under
 // the hub's lock (subscribers_lock_) and may run while the unit runs.
 // Subscribers run under that lock: they copy the event and return, and never
 // call back into the hub.
@@ -50,6 +52,7 @@ public:
 
 private:
     void publish(const bus_event& e);
+    std::mutex pump_lock_;         // taken before subscribers_lock_, never after
     std::mutex subscribers_lock_;
     std::vector<std::pair<int, subscriber>> subscribers_;
     int next_id_ = 1;
@@ -58,6 +61,22 @@ private:
 }  // namespace installation
 
 #include "host/bus/bus_server.h"
+#include "host/installation/installation.h"
+
+namespace installation {
+
+// The installation sits on port 0 and hears every frame on its bus but its
+// own: the unit's commands, and whatever a scenario or a bus-server client
+// puts on the bus.
+constexpr const char* INSTALLATION_SOURCE = "installation";
+bool installation_hears(const bus_event& e);
+
+// One pass of the installation on the hub, on the unit's thread after a main
+// step: the modules hear what the unit sent, step to `now_ms` and put their
+// frames on port 0. Returns the frames the full bus refused.
+uint64_t step_installation_on_hub(plant& p, bus_hub& hub, uint32_t now_ms);
+
+}  // namespace installation
 
 namespace installation {
 

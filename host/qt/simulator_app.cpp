@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/bus/bus_server.h"
 #include "host/core/bitmap_file.h"
 #include "host/core/can_port_report.h"
 #include "host/core/host_keys.h"
@@ -131,7 +132,7 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         // the monitor, the plant's frames to the unit and the monitor.
         plant_ = std::make_unique<installation::plant>(*installation);
         hub_.subscribe([plant = plant_.get(), queue = &bus_monitor_->queue()](const installation::bus_event& e) {
-            if (e.direction == installation::bus_direction::from_unit && e.port == 0)
+            if (installation::installation_hears(e))
                 plant->on_frame_from_unit(e.frame);
             // The unit's frames leave without a time: the unit's clock now,
             // on its own thread (the hub pumps there).
@@ -183,11 +184,23 @@ void SimulatorApp::step_installation()
 {
     if (!plant_)
         return;
-    hub_.pump(0);
-    plant_->step(hal_ms_clock());
-    can_frame frame;
-    while (plant_->take_frame(&frame))
-        hub_.inject(0, frame, "installation");
+    installation::step_installation_on_hub(*plant_, hub_, hal_ms_clock());
+    // The server's clients get the step's frames now, not at its next look.
+    if (BusServer* server = hub_server_.load(std::memory_order_acquire))
+        server->wake();
+}
+
+bool SimulatorApp::start_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
+                                    std::function<void(const std::string&)> say, std::string& why)
+{
+    const bool whole_bus = plant_ && can_port == 0;
+    bus_server_ = norvane::start_bus_server(host, port, can_port,
+                                            whole_bus ? installation::hub_bus_link(hub_, can_port)
+                                                      : virtual_bus_link(can_port),
+                                            std::move(say), why);
+    if (bus_server_ && whole_bus)
+        hub_server_.store(bus_server_.get(), std::memory_order_release);
+    return bus_server_ != nullptr;
 }
 
 SimulatorApp::~SimulatorApp()
@@ -202,6 +215,9 @@ void SimulatorApp::shut_down()
     shut_down_ = true;
     qApp->removeEventFilter(this);
     runner_.stop();
+    // The server's link points into the hub: it stops before the hub goes.
+    hub_server_.store(nullptr, std::memory_order_release);
+    bus_server_.reset();
     can_set_send_observer(nullptr, nullptr);
     write_settings();
     link_.close();

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ class QTimer;
 namespace norvane {
 
 class FrontView;
+class BusServer;
 class BusMonitorDock;
 class InstallationDock;
 
@@ -69,6 +71,13 @@ public:
     // The installation panel and its plant; null without an installation.
     InstallationDock* installation_panel() const { return installation_dock_; }
     installation::plant* installation_plant() const { return plant_.get(); }
+    // Serves the virtual bus of CAN port `can_port` to socketcand clients
+    // (bus "canN") and says where through `say`. With the installation on
+    // that port the clients get the whole bus through the hub, the modules'
+    // frames too, and theirs reach the unit and the modules. The server stops
+    // with the unit. False with the reason.
+    bool start_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
+                          std::function<void(const std::string&)> say, std::string& why);
 
     // Copies the firmware's front buffer into the screen image and tells the
     // firmware the frame was taken. Runs after every main step while playing,
@@ -123,6 +132,10 @@ private:
     std::unique_ptr<installation::plant> plant_;
     installation::bus_hub hub_;
     InstallationDock* installation_dock_ = nullptr;
+    // The bus server, and the one the unit's thread wakes after it pumped
+    // the hub (cleared before the server stops).
+    std::unique_ptr<BusServer> bus_server_;
+    std::atomic<BusServer*> hub_server_{nullptr};
     QImage screen_image_;  // 320 x 240, 32 bits, top row first
     QImage grid_image_;
     QPixmap bezel_;        // scaled to the client for zooms below 4

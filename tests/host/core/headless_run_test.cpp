@@ -336,7 +336,6 @@ TEST(RunArguments, InstallationNeedsItsOptionAndAGoodDescription)
         {{"--scenario", lamp}, ""},
         {{"--outputs", "o.txt"}, "--outputs lists the installation's loads; add --installation"},
         {{"--installation", "--outputs"}, "--outputs needs a file name"},
-        {{"--installation", "--realtime"}, "--installation runs in virtual time; leave out --realtime"},
         {{"--installation", "--can0", "kvaser"},
          "--installation is on port 0 of the virtual bus, and --can0 maps port 0 to 'kvaser'"},
     };
@@ -432,6 +431,53 @@ TEST(RealtimeRun, AppliesActionsAtTheirTimeAndEndsAtExit)
     EXPECT_EQ(key_input_mask.load(), 0x02);
     EXPECT_EQ(shots.count("mid.png"), 1u);
     EXPECT_EQ(shots.count("end.png"), 1u);
+}
+
+// With the installation in real time the modules step on the unit's clock:
+// the CAN log holds the unit's, the modules' and the scenario's frames, each
+// once and in order of time although three threads write it, a fault reaches
+// the bus, and a wall switch lights its lamp through the unit.
+TEST(RealtimeRun, InstallationOnTheUnitsClockLogsTheWholeBus)
+{
+    TempDir dir;
+    write_file(dir / "s.txt",
+               "2100 press 3\n2200 release 3\n"  // INSIDE LIGHTS on: the cabin switches act
+               "2300 switch SENB1 1 on\n2300 fault PWRB4 2 0 3\n2400 can 0 18FEEE99#AABB\n");
+    run_options options;
+    std::string error;
+    ASSERT_EQ(parse({"--realtime", "--installation", "--quiet", "--duration", "2700", "--workdir",
+                     (dir / "unit").string(), "--scenario", (dir / "s.txt").string(), "--can-log",
+                     (dir / "can.log").string(), "--outputs", (dir / "outputs.txt").string()},
+                    options, error),
+              RUN_OK)
+        << error;
+    const run_result result = run_headless(options);
+    ASSERT_EQ(result.status, RUN_OK);
+    EXPECT_EQ(result.unit_ms, 2700u);
+
+    std::map<uint32_t, int> per_id;
+    uint64_t last_us = 0;
+    bool in_order = true, switch_on = false, fault_sent = false;
+    for (const can_frame& f : read_can_log(dir / "can.log")) {
+        ++per_id[f.id];
+        in_order = in_order && f.time_us >= last_us;
+        last_us = f.time_us;
+        switch_on = switch_on || (f.id == 0x18FF0080u && f.data[2] == 1);       // SENB1 channel 1
+        fault_sent = fault_sent || (f.id == 0x18FFA1B3u && f.data[1] == 0x30);  // PWRB4 output 2, code 3
+    }
+    EXPECT_TRUE(in_order);
+    // Every 100 ms over 2.7 s: 27, give or take the threads' timing; twice
+    // that if a frame were written twice.
+    for (uint32_t id : {0x18EFB000u, 0x18EFB700u, 0x18FFA0B0u, 0x18FFA0B7u, 0x18FFA1B3u}) {
+        EXPECT_GE(per_id[id], 24) << std::hex << id;
+        EXPECT_LE(per_id[id], 28) << std::hex << id;
+    }
+    EXPECT_EQ(per_id[0x18FEEE99u], 1);
+    EXPECT_TRUE(switch_on);
+    EXPECT_TRUE(fault_sent);
+    const std::string table = read_file(dir / "outputs.txt");
+    EXPECT_NE(table.find("PWRB1  1      on   PORT FORE CABIN\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("PWRB7  1      off  STBD FORE CABIN\n"), std::string::npos) << table;
 }
 
 TEST(RealtimeRun, FirmwareExitRequestEndsTheRun)
