@@ -1,12 +1,15 @@
 """python-can's own socketcand client against real-time norvane-run bus
 servers. Everything runs on loopback and ends by itself.
 
-usage: bus_server_python.py NORVANE_RUN WORKDIR one|two
+usage: bus_server_python.py NORVANE_RUN WORKDIR one|two|installation
 one: python-can sees the unit's command frames every 100 ms and sends a
      wall-switch frame that changes what the unit commands.
 two: a second unit joins the first one's bus through its socketcand back end;
      python-can sees both units' commands, and one wall-switch frame changes
      what both command.
+installation: the unit with the simulated installation; python-can sees the
+     modules' frames beside the unit's, and its wall-switch frame lights a
+     lamp through the unit (the run's outputs table and CAN log show it).
 Prints what it checked; exits 0 when everything held."""
 import queue
 import re
@@ -174,6 +177,51 @@ def two_units(norvane_run, workdir):
     first.end()
 
 
+def with_installation(norvane_run, workdir):
+    log, outputs = workdir + "/can.log", workdir + "/outputs.txt"
+    unit = Unit(norvane_run, workdir, "unit", ["--duration", "4000", "--installation", "--bus-server",
+                                               "127.0.0.1:0", "--can-log", log, "--outputs", outputs])
+    port = int(unit.wait_for_line(r"bus server: listening on 127\.0\.0\.1:(\d+)").group(1))
+    bus = connect(port)
+    try:
+        # The eight power modules' status frames beside the unit's commands
+        # to them: the whole bus, not only the unit's side.
+        status, commands = set(), set()
+        for msg in frames(bus, 2):
+            if 0x18FFA0B0 <= msg.arbitration_id <= 0x18FFA0B7:
+                status.add(msg.arbitration_id)
+            if msg.arbitration_id & 0xFFFFF0FF == PWRB1:
+                commands.add(msg.arbitration_id)
+            if len(status) == 8 and len(commands) == 8:
+                break
+        if len(status) != 8 or len(commands) != 8:
+            fail("in 2 s: status of %d power modules, commands to %d" % (len(status), len(commands)))
+        print("python-can sees the status of all 8 power modules and the unit's commands to them")
+
+        # INSIDE LIGHTS on (the scenario at 2.1 s) lets the wall switch act.
+        if next((m for m in frames(bus, 3) if m.arbitration_id == PWRB1 and m.data[2] != 0), None) is None:
+            fail("INSIDE LIGHTS did not come on")
+        before = next((m for m in frames(bus, 1) if m.arbitration_id == PWRB7), None)
+        if before is None or output_2(before) != 0:
+            fail("PWRB7 output 2 is not off before the switch: %s" % before)
+        press_wall_switch(bus)
+        if next((m for m in frames(bus, 1) if m.arbitration_id == PWRB7 and output_2(m) == 1), None) is None:
+            fail("PWRB7 output 2 was not commanded on after the wall-switch frame")
+    finally:
+        bus.shutdown()
+    unit.end()
+    with open(outputs) as f:
+        table = f.read()
+    if "PWRB7  2      on   SALOON\n" not in table:
+        fail("the outputs table does not show PWRB7 output 2 lit:\n" + table)
+    with open(log) as f:
+        lines = f.read().splitlines()
+    switch = [l for l in lines if l.endswith(" can0 18FF0380#0D01010000000000")]
+    if len(switch) != 1:
+        fail("the CAN log holds python-can's wall-switch frame %d times" % len(switch))
+    print("the wall-switch frame lit PWRB7 output 2 (SALOON) and is in the CAN log once")
+
+
 if __name__ == "__main__":
-    {"one": one_unit, "two": two_units}[sys.argv[3]](sys.argv[1], sys.argv[2])
+    {"one": one_unit, "two": two_units, "installation": with_installation}[sys.argv[3]](sys.argv[1], sys.argv[2])
     print("all held")

@@ -435,6 +435,14 @@ TEST(NorvaneRunBusServer, TwoUnitsShareOneBusThroughServerAndClient)
     run_python_can_against_bus_server("two");
 }
 
+// With the installation the server carries the whole bus: python-can sees
+// the modules' frames beside the unit's, and its wall-switch frame reaches
+// the unit, which lights the lamp on the installation.
+TEST(NorvaneRunBusServer, PythonCanSeesTheModulesAndItsSwitchLightsALamp)
+{
+    run_python_can_against_bus_server("installation");
+}
+
 TEST(NorvaneRunBusServer, RefusedWithoutRealTimeOrAVirtualPortOrAGoodAddress)
 {
     TempDir dir;

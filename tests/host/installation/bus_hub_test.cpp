@@ -61,3 +61,46 @@ TEST_F(BusHub, EveryFrameReachesEverySubscriberAndTheServerLinkSkipsItsOwn)
     EXPECT_EQ(a.size(), 20u);
     EXPECT_EQ(b.size(), 11u);
 }
+
+// The installation on port 0 hears every frame on its bus but its own: the
+// unit's, a bus-server client's, a scenario's. Its frames go onto the bus;
+// those a full bus refuses are counted.
+TEST_F(BusHub, TheInstallationHearsTheBusButItselfAndCountsWhatAFullBusRefuses)
+{
+    char why[256] = {};
+    ASSERT_EQ(hal_can_map_port(0, "virtual", why, sizeof why), 1) << why;
+    bus_hub hub;
+    plant modules;
+    hub.subscribe([&modules](const bus_event& e) {
+        if (installation_hears(e))
+            modules.on_frame_from_unit(e.frame);
+    });
+    norvane::bus_link server = hub_bus_link(hub, 0);
+
+    // A command lighting output 1 of a power module, from each side.
+    auto command = [](int pwrb) {
+        can_frame f{};
+        f.id = 0x18EFB000u + uint32_t(pwrb) * 256;
+        f.ext = 1;
+        f.len = 6;
+        f.data[0] = 0x80;
+        f.data[2] = 1;
+        return f;
+    };
+    ASSERT_TRUE(server.to_bus(command(0)));
+    ASSERT_EQ(hub.inject(0, command(1), "scenario"), 0);
+    ASSERT_EQ(hub.inject(0, command(2), INSTALLATION_SOURCE), 0);
+    ASSERT_EQ(hub.inject(1, command(3), "scenario"), 0);  // another bus
+    const snapshot s = modules.read();
+    EXPECT_TRUE(s.outputs[0][0].lit());
+    EXPECT_TRUE(s.outputs[1][0].lit());
+    EXPECT_FALSE(s.outputs[2][0].lit());
+    EXPECT_FALSE(s.outputs[3][0].lit());
+
+    // Nothing reads port 0: its bus fills up and refuses the modules' first
+    // frames (SENB1 channel 1, PWRB1's status and codes).
+    while (hub.inject(0, frame(0x123), "scenario") == 0) {
+    }
+    EXPECT_EQ(step_installation_on_hub(modules, hub, 0), 3u);
+    EXPECT_EQ(modules.read().frames_sent, 3u);
+}

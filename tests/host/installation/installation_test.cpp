@@ -1,6 +1,8 @@
 // The plant model: what each module puts on the bus and when, what it does
 // with the unit's commands, and the faults a user injects.
+#include <atomic>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -213,5 +215,102 @@ TEST(Plant, FaultFieldsOfEachOutput)
         ASSERT_NE(healthy, nullptr);
         for (uint8_t byte : healthy->data)
             EXPECT_EQ(byte, 0);
+    }
+}
+
+// The unit's thread steps the plant every unit millisecond, hands it
+// commands and takes its frames while a window's thread calls every setter
+// and reads snapshots. Afterwards the last values set are the ones read and
+// sent, the newest command is the one applied, and every frame the plant
+// counted as sent was taken once.
+TEST(Plant, UnitThreadAndWindowThreadTogether)
+{
+    plant p;
+    // Each side goes on until the other has done its share, so they overlap.
+    std::atomic<bool> window_done{false};
+    std::atomic<uint32_t> unit_reached{0};
+    uint64_t taken = 0;
+    uint32_t unit_ms = 0;
+    std::thread unit([&] {
+        can_frame f;
+        for (; unit_ms < 3000 || !window_done.load(); ++unit_ms) {
+            unit_reached.store(unit_ms);
+            if (unit_ms % 25 == 0) {
+                const uint8_t on = uint8_t(unit_ms / 200 % 2);
+                p.on_frame_from_unit(command(int(unit_ms / 25 % 8), {on, 1, on, 0, 0, 0, 0, 0}));
+            }
+            p.step(unit_ms);
+            while (p.take_frame(&f))
+                ++taken;
+        }
+    });
+    uint64_t sent_before = 0;
+    bool sent_grows = true;
+    for (int i = 0; i < 3000 || unit_reached.load() < 2999; ++i) {
+        p.set_switch(i % 3, i % 10, i % 2 != 0);
+        p.push(i % 3, (i + 5) % 10, uint32_t(i % 50));
+        p.set_tank_percent(i % 4, i % 130);
+        p.set_volts(4 + i % 6, (i % 70) / 10.0);
+        p.set_fault(i % 8, i % 7, uint8_t(i % 4), uint8_t(i % 16));
+        p.set_module_on(i % 12, i % 4 != 0);
+        p.set_obeying(i % 8, i % 3 != 0);
+        EXPECT_EQ(p.module_by_name("PWRB3"), power_module_index(2));
+        const snapshot s = p.read();
+        sent_grows = sent_grows && s.frames_sent >= sent_before;
+        sent_before = s.frames_sent;
+    }
+    window_done = true;
+    unit.join();
+    EXPECT_TRUE(sent_grows);
+
+    // The last word of each side, then a second of unit time so every
+    // channel and module sends what it has.
+    for (int m = 0; m < MODULE_COUNT; ++m)
+        p.set_module_on(m, true);
+    for (int q = 0; q < POWER_MODULES; ++q) {
+        p.set_obeying(q, true);
+        p.on_frame_from_unit(command(q, {uint8_t(q % 2), uint8_t(1 - q % 2), 1, 0, 0, 0, 0, 1}));
+    }
+    p.set_switch(0, 0, true);
+    p.set_switch(2, 9, false);
+    p.set_tank_percent(0, 40);
+    p.set_volts(9, 7.5);
+    p.set_fault(3, 1, 2, 5);
+    const std::vector<can_frame> last = run(p, unit_ms, unit_ms + 1100);
+    taken += last.size();
+
+    const snapshot s = p.read();
+    EXPECT_EQ(taken, s.frames_sent);
+    EXPECT_EQ(s.switch_on[0][0], 1);
+    EXPECT_EQ(s.switch_on[2][9], 0);
+    EXPECT_EQ(s.analog_mv[0], 2000);
+    EXPECT_DOUBLE_EQ(s.tank_percent[0], 40);
+    EXPECT_EQ(s.analog_mv[9], 7500);
+    EXPECT_EQ(s.outputs[3][1].state, 2);
+    EXPECT_EQ(s.outputs[3][1].code, 5);
+    for (int q = 0; q < POWER_MODULES; ++q) {
+        EXPECT_EQ(s.outputs[q][0].command, q % 2) << "PWRB" << q + 1;
+        EXPECT_EQ(s.outputs[q][1].command, 1 - q % 2) << "PWRB" << q + 1;
+        EXPECT_EQ(s.outputs[q][7].command, 1) << "PWRB" << q + 1;
+    }
+    // The other outputs' fields hold what the window's thread left there.
+    struct sent_case {
+        uint32_t id;
+        int byte;
+        uint8_t mask, value;
+    } sent[] = {
+        {0x18FF0080u, 2, 0xFF, 1},     // SENB1 channel 1 on
+        {0x18FF0982u, 2, 0xFF, 0},     // SENB3 channel 10 off
+        {0x18FF0083u, 2, 0xFF, 0xD0},  // fuel 1 at 40 %: 2000 mV
+        {0x18FF0083u, 3, 0xFF, 0x07},
+        {0x18FF0983u, 2, 0xFF, 0x4C},  // SENB4 channel 10 at 7.5 V
+        {0x18FF0983u, 3, 0xFF, 0x1D},
+        {0x18FFA0B3u, 1, 3 << 2, 2 << 2},    // PWRB4 output 2: state 2
+        {0x18FFA1B3u, 1, 0xF0, 5 << 4},      // and code 5
+    };
+    for (const sent_case& c : sent) {
+        const can_frame* f = last_with_id(last, c.id);
+        ASSERT_NE(f, nullptr) << std::hex << c.id;
+        EXPECT_EQ(f->data[c.byte] & c.mask, c.value) << std::hex << c.id << " byte " << c.byte;
     }
 }
