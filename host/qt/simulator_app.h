@@ -65,12 +65,6 @@ public:
     PanelRect screen_rectangle() const;
     FrontView* view() const { return view_; }
     SerialLink& serial_link() { return link_; }
-    QAction* action(const QString& text) const;  // by its menu text, e.g. "1:&2"
-    // The bus monitor dock (View > Bus Monitor), hidden until asked for.
-    BusMonitorDock* bus_monitor() const { return bus_monitor_; }
-    // The installation panel and its plant; null without an installation.
-    InstallationDock* installation_panel() const { return installation_dock_; }
-    installation::plant* installation_plant() const { return plant_.get(); }
     // Serves the virtual bus of CAN port `can_port` to socketcand clients
     // (bus "canN") and says where through `say`. With the installation on
     // that port the clients get the whole bus through the hub, the modules'
@@ -78,6 +72,12 @@ public:
     // with the unit. False with the reason.
     bool start_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
                           std::function<void(const std::string&)> say, std::string& why);
+    QAction* action(const QString& text) const;  // by its menu text, e.g. "1:&2"
+    // The bus monitor dock (View > Bus Monitor), hidden until asked for.
+    BusMonitorDock* bus_monitor() const { return bus_monitor_; }
+    // The installation panel and its plant; null without an installation.
+    InstallationDock* installation_panel() const { return installation_dock_; }
+    installation::plant* installation_plant() const { return plant_.get(); }
 
     // Copies the firmware's front buffer into the screen image and tells the
     // firmware the frame was taken. Runs after every main step while playing,
@@ -132,14 +132,14 @@ private:
     std::unique_ptr<installation::plant> plant_;
     installation::bus_hub hub_;
     InstallationDock* installation_dock_ = nullptr;
-    // The bus server, and the one the unit's thread wakes after it pumped
-    // the hub (cleared before the server stops).
-    std::unique_ptr<BusServer> bus_server_;
-    std::atomic<BusServer*> hub_server_{nullptr};
     QImage screen_image_;  // 320 x 240, 32 bits, top row first
     QImage grid_image_;
     QPixmap bezel_;        // scaled to the client for zooms below 4
     bool shut_down_ = false;
+    // The bus server, and the one the unit's thread wakes after it pumped
+    // the hub (cleared before the server stops).
+    std::unique_ptr<BusServer> bus_server_;
+    std::atomic<BusServer*> hub_server_{nullptr};
 
     QAction* zoom_actions_[3] = {};
     QAction* no_grid_action_ = nullptr;

@@ -17,92 +17,14 @@
 #include "seam/can_socketcand_text.h"
 #include "host/bus/bus_server.h"
 #include "fake_bus.h"
+#include "host/bus/bus_peer.h"
 
 namespace norvane {
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-// A plain TCP client of the server, reading with a time limit.
-class Peer {
-public:
-    explicit Peer(uint16_t port, int receive_buffer = 0)
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (receive_buffer)
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~Peer() { close(); }
-    void close()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-    bool connected() const { return connected_; }
-    void send(const std::string& text) { ASSERT_EQ(::send(fd_, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size())); }
-    // Reads until `text` has arrived (true) or 3 s passed.
-    bool wait_for(const std::string& text, int limit_ms = 3000)
-    {
-        const auto end = clock_type::now() + std::chrono::milliseconds(limit_ms);
-        while (seen_.find(text) == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock_type::now()).count();
-            if (left <= 0)
-                return false;
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, int(left)) <= 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return seen_.find(text) != std::string::npos;
-            seen_.append(buffer, size_t(n));
-        }
-        return true;
-    }
-    // Whether the server closed the connection within the limit.
-    bool closed_by_server(int limit_ms = 3000)
-    {
-        const auto end = clock_type::now() + std::chrono::milliseconds(limit_ms);
-        while (clock_type::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return true;
-            seen_.append(buffer, size_t(n));
-        }
-        return false;
-    }
-    const std::string& seen() const { return seen_; }
-    void forget() { seen_.clear(); }
-    bool open_raw()
-    {
-        if (!wait_for("< hi >"))
-            return false;
-        send("< open can0 >");
-        if (!wait_for("< ok >"))
-            return false;
-        forget();
-        send("< rawmode >");
-        const bool ok = wait_for("< ok >");
-        forget();
-        return ok;
-    }
-
-private:
-    int fd_ = -1;
-    bool connected_ = false;
-    std::string seen_;
-};
-
+using Peer = testing::BusPeer;
 using testing::FakeBus;
 using testing::frame;
 

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "gfx/gfx.h"
+#include "host/bus/bus_peer.h"
 #include "host/core/bus_decode.h"
 #include "host/qt/bus_monitor.h"
 #include "host/qt/installation_dock.h"
@@ -534,6 +535,52 @@ TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
         return status.received > 0;
     }, 5000));
     app_.reset();
+    EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
+}
+
+// With the installation the window's bus server carries the whole bus: a
+// client gets the modules' frames beside the unit's, its own frames reach
+// the others through the hub (the monitor shows them going to the unit), and
+// the window closes with the client still connected.
+TEST_F(SimulatorAppTest, InstallationBusServerCarriesTheWholeBus)
+{
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    const installation::description layout = installation::default_description();
+    app_ = std::make_unique<SimulatorApp>(nullptr, nullptr, &layout);
+    std::string listening, error;
+    ASSERT_TRUE(app_->start_bus_server(
+        "127.0.0.1", 0, 0,
+        [&listening](const std::string& line) {
+            if (line.find("listening on 127.0.0.1:") != std::string::npos)
+                listening = line;  // said by start_bus_server, on this thread
+        },
+        error))
+        << error;
+    const size_t colon = listening.find("127.0.0.1:");
+    ASSERT_NE(colon, std::string::npos);
+    testing::BusPeer client(uint16_t(std::stoi(listening.substr(colon + 10))));
+    ASSERT_TRUE(client.connected());
+    ASSERT_TRUE(client.open_raw());
+    // The unit steps while the window takes its frames.
+    const auto client_gets = [&client](const char* text) {
+        return testing::process_events_until([&] { return client.wait_for(text, 10); }, 5000);
+    };
+    EXPECT_TRUE(client_gets("< frame 18FFA0B7 "));  // PWRB8's status, from the installation
+    EXPECT_TRUE(client_gets("< frame 18EFB700 "));  // the unit's command to it
+
+    client.send("< send 18FEEE99 2 aa bb >");
+    const auto monitor_shows_it = [&] {
+        for (int row = 0; row < app_->bus_monitor()->model().rowCount(); ++row) {
+            const BusMonitorFrame& f = app_->bus_monitor()->model().row(static_cast<size_t>(row));
+            if (!f.sent && f.frame.id == 0x18FEEE99u && f.frame.data[1] == 0xBB)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(testing::process_events_until(monitor_shows_it, 5000));
+    app_.reset();
+    EXPECT_TRUE(client.closed_by_server());
     EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
 }
 
