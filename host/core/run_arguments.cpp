@@ -26,7 +26,7 @@ std::string run_usage()
     "                         the file's name without .txt), with one report\n"
     "  --can-log FILE         every frame the unit sends, as a candump log; with\n"
     "                         --installation every frame on the bus (the unit's, the\n"
-    "                         modules' and the scenario's)\n"
+    "                         modules', the scenario's and the bus server's clients')\n"
     "  --installation [FILE]  the simulated installation of twelve modules on port 0 of\n"
     "                         the virtual bus: FILE describes it (JSON), without FILE\n"
     "                         this unit's own installation; in virtual time or with\n"

@@ -193,6 +193,10 @@ void SimulatorApp::step_installation()
 bool SimulatorApp::start_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
                                     std::function<void(const std::string&)> say, std::string& why)
 {
+    if (bus_server_) {
+        why = "the bus server is already running";
+        return false;
+    }
     const bool whole_bus = plant_ && can_port == 0;
     bus_server_ = norvane::start_bus_server(host, port, can_port,
                                             whole_bus ? installation::hub_bus_link(hub_, can_port)

@@ -69,7 +69,7 @@ public:
     // (bus "canN") and says where through `say`. With the installation on
     // that port the clients get the whole bus through the hub, the modules'
     // frames too, and theirs reach the unit and the modules. The server stops
-    // with the unit. False with the reason.
+    // with the unit. One server; false with the reason.
     bool start_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
                           std::function<void(const std::string&)> say, std::string& why);
     QAction* action(const QString& text) const;  // by its menu text, e.g. "1:&2"
