@@ -58,7 +58,8 @@ bool installation_hears(const bus_event& e)
 uint64_t step_installation_on_hub(plant& p, bus_hub& hub, uint32_t now_ms)
 {
     hub.pump(0);
-    p.step(now_ms);
+    if (p.step(now_ms) == 0)
+        return 0;  // nothing queued: every frame of the last pass was taken then
     uint64_t refused = 0;
     can_frame frame;
     while (p.take_frame(&frame))
