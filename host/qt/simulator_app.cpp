@@ -147,6 +147,9 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         // The panel keeps the whole height on the left when the monitor
         // goes below the unit.
         setCorner(Qt::BottomLeftCorner, Qt::LeftDockWidgetArea);
+        // In tabs, the tabs at the top: a unit taller than the screen (zoom
+        // 2 on a laptop) would push them below its edge.
+        setTabPosition(Qt::LeftDockWidgetArea, QTabWidget::North);
     } else {
         bus_monitor_->hide();
         // The frames the unit sends, pushed from the main loop's thread.
@@ -424,6 +427,22 @@ SimulatorApp::DockArrangement SimulatorApp::fit_docks(const QRect& available)
     QSize frame = frameGeometry().size() - geometry().size();
     if (!isVisible() || frame.isEmpty())
         frame = QSize(12, 40);
+    arrange_docks(available, frame);
+    adjustSize();
+    // A window placed where its new size reaches past the screen moves back
+    // onto it.
+    if (isVisible() || testAttribute(Qt::WA_Moved)) {
+        const QSize outer = size() + frame;
+        const QPoint at(std::max(available.left(), std::min(x(), available.right() + 1 - outer.width())),
+                        std::max(available.top(), std::min(y(), available.bottom() + 1 - outer.height())));
+        if (at != pos())
+            move(at);
+    }
+    return arrangement_;
+}
+
+void SimulatorApp::arrange_docks(const QRect& available, QSize frame)
+{
     const QSize room = available.size() - frame;
     const PanelSize client = client_size(settings_.zoom);
     const QSize alone(client.width, client.height + menuBar()->sizeHint().height() + STATUS_BAR_HEIGHT);
@@ -464,7 +483,7 @@ SimulatorApp::DockArrangement SimulatorApp::fit_docks(const QRect& available)
             place_docks(arrangement, panel_height, monitor);
             slack = limit - laid_out();
         }
-        return arrangement_;
+        return;
     }
     // Not even in tabs beside the unit: each in a window of its own, the
     // panel at the bottom left of the screen and the monitor at the bottom
@@ -476,9 +495,9 @@ SimulatorApp::DockArrangement SimulatorApp::fit_docks(const QRect& available)
         QRect(QPoint(available.left(), available.bottom() + 1 - panel_size.height()), panel_size));
     const QSize monitor_size(std::min(monitor_width + 24, available.width() - panel_size.width()),
                              std::min(MONITOR_HEIGHT + 80, tallest));
-    bus_monitor_->setGeometry(QRect(available.bottomRight() + QPoint(1, 1) - QPoint(monitor_size.width(), monitor_size.height()),
+    bus_monitor_->setGeometry(QRect(QPoint(available.right() + 1 - monitor_size.width(),
+                                           available.bottom() + 1 - monitor_size.height()),
                                     monitor_size));
-    return arrangement_;
 }
 
 void SimulatorApp::place_docks(DockArrangement arrangement, int panel_height, QSize monitor)

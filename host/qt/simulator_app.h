@@ -77,9 +77,11 @@ public:
     enum class DockArrangement { beside, monitor_below, tabbed, floating };
     // Chooses the first arrangement whose window, with its frame, fits in
     // `available` (or in what the unit alone needs, when that is more: zoom
-    // 2 and 4), and gives the docks the room left: the panel up to its whole
-    // height, the monitor every column. Runs at start and at each zoom with
-    // the screen's available geometry; nothing to do without an installation.
+    // 2 and 4), gives the docks the room left (the panel up to its whole
+    // height, the monitor every column), sizes the window and moves it back
+    // onto `available` if it reached past. Runs at start and at each zoom
+    // with the screen's available geometry; nothing to do without an
+    // installation.
     DockArrangement fit_docks(const QRect& available);
     DockArrangement dock_arrangement() const { return arrangement_; }
 
@@ -124,6 +126,7 @@ private:
     void rebuild_grid();
     void shut_down();
     void frame_ready();
+    void arrange_docks(const QRect& available, QSize frame);
     void place_docks(DockArrangement arrangement, int panel_height, QSize monitor);
 
     HostSettings settings_;

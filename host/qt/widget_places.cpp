@@ -31,7 +31,12 @@ QString WidgetPlaces::places() const
             shown &= QRect(p->mapTo(&window_, QPoint(0, 0)), p->size());
         if (shown != place)
             continue;
-        out += QString("%1 %2 %3 %4 %5\n").arg(name).arg(place.x()).arg(place.y()).arg(place.width()).arg(place.height());
+        out += QString("%1 %2 %3 %4 %5\n")
+                   .arg(name)
+                   .arg(place.x())
+                   .arg(place.y())
+                   .arg(place.width())
+                   .arg(place.height());
     }
     return out;
 }

@@ -5,9 +5,12 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QMenu>
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <QComboBox>
+#include <QDockWidget>
+#include <QMenuBar>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -533,6 +536,63 @@ TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
         can_port_get_status(0, &status);
         return status.received > 0;
     }, 5000));
+    app_.reset();
+    EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
+}
+
+// With the installation the window and its docks fit the screen, or are no
+// larger than the unit alone at the zooms where the unit itself is larger; a
+// laptop screen at zoom 1 shows the panel and the monitor side by side with
+// the unit, and a zoom back from docks in windows of their own docks them
+// again.
+TEST_F(SimulatorAppTest, InstallationWindowFitsTheScreen)
+{
+    using Arrangement = SimulatorApp::DockArrangement;
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    const installation::description layout = installation::default_description();
+    app_ = std::make_unique<SimulatorApp>(nullptr, nullptr, &layout);
+    SimulatorApp& app = *app_;
+    app.show();
+    struct Case {
+        QSize screen;
+        int zoom;
+        std::vector<Arrangement> allowed;
+    };
+    const Case cases[] = {
+        {{1920, 1080}, 1, {Arrangement::beside}},
+        {{1366, 768}, 1, {Arrangement::beside, Arrangement::monitor_below}},
+        {{1280, 720}, 1, {Arrangement::beside, Arrangement::monitor_below}},
+        {{1920, 1080}, 2, {Arrangement::monitor_below, Arrangement::tabbed}},
+        {{1366, 768}, 2, {Arrangement::tabbed, Arrangement::floating}},
+        {{1366, 768}, 4, {Arrangement::floating}},
+        {{1366, 768}, 1, {Arrangement::beside, Arrangement::monitor_below}},
+    };
+    for (const Case& c : cases) {
+        const std::string name = std::to_string(c.screen.width()) + "x" + std::to_string(c.screen.height()) +
+                                 " at zoom " + std::to_string(c.zoom);
+        const QRect screen(QPoint(0, 0), c.screen);
+        app.apply_zoom(c.zoom);
+        const Arrangement arrangement = app.fit_docks(screen);
+        EXPECT_NE(std::find(c.allowed.begin(), c.allowed.end(), arrangement), c.allowed.end())
+            << name << ": arrangement " << int(arrangement);
+        const QSize alone = app.view()->size() + QSize(0, app.menuBar()->height() + SimulatorApp::STATUS_BAR_HEIGHT);
+        EXPECT_LE(app.width(), std::max(c.screen.width(), alone.width())) << name;
+        EXPECT_LE(app.height(), std::max(c.screen.height(), alone.height())) << name;
+        EXPECT_TRUE(screen.contains(app.geometry().topLeft())) << name;
+        for (QDockWidget* dock : {static_cast<QDockWidget*>(app.installation_panel()),
+                                  static_cast<QDockWidget*>(app.bus_monitor())}) {
+            EXPECT_EQ(dock->isFloating(), arrangement == Arrangement::floating) << name;
+            if (dock->isFloating()) {
+                EXPECT_TRUE(screen.contains(dock->geometry())) << name << ": " << dock->objectName().toStdString();
+            } else if (arrangement != Arrangement::tabbed) {
+                EXPECT_TRUE(dock->isVisible()) << name << ": " << dock->objectName().toStdString();
+            }
+        }
+        if (arrangement == Arrangement::floating) {
+            EXPECT_EQ(app.size(), alone) << name;
+        }
+    }
     app_.reset();
     EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
 }
