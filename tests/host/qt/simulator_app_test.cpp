@@ -60,10 +60,25 @@ protected:
     {
         app_.reset();
         QSettings("Norvane", "Simulator").clear();
+        char why[256];
+        if (port_on_virtual_bus_) {
+            EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
+        }
     }
     SimulatorApp& open_app()
     {
         app_ = std::make_unique<SimulatorApp>();
+        return *app_;
+    }
+    // The window with the default installation on port 0 of the virtual
+    // bus, shown.
+    SimulatorApp& open_app_with_installation()
+    {
+        char why[256];
+        EXPECT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+        port_on_virtual_bus_ = true;
+        app_ = std::make_unique<SimulatorApp>(nullptr, nullptr, &installation_);
+        app_->show();
         return *app_;
     }
     // The check marks of all checkable items, in menu order.
@@ -77,6 +92,8 @@ protected:
     }
 
     std::unique_ptr<SimulatorApp> app_;
+    const installation::description installation_ = installation::default_description();
+    bool port_on_virtual_bus_ = false;
 };
 
 TEST_F(SimulatorAppTest, StartsWithTheDefaultsAndRunning)
@@ -499,12 +516,8 @@ TEST_F(SimulatorAppTest, BusMonitorShowsTheFramesTheUnitSends)
 // unit, and the unit takes it.
 TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
 {
-    char why[256];
-    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
-    const installation::description layout = installation::default_description();
-    app_ = std::make_unique<SimulatorApp>(nullptr, nullptr, &layout);
-    SimulatorApp& app = *app_;
-    app.show();
+    SimulatorApp& app = open_app_with_installation();
+    const installation::description& layout = installation_;
     ASSERT_NE(app.installation_panel(), nullptr);
     EXPECT_TRUE(app.installation_panel()->isVisible());
     EXPECT_TRUE(app.bus_monitor()->isVisible());
@@ -536,8 +549,6 @@ TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
         can_port_get_status(0, &status);
         return status.received > 0;
     }, 5000));
-    app_.reset();
-    EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
 }
 
 // With the installation the window and its docks fit the screen, or are no
@@ -548,12 +559,7 @@ TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
 TEST_F(SimulatorAppTest, InstallationWindowFitsTheScreen)
 {
     using Arrangement = SimulatorApp::DockArrangement;
-    char why[256];
-    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
-    const installation::description layout = installation::default_description();
-    app_ = std::make_unique<SimulatorApp>(nullptr, nullptr, &layout);
-    SimulatorApp& app = *app_;
-    app.show();
+    SimulatorApp& app = open_app_with_installation();
     struct Case {
         QSize screen;
         int zoom;
@@ -593,8 +599,6 @@ TEST_F(SimulatorAppTest, InstallationWindowFitsTheScreen)
             EXPECT_EQ(app.size(), alone) << name;
         }
     }
-    app_.reset();
-    EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
 }
 
 }  // namespace
