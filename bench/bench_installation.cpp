@@ -21,8 +21,11 @@ namespace {
 constexpr uint64_t WARM_UP_MS = 2500;  // past the version page
 constexpr uint64_t SPAN_MS = 60000;
 constexpr int ITERATIONS = 5;
+// The machine may be shared: each side runs several times and the fastest
+// run of each is compared (other programs only ever add time).
+constexpr int REPETITIONS = 7;
 
-double g_cpu_ns[2] = {};
+double g_cpu_ns[2] = {};  // the fastest repetition's CPU time per span
 
 // Channel 1 of SENB1..SENB3 in turn, each flipping every 1.5 s.
 std::vector<norvane::scenario_action> switch_flips(uint64_t to, bool through_plant)
@@ -71,21 +74,32 @@ void BM_RunnerWithoutInstallation(benchmark::State& state)
 {
     run_span(state, false);
 }
-BENCHMARK(BM_RunnerWithoutInstallation)->Iterations(ITERATIONS)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunnerWithoutInstallation)
+    ->Iterations(ITERATIONS)
+    ->Repetitions(REPETITIONS)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_RunnerWithInstallation(benchmark::State& state)
 {
     run_span(state, true);
 }
-BENCHMARK(BM_RunnerWithInstallation)->Iterations(ITERATIONS)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunnerWithInstallation)
+    ->Iterations(ITERATIONS)
+    ->Repetitions(REPETITIONS)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void note_runs(const std::vector<bench_run>& runs)
 {
     for (const bench_run& run : runs) {
-        if (run.iterations == 0)
+        if (run.iterations == 0 || run.run_type != bench_run::RT_Iteration)
             continue;
         const bool with = run.benchmark_name().rfind("BM_RunnerWithInstallation", 0) == 0;
-        g_cpu_ns[with ? 1 : 0] = run.GetAdjustedCPUTime() * 1e6;  // reported in ms
+        const double cpu_ns = run.GetAdjustedCPUTime() * 1e6;  // reported in ms
+        double& fastest = g_cpu_ns[with ? 1 : 0];
+        if (fastest == 0 || cpu_ns < fastest)
+            fastest = cpu_ns;
     }
 }
 
@@ -96,8 +110,8 @@ int main(int argc, char** argv)
     bench_run_all(argc, argv, note_runs);
     // CPU time: on a shared machine the wall time includes waiting for a core.
     if (g_cpu_ns[0] > 0 && g_cpu_ns[1] > 0)
-        std::printf("installation: 60 s of unit time in %.1f ms CPU without it, %.1f ms with it: "
+        std::printf("installation: 60 s of unit time in %.1f ms CPU without it, %.1f ms with it (fastest of %d): "
                     "%.0f %% of the speed (goal >= 80 %%)\n",
-                    g_cpu_ns[0] / 1e6, g_cpu_ns[1] / 1e6, 100.0 * g_cpu_ns[0] / g_cpu_ns[1]);
+                    g_cpu_ns[0] / 1e6, g_cpu_ns[1] / 1e6, REPETITIONS, 100.0 * g_cpu_ns[0] / g_cpu_ns[1]);
     return 0;
 }

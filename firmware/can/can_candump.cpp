@@ -1,7 +1,6 @@
 #include "seam/can_candump.h"
 
 #include <cstdint>
-#include <cstdio>
 
 namespace {
 
@@ -170,35 +169,83 @@ bool can_candump_is_fd(std::string_view text)
     return (id.size() == 3 || id.size() == 8) && parse_hex(id, value);
 }
 
-std::string can_format_candump(const can_frame& frame)
+namespace {
+
+constexpr char HEX[] = "0123456789ABCDEF";
+
+// Writes `value` in decimal with at least `width` digits (zeros in front)
+// at `at`; returns the end. At most 20 digits.
+char* put_decimal(char* at, uint64_t value, int width)
 {
-    char buffer[40];
-    int n = frame.ext ? std::snprintf(buffer, sizeof buffer, "%08X#", unsigned(frame.id & 0x1FFFFFFF))
-                      : std::snprintf(buffer, sizeof buffer, "%03X#", unsigned(frame.id & 0x7FF));
-    std::string out(buffer, size_t(n));
+    char digits[20];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (; n < width; --width)
+        *at++ = '0';
+    while (n > 0)
+        *at++ = digits[--n];
+    return at;
+}
+
+// "ID#DATA" at `at` (at most 26 characters); returns the end.
+char* put_frame(char* at, const can_frame& frame)
+{
+    const uint32_t id = frame.ext ? frame.id & 0x1FFFFFFF : frame.id & 0x7FF;
+    for (int shift = frame.ext ? 28 : 8; shift >= 0; shift -= 4)
+        *at++ = HEX[(id >> shift) & 0x0F];
+    *at++ = '#';
     if (frame.rtr) {
-        out += 'R';
-        return out;
+        *at++ = 'R';
+        return at;
     }
-    // Hex digits by table: a long CAN log formats thousands of frames.
-    static constexpr char HEX[] = "0123456789ABCDEF";
     const uint8_t len = frame.len > 8 ? 8 : frame.len;
     for (uint8_t i = 0; i < len; ++i) {
-        out += HEX[frame.data[i] >> 4];
-        out += HEX[frame.data[i] & 0x0F];
+        *at++ = HEX[frame.data[i] >> 4];
+        *at++ = HEX[frame.data[i] & 0x0F];
     }
+    return at;
+}
+
+}  // namespace
+
+// By hand rather than through printf: a CAN log formats every frame on the
+// bus, thousands a second of unit time.
+void can_append_candump(std::string& out, const can_frame& frame)
+{
+    char text[32];
+    out.append(text, size_t(put_frame(text, frame) - text));
+}
+
+void can_append_candump_line(std::string& out, uint64_t time_us, std::string_view iface, const can_frame& frame)
+{
+    char time[40];
+    char* end = time;
+    *end++ = '(';
+    end = put_decimal(end, time_us / 1000000u, 10);
+    *end++ = '.';
+    end = put_decimal(end, time_us % 1000000u, 6);
+    *end++ = ')';
+    *end++ = ' ';
+    out.append(time, size_t(end - time));
+    out.append(iface);
+    out += ' ';
+    can_append_candump(out, frame);
+}
+
+std::string can_format_candump(const can_frame& frame)
+{
+    std::string out;
+    can_append_candump(out, frame);
     return out;
 }
 
 std::string can_format_candump_line(uint64_t time_us, std::string_view iface, const can_frame& frame)
 {
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "(%010llu.%06llu) ",
-                  static_cast<unsigned long long>(time_us / 1000000u),
-                  static_cast<unsigned long long>(time_us % 1000000u));
-    std::string out = buffer;
-    out.append(iface);
-    out += ' ';
-    out += can_format_candump(frame);
+    std::string out;
+    out.reserve(48 + iface.size());
+    can_append_candump_line(out, time_us, iface, frame);
     return out;
 }

@@ -1,7 +1,10 @@
 // The in-process bus. The host injects frames from any thread and takes the
-// frames the unit sent; each port's two queues share one short lock.
+// frames the unit sent; each port's two queues share one short lock. Each
+// queue's count is also readable without it, so the many looks at an empty
+// queue (the unit polls every pass, the host every millisecond) take no lock.
 #include "can/can_virtual.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "can/can_backend.h"
@@ -12,20 +15,29 @@ namespace {
 struct frame_queue {
     can_frame frames[CAN_VIRTUAL_QUEUE];
     uint32_t head = 0;
-    uint32_t count = 0;
+    // Changed only under the port's lock.
+    std::atomic<uint32_t> count{0};
 
-    bool full() const { return count == CAN_VIRTUAL_QUEUE; }
+    bool full() const { return count.load(std::memory_order_relaxed) == CAN_VIRTUAL_QUEUE; }
+    // Without the lock: a frame pushed meanwhile is seen at the next look.
+    bool looks_empty() const { return count.load(std::memory_order_acquire) == 0; }
     void push(const can_frame& frame)
     {
-        frames[(head + count) % CAN_VIRTUAL_QUEUE] = frame;
-        ++count;
+        const uint32_t n = count.load(std::memory_order_relaxed);
+        frames[(head + n) % CAN_VIRTUAL_QUEUE] = frame;
+        count.store(n + 1, std::memory_order_release);
     }
     can_frame pop()
     {
         const can_frame frame = frames[head];
         head = (head + 1) % CAN_VIRTUAL_QUEUE;
-        --count;
+        count.store(count.load(std::memory_order_relaxed) - 1, std::memory_order_release);
         return frame;
+    }
+    void clear()
+    {
+        head = 0;
+        count.store(0, std::memory_order_release);
     }
 };
 
@@ -67,10 +79,10 @@ int virtual_send(uint8_t port, const can_frame* frame)
 int virtual_receive(uint8_t port, can_frame* frame)
 {
     virtual_port& vp = ports[port];
-    if (!vp.open)
+    if (!vp.open || vp.received.looks_empty())
         return -1;
     std::lock_guard<std::mutex> guard(vp.lock);
-    if (vp.received.count == 0)
+    if (vp.received.count.load(std::memory_order_relaxed) == 0)
         return -1;
     *frame = vp.received.pop();
     return 0;
@@ -119,8 +131,10 @@ int can_virtual_take_sent(uint8_t port, can_frame* out)
     if (port >= CAN_PORT_COUNT || !out)
         return 0;
     virtual_port& vp = ports[port];
+    if (vp.sent.looks_empty())
+        return 0;
     std::lock_guard<std::mutex> guard(vp.lock);
-    if (vp.sent.count == 0)
+    if (vp.sent.count.load(std::memory_order_relaxed) == 0)
         return 0;
     *out = vp.sent.pop();
     return 1;
@@ -138,8 +152,8 @@ void can_virtual_reset()
 {
     for (virtual_port& vp : ports) {
         std::lock_guard<std::mutex> guard(vp.lock);
-        vp.received.head = vp.received.count = 0;
-        vp.sent.head = vp.sent.count = 0;
+        vp.received.clear();
+        vp.sent.clear();
         vp.sent_dropped = 0;
         vp.open = false;
     }

@@ -30,3 +30,6 @@ bool can_candump_is_fd(std::string_view text);
 std::string can_format_candump(const can_frame& frame);
 // Formats a log line with the time in microseconds and the interface name.
 std::string can_format_candump_line(uint64_t time_us, std::string_view iface, const can_frame& frame);
+// The same two, appended to `out`: a writer of many lines keeps one buffer.
+void can_append_candump(std::string& out, const can_frame& frame);
+void can_append_candump_line(std::string& out, uint64_t time_us, std::string_view iface, const can_frame& frame);

@@ -38,9 +38,13 @@ void CanLog::write(uint8_t port, uint64_t ms, const can_frame& frame)
 {
     if (!file_)
         return;
-    const char iface[] = {'c', 'a', 'n', char('0' + port), '\0'};
-    const std::string line = can_format_candump_line(ms * 1000, iface, frame);
-    if (std::fputs(line.c_str(), file_) < 0 || std::fputc('\n', file_) < 0)
+    const char iface[] = {'c', 'a', 'n', char('0' + port)};
+    // One buffer per thread, kept: no allocation per frame.
+    thread_local std::string line;
+    line.clear();
+    can_append_candump_line(line, ms * 1000, std::string_view(iface, sizeof iface), frame);
+    line += '\n';
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size())
         failed_ = true;
 }
 

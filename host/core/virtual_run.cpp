@@ -164,7 +164,8 @@ void VirtualRun::apply(const scenario_action& action)
 void VirtualRun::step_installation(uint64_t now)
 {
     hub_.pump(0);
-    plant_->step(uint32_t(now));
+    if (plant_->step(uint32_t(now)) == 0)
+        return;
     can_frame frame;
     while (plant_->take_frame(&frame))
         if (hub_.inject(0, frame, "installation") != 0)

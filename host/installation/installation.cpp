@@ -113,28 +113,39 @@ void plant::queue_power(int p)
     state_.frames_sent += 2;
 }
 
-void plant::step(uint32_t now_ms)
+int plant::step(uint32_t now_ms)
 {
+    // Most unit milliseconds have nothing due and no setter touched the
+    // plant: no lock then. next_due_ms_ and started_ are this thread's own.
+    if (started_ && !dirty_.load(std::memory_order_acquire) && !due(now_ms, next_due_ms_))
+        return 0;
     std::lock_guard<std::mutex> hold(state_lock_);
     if (!started_) {
         started_ = true;
-        for (int m = 0; m < INPUT_MODULES; ++m)
+        for (int m = 0; m < INPUT_MODULES; ++m) {
             for (int c = 0; c < INPUT_CHANNELS; ++c)
                 next_channel_ms_[m][c] =
                     now_ms + uint32_t(m) * INPUT_MODULE_SPACING_MS + uint32_t(c) * CHANNEL_SPACING_MS;
+            input_due_ms_[m] = now_ms;
+        }
         for (int p = 0; p < POWER_MODULES; ++p)
             next_power_ms_[p] = now_ms + uint32_t(p) * POWER_MODULE_SPACING_MS;
     }
     now_ms_ = now_ms;
-    if (!dirty_ && !due(now_ms, next_due_ms_))
-        return;
-    dirty_ = false;
+    // A setter may have touched any channel: look at every one.
+    const bool touched = dirty_.exchange(false, std::memory_order_acq_rel);
+    const size_t queued_before = out_.size();
     next_due_ms_ = now_ms + CHANNEL_PERIOD_MS;
-    auto note_due = [this](uint32_t at) {
-        if (int32_t(at - next_due_ms_) < 0)
-            next_due_ms_ = at;
+    auto earliest = [](uint32_t& at, uint32_t candidate) {
+        if (int32_t(candidate - at) < 0)
+            at = candidate;
     };
     for (int m = 0; m < INPUT_MODULES; ++m) {
+        if (!touched && !due(now_ms, input_due_ms_[m])) {
+            earliest(next_due_ms_, input_due_ms_[m]);
+            continue;
+        }
+        uint32_t module_due = now_ms + CHANNEL_PERIOD_MS;
         for (int c = 0; c < INPUT_CHANNELS; ++c) {
             input_channel& ch = inputs_[m][c];
             if (push_pending_[m][c]) {
@@ -157,10 +168,12 @@ void plant::step(uint32_t now_ms)
             if (state_.module_on[m] && (ch.changed || periodic))
                 queue_input(m, c, now_ms);
             ch.changed = false;
-            note_due(next_channel_ms_[m][c]);
+            earliest(module_due, next_channel_ms_[m][c]);
             if (ch.release_at != 0)
-                note_due(ch.release_at);
+                earliest(module_due, ch.release_at);
         }
+        input_due_ms_[m] = module_due;
+        earliest(next_due_ms_, module_due);
     }
     for (int p = 0; p < POWER_MODULES; ++p) {
         bool periodic = due(now_ms, next_power_ms_[p]);
@@ -168,8 +181,9 @@ void plant::step(uint32_t now_ms)
             next_power_ms_[p] += POWER_PERIOD_MS;
         if (periodic && state_.module_on[power_module_index(p)])
             queue_power(p);
-        note_due(next_power_ms_[p]);
+        earliest(next_due_ms_, next_power_ms_[p]);
     }
+    return int(out_.size() - queued_before);
 }
 
 void plant::on_frame_from_unit(const can_frame& frame)
@@ -207,7 +221,7 @@ void plant::set_switch(int senb, int channel, bool on)
     if (senb < 0 || senb >= SWITCH_MODULES || channel < 0 || channel >= INPUT_CHANNELS)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
-    dirty_ = true;
+    dirty_.store(true, std::memory_order_release);
     input_channel& ch = inputs_[senb][channel];
     push_pending_[senb][channel] = false;
     ch.release_at = 0;
@@ -223,7 +237,7 @@ void plant::push(int senb, int channel, uint32_t held_ms)
     if (senb < 0 || senb >= SWITCH_MODULES || channel < 0 || channel >= INPUT_CHANNELS)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
-    dirty_ = true;
+    dirty_.store(true, std::memory_order_release);
     push_pending_[senb][channel] = true;
     push_held_[senb][channel] = held_ms;
     state_.switch_on[senb][channel] = 1;
@@ -236,7 +250,7 @@ void plant::set_tank_percent(int tank, double percent)
         if (ch.tank != tank)
             continue;
         std::lock_guard<std::mutex> hold(state_lock_);
-        dirty_ = true;
+        dirty_.store(true, std::memory_order_release);
         uint16_t mv = curve_mv(ch.curve, percent);
         if (inputs_[ANALOG_MODULE][c].mv != mv)
             inputs_[ANALOG_MODULE][c].changed = true;
@@ -255,7 +269,7 @@ void plant::set_volts(int channel, double volts)
     uint16_t mv = uint16_t(std::lround(std::clamp(volts * 1000.0, 0.0, 65535.0)));
     const channel_description& ch = description_.channels[ANALOG_MODULE][channel];
     std::lock_guard<std::mutex> hold(state_lock_);
-    dirty_ = true;
+    dirty_.store(true, std::memory_order_release);
     if (inputs_[ANALOG_MODULE][channel].mv != mv)
         inputs_[ANALOG_MODULE][channel].changed = true;
     inputs_[ANALOG_MODULE][channel].mv = mv;
@@ -269,7 +283,7 @@ void plant::set_fault(int pwrb, int output, uint8_t state, uint8_t code)
     if (pwrb < 0 || pwrb >= POWER_MODULES || output < 0 || output >= POWER_OUTPUTS)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
-    dirty_ = true;
+    dirty_.store(true, std::memory_order_release);
     state_.outputs[pwrb][output].state = uint8_t(state & 3);
     state_.outputs[pwrb][output].code = uint8_t(code & 15);
 }
@@ -279,7 +293,7 @@ void plant::set_module_on(int module, bool on)
     if (module < 0 || module >= MODULE_COUNT)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
-    dirty_ = true;
+    dirty_.store(true, std::memory_order_release);
     state_.module_on[module] = on;
 }
 
@@ -288,7 +302,7 @@ void plant::set_obeying(int pwrb, bool obeys)
     if (pwrb < 0 || pwrb >= POWER_MODULES)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
-    dirty_ = true;
+    dirty_.store(true, std::memory_order_release);
     state_.obeying[pwrb] = obeys;
 }
 

@@ -6,8 +6,11 @@
 //
 // Threads: the unit's thread calls step / on_frame_from_unit / take_frame;
 // a window may call the setters and read a snapshot from its own thread.
-// Everything the two share is under one short lock (state_lock_).
+// Everything the two share is under one short lock (state_lock_), but for
+// the flag that says a setter touched the plant, an atomic the unit's thread
+// looks at first, so a step with nothing due takes no lock.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -93,9 +96,9 @@ public:
     const description& layout() const { return description_; }
 
     // Unit side (one thread). step advances the modules to the unit's clock
-    // and queues the frames that fall due; take_frame hands them out, oldest
-    // first (0 when none).
-    void step(uint32_t now_ms);
+    // and queues the frames that fall due, returning how many it queued;
+    // take_frame hands them out, oldest first (0 when none).
+    int step(uint32_t now_ms);
     void on_frame_from_unit(const can_frame& frame);
     int take_frame(can_frame* out);
 
@@ -136,9 +139,11 @@ private:
     uint32_t push_held_[INPUT_MODULES][INPUT_CHANNELS] = {};
     std::deque<can_frame> out_;
     // step does nothing before next_due_ms_ unless a setter touched the
-    // plant (dirty_): most unit milliseconds have no frame due.
+    // plant (dirty_): most unit milliseconds have no frame due. An input
+    // module is looked at only from its own input_due_ms_ on.
     uint32_t next_due_ms_ = 0;
-    bool dirty_ = true;
+    uint32_t input_due_ms_[INPUT_MODULES] = {};
+    std::atomic<bool> dirty_{true};
 };
 
 }  // namespace installation
