@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -18,6 +19,17 @@
 #include "seam/can_candump.h"
 
 namespace norvane {
+namespace {
+
+// Asks for no more room than its least size, which the window sets to what
+// the screen leaves.
+class FramesTable : public QTableView {
+public:
+    using QTableView::QTableView;
+    QSize sizeHint() const override { return minimumSize(); }
+};
+
+}  // namespace
 
 BusMonitorQueue::BusMonitorQueue(size_t capacity) : capacity_(capacity)
 {
@@ -235,6 +247,7 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
 
     auto* body = new QWidget(this);
     auto* layout = new QVBoxLayout(body);
+    layout->setContentsMargins(4, 4, 4, 4);
     auto* bar = new QHBoxLayout;
     pause_button_ = new QPushButton(tr("Pause"), body);
     pause_button_->setCheckable(true);
@@ -248,6 +261,8 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     for (int i = 1; i <= 8; ++i)
         module_box_->addItem(QString("PWRB%1").arg(i), QString("PWRB%1").arg(i));
     message_box_ = new QComboBox(body);
+    message_box_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    message_box_->setMinimumContentsLength(14);
     message_box_->setObjectName("busMessageFilter");
     message_box_->addItem(tr("All messages"), QString());
     for (const char* name : {"MSG_INPUT_CHANNEL", "MSG_OUTPUT_STATUS", "MSG_OUTPUT_CODES", "MSG_OUTPUT_COMMAND"})
@@ -260,10 +275,9 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     bar->addWidget(module_box_);
     bar->addWidget(message_box_);
     bar->addStretch(1);
-    bar->addWidget(figures_);
     layout->addLayout(bar);
 
-    table_ = new QTableView(body);
+    table_ = new FramesTable(body);
     table_->setModel(model_);
     table_->verticalHeader()->setVisible(false);
     // Fixed row heights and column widths keep a full bus from relaying out
@@ -279,8 +293,11 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     table_->setColumnWidth(BusMonitorModel::kModule, 60);
     table_->setColumnWidth(BusMonitorModel::kMessage, 170);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setMinimumSize(660, 400);
+    table_->setMinimumSize(full_table_width(), 120);
     layout->addWidget(table_);
+    // The figures on a line of their own: the row above stays narrow
+    // enough for the dock to share a small screen.
+    layout->addWidget(figures_);
     setWidget(body);
     update_figures();
 
@@ -319,6 +336,23 @@ void BusMonitorDock::drain()
     if (!model_->paused() && !batch_.empty())
         table_->scrollToBottom();
     update_figures();
+}
+
+int BusMonitorDock::full_table_width() const
+{
+    int width = 0;
+    for (int c = 0; c < BusMonitorModel::kData; ++c)
+        width += table_->columnWidth(c);
+    width += table_->fontMetrics().horizontalAdvance("00 00 00 00 00 00 00 00") + 16;
+    return width + 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width();
+}
+
+void BusMonitorDock::set_table_size(QSize size)
+{
+    table_->setMinimumSize(size);
+    // At once, not at the next event loop: the window measures itself now.
+    widget()->layout()->activate();
+    widget()->updateGeometry();
 }
 
 void BusMonitorDock::update_figures()

@@ -122,6 +122,12 @@ public:
     // One drain and repaint, as the timer does it.
     void drain();
 
+    // The table's width with every column readable (the data column as wide
+    // as eight bytes), frame and scroll bar included.
+    int full_table_width() const;
+    // The table's least size; the window sizes the dock through it.
+    void set_table_size(QSize size);
+
 private:
     void update_figures();
 

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
@@ -20,6 +21,14 @@ using namespace installation;
 namespace {
 
 const char* const TANK_NAMES[TANK_COUNT] = {"Fuel 1", "Fuel 2", "Water 1", "Water 2"};
+
+// Asks for no more room than its least size, which the window sets to what
+// the screen leaves.
+class PanelScroll : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override { return minimumSize(); }
+};
 
 QString lamp_style(const output_view& out)
 {
@@ -148,13 +157,14 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
     column->addWidget(modules);
     column->addStretch(1);
 
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidget(body);
-    scroll->setWidgetResizable(true);
-    // The window takes its docks' sizes (it fits its client), so the panel
-    // asks for room for everything at once.
-    scroll->setMinimumSize(body->sizeHint().width() + 24, 760);
-    setWidget(scroll);
+    scroll_ = new PanelScroll(this);
+    scroll_->setWidget(body);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The window takes its docks' least sizes (it fits its client); the
+    // window sets the height to what the screen leaves.
+    scroll_->setMinimumWidth(content_size().width());
+    setWidget(scroll_);
 
     const snapshot now = plant_.read();
     for (int t = 0; t < TANK_COUNT; ++t) {
@@ -166,6 +176,18 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
     timer_->setInterval(33);
     connect(timer_, &QTimer::timeout, this, &InstallationDock::refresh);
     timer_->start();
+}
+
+QSize InstallationDock::content_size() const
+{
+    const int frame = 2 * scroll_->frameWidth();
+    const QSize body = scroll_->widget()->sizeHint();
+    return {body.width() + frame + scroll_->verticalScrollBar()->sizeHint().width(), body.height() + frame};
+}
+
+void InstallationDock::set_view_height(int height)
+{
+    scroll_->setMinimumHeight(height);
 }
 
 void InstallationDock::refresh()

@@ -12,6 +12,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QSpinBox;
 class QTimer;
@@ -26,6 +27,12 @@ public:
 
     // One refresh from the plant, as the timer does it.
     void refresh();
+
+    // The panel's contents at full size, with the scroll area's frame and
+    // scroll bar: the panel is always this wide (nothing scrolls sideways),
+    // and as tall as set_view_height says, scrolling what does not fit.
+    QSize content_size() const;
+    void set_view_height(int height);
 
     // For tests: the switch button of SENBm channel c (0-based), a lamp.
     QPushButton* switch_button(int senb, int channel) const { return switches_[senb][channel]; }
@@ -44,6 +51,7 @@ private:
     QSpinBox* fault_state_ = nullptr;
     QSpinBox* fault_code_ = nullptr;
     QTimer* timer_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
     installation::snapshot shown_{};
     bool first_ = true;
 };

@@ -31,6 +31,7 @@
 #include "host/core/frame_convert.h"
 #include "host/core/png_file.h"
 #include "host/qt/uart_dialog.h"
+#include "host/qt/widget_places.h"
 
 namespace norvane {
 namespace {
@@ -124,6 +125,7 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     };
 
     view_ = new FrontView(*this, runner_);
+    view_->setObjectName("frontView");
     setCentralWidget(view_);
     bus_monitor_ = new BusMonitorDock(this);
     addDockWidget(Qt::RightDockWidgetArea, bus_monitor_);
@@ -143,6 +145,12 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         });
         installation_dock_ = new InstallationDock(*plant_, this);
         addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
+        // The panel keeps the whole height on the left when the monitor
+        // goes below the unit.
+        setCorner(Qt::BottomLeftCorner, Qt::LeftDockWidgetArea);
+        // In tabs, the tabs at the top: a unit taller than the screen (zoom
+        // 2 on a laptop) would push them below its edge.
+        setTabPosition(Qt::LeftDockWidgetArea, QTabWidget::North);
     } else {
         bus_monitor_->hide();
         // The frames the unit sends, pushed from the main loop's thread.
@@ -154,9 +162,10 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     }
     build_menus();
     qApp->installEventFilter(this);
-    apply_zoom(settings_.zoom);
+    // Placed first, so the docks fit the screen the window opens on.
     if (settings_.left != DEFAULT_WINDOW_POSITION && settings_.top != DEFAULT_WINDOW_POSITION)
         move(settings_.left, settings_.top);
+    apply_zoom(settings_.zoom);
     set_grid(settings_.grid_enabled != 0, settings_.grid_width);
 
     runner_.init();
@@ -171,6 +180,10 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     link_.set_port_number(settings_.com_port);
     if (settings_.com_connected != 0 && link_.open() == SerialLink::OPEN_OK)
         link_.set_read_size(1);
+
+    // For the scripts that click inside the window (see widget_places.h).
+    if (const QString places = qEnvironmentVariable("NORVANE_SIM_WIDGET_PLACES"); !places.isEmpty())
+        new WidgetPlaces(*this, places);
 
     status_timer_ = new QTimer(this);
     connect(status_timer_, &QTimer::timeout, this, &SimulatorApp::update_status);
@@ -417,10 +430,120 @@ void SimulatorApp::apply_zoom(int zoom)
     }
     // The window keeps its top-left corner and fits the new client.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    if (installation_dock_)
+        fit_docks(screen()->availableGeometry());
     adjustSize();
     rebuild_grid();
     update_checks();
     view_->update();
+}
+
+SimulatorApp::DockArrangement SimulatorApp::fit_docks(const QRect& available)
+{
+    if (!installation_dock_)
+        return arrangement_;
+    // The window manager's frame as it is, or a usual one before the window
+    // is shown.
+    QSize frame = frameGeometry().size() - geometry().size();
+    if (!isVisible() || frame.isEmpty())
+        frame = QSize(12, 40);
+    arrange_docks(available, frame);
+    adjustSize();
+    // A window placed where its new size reaches past the screen moves back
+    // onto it.
+    if (isVisible() || testAttribute(Qt::WA_Moved)) {
+        const QSize outer = size() + frame;
+        const QPoint at(std::max(available.left(), std::min(x(), available.right() + 1 - outer.width())),
+                        std::max(available.top(), std::min(y(), available.bottom() + 1 - outer.height())));
+        if (at != pos())
+            move(at);
+    }
+    return arrangement_;
+}
+
+void SimulatorApp::arrange_docks(const QRect& available, QSize frame)
+{
+    const QSize room = available.size() - frame;
+    const PanelSize client = client_size(settings_.zoom);
+    const QSize alone(client.width, client.height + menuBar()->sizeHint().height() + STATUS_BAR_HEIGHT);
+    const QSize limit = room.expandedTo(alone);
+    const auto laid_out = [this] {
+        // The docks keep their contents' sizes until told.
+        installation_dock_->layout()->invalidate();
+        bus_monitor_->layout()->invalidate();
+        layout()->invalidate();
+        return layout()->totalSizeHint();
+    };
+
+    // Each arrangement is tried with the docks at their least (the panel and
+    // the monitor's table a few rows high), then grown into the room left:
+    // the panel up to its whole height, the monitor below the unit up to
+    // about twenty rows, the monitor in tabs up to every column. A dock that
+    // grows may make the window no larger (the unit is taller), so the room
+    // is measured again after each step.
+    constexpr int LEAST_HEIGHT = 120;
+    constexpr int MONITOR_HEIGHT = 400;
+    const QSize panel = installation_dock_->content_size();
+    const int monitor_width = bus_monitor_->full_table_width();
+    for (const DockArrangement arrangement :
+         {DockArrangement::beside, DockArrangement::monitor_below, DockArrangement::tabbed}) {
+        // In tabs the monitor may be as narrow as the panel (its columns scroll).
+        int panel_height = LEAST_HEIGHT;
+        QSize monitor(arrangement == DockArrangement::tabbed ? std::min(monitor_width, panel.width()) : monitor_width,
+                      LEAST_HEIGHT);
+        place_docks(arrangement, panel_height, monitor);
+        QSize slack = limit - laid_out();
+        if (slack.width() < 0 || slack.height() < 0)
+            continue;
+        for (int step = 0; step < 3 && (slack.width() > 0 || slack.height() > 0); ++step) {
+            panel_height += std::clamp(panel.height() - panel_height, 0, slack.height());
+            if (arrangement == DockArrangement::monitor_below)
+                monitor.rheight() += std::clamp(MONITOR_HEIGHT - monitor.height(), 0, slack.height());
+            monitor.rwidth() += std::clamp(monitor_width - monitor.width(), 0, slack.width());
+            place_docks(arrangement, panel_height, monitor);
+            slack = limit - laid_out();
+        }
+        return;
+    }
+    // Not even in tabs beside the unit: each in a window of its own, the
+    // panel at the bottom left of the screen and the monitor at the bottom
+    // right, clear of the window's title and menus at the top.
+    place_docks(DockArrangement::floating, LEAST_HEIGHT, QSize(std::min(monitor_width, room.width()), LEAST_HEIGHT));
+    const int tallest = available.height() - frame.height() - menuBar()->sizeHint().height();
+    const QSize panel_size(panel.width(), std::min(panel.height() + 24, tallest));
+    installation_dock_->setGeometry(
+        QRect(QPoint(available.left(), available.bottom() + 1 - panel_size.height()), panel_size));
+    const QSize monitor_size(std::min(monitor_width + 24, available.width() - panel_size.width()),
+                             std::min(MONITOR_HEIGHT + 80, tallest));
+    bus_monitor_->setGeometry(QRect(QPoint(available.right() + 1 - monitor_size.width(),
+                                           available.bottom() + 1 - monitor_size.height()),
+                                    monitor_size));
+}
+
+void SimulatorApp::place_docks(DockArrangement arrangement, int panel_height, QSize monitor)
+{
+    arrangement_ = arrangement;
+    installation_dock_->set_view_height(panel_height);
+    bus_monitor_->set_table_size(monitor);
+    const bool floating = arrangement == DockArrangement::floating;
+    installation_dock_->setFloating(floating);
+    bus_monitor_->setFloating(floating);
+    if (floating)
+        return;
+    addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
+    switch (arrangement) {
+    case DockArrangement::beside:
+        addDockWidget(Qt::RightDockWidgetArea, bus_monitor_);
+        break;
+    case DockArrangement::monitor_below:
+        addDockWidget(Qt::BottomDockWidgetArea, bus_monitor_);
+        break;
+    default:
+        addDockWidget(Qt::LeftDockWidgetArea, bus_monitor_);
+        tabifyDockWidget(installation_dock_, bus_monitor_);
+        installation_dock_->raise();
+        break;
+    }
 }
 
 void SimulatorApp::set_grid(bool enabled, int width)
@@ -533,6 +656,16 @@ bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
     // window (a menu, a dialog) opens over it.
     if (watched == this && (type == QEvent::WindowDeactivate || type == QEvent::Hide)) {
         release_all_buttons();
+        return false;
+    }
+    // Docks in windows of their own stay over the unit's window, which the
+    // window manager raises when it is shown or clicked.
+    if (watched == this && (type == QEvent::Show || type == QEvent::WindowActivate) &&
+        arrangement_ == DockArrangement::floating) {
+        QTimer::singleShot(0, this, [this] {
+            installation_dock_->raise();
+            bus_monitor_->raise();
+        });
         return false;
     }
     if (type == QEvent::Show && widget && widget->isWindow() && widget != this) {

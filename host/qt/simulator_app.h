@@ -79,6 +79,21 @@ public:
     InstallationDock* installation_panel() const { return installation_dock_; }
     installation::plant* installation_plant() const { return plant_.get(); }
 
+    // Where the installation panel and the bus monitor sit around the unit:
+    // panel on the left and monitor on the right; panel on the left and
+    // monitor below the unit; both in tabs on the left; or both in windows
+    // of their own over the unit.
+    enum class DockArrangement { beside, monitor_below, tabbed, floating };
+    // Chooses the first arrangement whose window, with its frame, fits in
+    // `available` (or in what the unit alone needs, when that is more: zoom
+    // 2 and 4), gives the docks the room left (the panel up to its whole
+    // height, the monitor every column), sizes the window and moves it back
+    // onto `available` if it reached past. Runs at start and at each zoom
+    // with the screen's available geometry; nothing to do without an
+    // installation.
+    DockArrangement fit_docks(const QRect& available);
+    DockArrangement dock_arrangement() const { return arrangement_; }
+
     // Copies the firmware's front buffer into the screen image and tells the
     // firmware the frame was taken. Runs after every main step while playing,
     // painted or not (a minimised window keeps the unit's bus going).
@@ -120,6 +135,8 @@ private:
     void rebuild_grid();
     void shut_down();
     void frame_ready();
+    void arrange_docks(const QRect& available, QSize frame);
+    void place_docks(DockArrangement arrangement, int panel_height, QSize monitor);
 
     HostSettings settings_;
     SerialLink link_;
@@ -132,6 +149,7 @@ private:
     std::unique_ptr<installation::plant> plant_;
     installation::bus_hub hub_;
     InstallationDock* installation_dock_ = nullptr;
+    DockArrangement arrangement_ = DockArrangement::beside;
     QImage screen_image_;  // 320 x 240, 32 bits, top row first
     QImage grid_image_;
     QPixmap bezel_;        // scaled to the client for zooms below 4

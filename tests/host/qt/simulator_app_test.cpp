@@ -5,9 +5,12 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QMenu>
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <QComboBox>
+#include <QDockWidget>
+#include <QMenuBar>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -58,10 +61,25 @@ protected:
     {
         app_.reset();
         QSettings("Norvane", "Simulator").clear();
+        char why[256];
+        if (port_on_virtual_bus_) {
+            EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
+        }
     }
     SimulatorApp& open_app()
     {
         app_ = std::make_unique<SimulatorApp>();
+        return *app_;
+    }
+    // The window with the default installation on port 0 of the virtual
+    // bus, shown.
+    SimulatorApp& open_app_with_installation()
+    {
+        char why[256];
+        EXPECT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+        port_on_virtual_bus_ = true;
+        app_ = std::make_unique<SimulatorApp>(nullptr, nullptr, &installation_);
+        app_->show();
         return *app_;
     }
     // The check marks of all checkable items, in menu order.
@@ -75,6 +93,8 @@ protected:
     }
 
     std::unique_ptr<SimulatorApp> app_;
+    const installation::description installation_ = installation::default_description();
+    bool port_on_virtual_bus_ = false;
 };
 
 TEST_F(SimulatorAppTest, StartsWithTheDefaultsAndRunning)
@@ -497,12 +517,8 @@ TEST_F(SimulatorAppTest, BusMonitorShowsTheFramesTheUnitSends)
 // unit, and the unit takes it.
 TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
 {
-    char why[256];
-    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
-    const installation::description layout = installation::default_description();
-    app_ = std::make_unique<SimulatorApp>(nullptr, nullptr, &layout);
-    SimulatorApp& app = *app_;
-    app.show();
+    SimulatorApp& app = open_app_with_installation();
+    const installation::description& layout = installation_;
     ASSERT_NE(app.installation_panel(), nullptr);
     EXPECT_TRUE(app.installation_panel()->isVisible());
     EXPECT_TRUE(app.bus_monitor()->isVisible());
@@ -534,8 +550,56 @@ TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
         can_port_get_status(0, &status);
         return status.received > 0;
     }, 5000));
-    app_.reset();
-    EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
+}
+
+// With the installation the window and its docks fit the screen, or are no
+// larger than the unit alone at the zooms where the unit itself is larger; a
+// laptop screen at zoom 1 shows the panel and the monitor side by side with
+// the unit, and a zoom back from docks in windows of their own docks them
+// again.
+TEST_F(SimulatorAppTest, InstallationWindowFitsTheScreen)
+{
+    using Arrangement = SimulatorApp::DockArrangement;
+    SimulatorApp& app = open_app_with_installation();
+    struct Case {
+        QSize screen;
+        int zoom;
+        std::vector<Arrangement> allowed;
+    };
+    const Case cases[] = {
+        {{1920, 1080}, 1, {Arrangement::beside}},
+        {{1366, 768}, 1, {Arrangement::beside, Arrangement::monitor_below}},
+        {{1280, 720}, 1, {Arrangement::beside, Arrangement::monitor_below}},
+        {{1920, 1080}, 2, {Arrangement::monitor_below, Arrangement::tabbed}},
+        {{1366, 768}, 2, {Arrangement::tabbed, Arrangement::floating}},
+        {{1366, 768}, 4, {Arrangement::floating}},
+        {{1366, 768}, 1, {Arrangement::beside, Arrangement::monitor_below}},
+    };
+    for (const Case& c : cases) {
+        const std::string name = std::to_string(c.screen.width()) + "x" + std::to_string(c.screen.height()) +
+                                 " at zoom " + std::to_string(c.zoom);
+        const QRect screen(QPoint(0, 0), c.screen);
+        app.apply_zoom(c.zoom);
+        const Arrangement arrangement = app.fit_docks(screen);
+        EXPECT_NE(std::find(c.allowed.begin(), c.allowed.end(), arrangement), c.allowed.end())
+            << name << ": arrangement " << int(arrangement);
+        const QSize alone = app.view()->size() + QSize(0, app.menuBar()->height() + SimulatorApp::STATUS_BAR_HEIGHT);
+        EXPECT_LE(app.width(), std::max(c.screen.width(), alone.width())) << name;
+        EXPECT_LE(app.height(), std::max(c.screen.height(), alone.height())) << name;
+        EXPECT_TRUE(screen.contains(app.geometry().topLeft())) << name;
+        for (QDockWidget* dock : {static_cast<QDockWidget*>(app.installation_panel()),
+                                  static_cast<QDockWidget*>(app.bus_monitor())}) {
+            EXPECT_EQ(dock->isFloating(), arrangement == Arrangement::floating) << name;
+            if (dock->isFloating()) {
+                EXPECT_TRUE(screen.contains(dock->geometry())) << name << ": " << dock->objectName().toStdString();
+            } else if (arrangement != Arrangement::tabbed) {
+                EXPECT_TRUE(dock->isVisible()) << name << ": " << dock->objectName().toStdString();
+            }
+        }
+        if (arrangement == Arrangement::floating) {
+            EXPECT_EQ(app.size(), alone) << name;
+        }
+    }
 }
 
 // With the installation the window's bus server carries the whole bus: a
