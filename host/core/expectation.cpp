@@ -565,9 +565,16 @@ void ExpectationCheck::check_screen(size_t i, const frame_buffer& screen)
         return;
     }
 
+    // NAME_err.png, or NAME_err_MS.png when an earlier check of this run
+    // already left its picture under that name.
+    const std::string stem = std::filesystem::path(e.file).stem().string();
+    const std::filesystem::path output(options_.output_dir);
+    const auto written = [this](const std::filesystem::path& p) {
+        return std::find(err_written_.begin(), err_written_.end(), p.string()) != err_written_.end();
+    };
+    const bool name_taken = written(output / (stem + "_err.png"));
     const std::filesystem::path err =
-        std::filesystem::path(options_.output_dir) /
-        (std::filesystem::path(e.file).stem().string() + "_err.png");
+        name_taken ? output / (stem + "_err_" + std::to_string(e.ms) + ".png") : output / (stem + "_err.png");
     std::error_code ec;
     std::string detail;
     const rgb_image* picture = &seen;
@@ -587,7 +594,9 @@ void ExpectationCheck::check_screen(size_t i, const frame_buffer& screen)
                 first = differing++ ? first : p;
         if (differing <= e.max_diff) {
             outcomes_[i].state = expect_state::passed;
-            std::filesystem::remove(err, ec);
+            // A picture left by an earlier run of this file is stale now.
+            if (!name_taken)
+                std::filesystem::remove(err, ec);
             return;
         }
         detail = std::to_string(differing) + " pixels differ from '" + e.reference + "'" +
@@ -598,11 +607,13 @@ void ExpectationCheck::check_screen(size_t i, const frame_buffer& screen)
         picture = &difference;
     }
     std::filesystem::create_directories(options_.output_dir, ec);
-    if (write_png(err.string(), *picture, why))
+    if (write_png(err.string(), *picture, why)) {
+        err_written_.push_back(err.string());
         detail += picture == &seen ? "; the screen is in " + err.string()
                                    : "; seen and difference in " + err.string();
-    else
+    } else {
         detail += "; cannot write " + err.string() + ": " + why;
+    }
     fail(i, detail);
 }
 

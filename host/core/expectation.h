@@ -119,6 +119,9 @@ private:
     std::vector<nearest_frame> nearest_;  // can: the closest frame with its id so far
     std::vector<size_t> at_ms_;           // screen, pixel and file, by time
     size_t next_at_ = 0;
+    // The NAME_err.png pictures this run wrote: a later check of the same
+    // reference neither removes nor overwrites them.
+    std::vector<std::string> err_written_;
 };
 
 // Whether a frame has the identifier (and kind) an expectation names, and

@@ -266,6 +266,10 @@ int run_scenarios(const run_options& options, std::FILE* out)
             one.actions = options.scenarios[i].actions;
             one.expectations = options.scenarios[i].expectations;
             one.workdir = (base / folders[i]).string();
+            // Each file's pictures in a folder of its own, as its unit is:
+            // two files checking one reference would overwrite each other's.
+            if (!options.output_dir.empty())
+                one.output_dir = (std::filesystem::path(options.output_dir) / folders[i]).string();
             const std::string label =
                 options.scenarios[i].path + " (" + std::to_string(i + 1) + "/" + std::to_string(files) + ")";
             reports.push_back(run_in_child(one, options.scenarios[i].path, progress, label));

@@ -228,6 +228,24 @@ TEST(NorvaneRun, SeveralScenarioFilesRunEachFromAFreshUnitWithOneReport)
     EXPECT_NE(shots.err.find("--screenshot takes one scenario file"), std::string::npos) << shots.err;
 }
 
+TEST(NorvaneRun, FilesOfASuiteKeepTheirPicturesApart)
+{
+    // Both files fail against one reference (the version page is not the
+    // tank page); each one's picture must survive the other.
+    TempDir dir;
+    std::filesystem::create_directories(dir / "suite/golden");
+    std::filesystem::copy_file(test_source_path("firmware/screens/golden/tank.png"), dir / "suite/golden/version.png");
+    write_file(dir / "suite/a.txt", "100 expect screen golden/version.png\n100 exit\n");
+    write_file(dir / "suite/b.txt", "200 expect screen golden/version.png\n200 exit\n");
+    const Outcome o = norvane_run(dir.path(), {"--scenario", "suite", "--workdir", "units", "--output", "out"});
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.out.find("suite/a.txt:1: 100 expect screen golden/version.png: "), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("; seen and difference in out/a/version_err.png"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("; seen and difference in out/b/version_err.png"), std::string::npos) << o.out;
+    EXPECT_TRUE(std::filesystem::exists(dir / "out/a/version_err.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "out/b/version_err.png"));
+}
+
 TEST(NorvaneRun, UpdateReferencesWritesThePicturesAndThenTheyHold)
 {
     TempDir dir;

@@ -304,6 +304,27 @@ TEST_F(ScreenCheck, EqualScreenPassesAndADifferentOneWritesTheDifferenceBesideTh
     EXPECT_FALSE(std::filesystem::exists(err));
 }
 
+TEST_F(ScreenCheck, AReferenceCheckedTwiceKeepsEachFailuresPicture)
+{
+    const std::string ref = (dir_ / "refs/page.png").string();
+    frame_buffer changed = screen_;
+    changed.pixels[5] = 0x001F;
+    ExpectationCheck check = check_of(
+        "10 expect screen " + ref + "\n20 expect screen " + ref + "\n30 expect screen " + ref + "\n", options_);
+    check.before(11, changed);  // fails
+    check.before(21, screen_);  // passes, and must not take the first failure's picture away
+    check.before(31, changed);  // fails again, beside the first
+    check.finished(40, false);
+    const std::vector<std::string> failures = check.failure_lines();
+    ASSERT_EQ(failures.size(), 2u);
+    const std::string first = (dir_ / "out/page_err.png").string();
+    const std::string second = (dir_ / "out/page_err_30.png").string();
+    EXPECT_EQ(failures[0].substr(failures[0].size() - first.size()), first) << failures[0];
+    EXPECT_EQ(failures[1].substr(failures[1].size() - second.size()), second) << failures[1];
+    EXPECT_TRUE(std::filesystem::exists(first));
+    EXPECT_TRUE(std::filesystem::exists(second));
+}
+
 TEST_F(ScreenCheck, MissingReferenceFailsWithTheScreenAndUpdateWritesOnlyWhatChanged)
 {
     const std::string missing = (dir_ / "refs/new/missing.png").string();
