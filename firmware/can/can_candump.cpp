@@ -4,20 +4,6 @@
 
 namespace {
 
-bool parse_hex(std::string_view digits, uint64_t& out)
-{
-    if (digits.empty())
-        return false;
-    out = 0;
-    for (char c : digits) {
-        const int v = can_hex_digit(c);
-        if (v < 0)
-            return false;
-        out = out << 4 | uint64_t(v);
-    }
-    return true;
-}
-
 bool parse_decimal(std::string_view digits, uint64_t& out)
 {
     if (digits.empty() || digits.size() > 19)
@@ -44,6 +30,20 @@ int can_hex_digit(char c)
     return -1;
 }
 
+bool can_hex_value(std::string_view digits, size_t max_digits, uint32_t& out)
+{
+    if (digits.empty() || digits.size() > max_digits || max_digits > 8)
+        return false;
+    out = 0;
+    for (char c : digits) {
+        const int v = can_hex_digit(c);
+        if (v < 0)
+            return false;
+        out = out << 4 | uint32_t(v);
+    }
+    return true;
+}
+
 bool can_parse_candump(std::string_view text, can_frame& out, std::string& why)
 {
     out = can_frame{};
@@ -58,8 +58,8 @@ bool can_parse_candump(std::string_view text, can_frame& out, std::string& why)
         why = "CAN FD frame (ID##FLAGS DATA); the bus is classic CAN";
         return false;
     }
-    uint64_t value = 0;
-    if ((id.size() != 3 && id.size() != 8) || !parse_hex(id, value)) {
+    uint32_t value = 0;
+    if ((id.size() != 3 && id.size() != 8) || !can_hex_value(id, 8, value)) {
         why = "identifier must be 3 hex digits (standard) or 8 (extended)";
         return false;
     }
@@ -71,7 +71,7 @@ bool can_parse_candump(std::string_view text, can_frame& out, std::string& why)
         why = "extended identifier above 1FFFFFFF";
         return false;
     }
-    out.id = uint32_t(value);
+    out.id = value;
     out.ext = id.size() == 8 ? 1 : 0;
     if (!data.empty() && (data[0] == 'R' || data[0] == 'r')) {
         out.rtr = 1;
@@ -95,8 +95,8 @@ bool can_parse_candump(std::string_view text, can_frame& out, std::string& why)
         return false;
     }
     for (size_t i = 0; i < data.size(); i += 2) {
-        uint64_t byte = 0;
-        if (!parse_hex(data.substr(i, 2), byte)) {
+        uint32_t byte = 0;
+        if (!can_hex_value(data.substr(i, 2), 2, byte)) {
             why = "data is not hex";
             return false;
         }
@@ -165,8 +165,8 @@ bool can_candump_is_fd(std::string_view text)
     const size_t blank = text.rfind(' ', hash);
     const std::string_view id = text.substr(blank == std::string_view::npos ? 0 : blank + 1,
                                             hash - (blank == std::string_view::npos ? 0 : blank + 1));
-    uint64_t value = 0;
-    return (id.size() == 3 || id.size() == 8) && parse_hex(id, value);
+    uint32_t value = 0;
+    return (id.size() == 3 || id.size() == 8) && can_hex_value(id, 8, value);
 }
 
 namespace {

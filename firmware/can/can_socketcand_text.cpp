@@ -13,21 +13,6 @@ bool is_blank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// 1 to `max_digits` hex digits.
-bool read_hex(std::string_view digits, size_t max_digits, uint32_t& out)
-{
-    if (digits.empty() || digits.size() > max_digits)
-        return false;
-    out = 0;
-    for (char c : digits) {
-        const int v = can_hex_digit(c);
-        if (v < 0)
-            return false;
-        out = out << 4 | uint32_t(v);
-    }
-    return true;
-}
-
 bool read_decimal(std::string_view digits, size_t max_digits, uint64_t& out)
 {
     if (digits.empty() || digits.size() > max_digits)
@@ -44,7 +29,7 @@ bool read_decimal(std::string_view digits, size_t max_digits, uint64_t& out)
 bool read_identifier(std::string_view field, can_frame& frame, const char*& why)
 {
     uint32_t id = 0;
-    if (!read_hex(field, 8, id)) {
+    if (!can_hex_value(field, 8, id)) {
         why = "identifier must be 1 to 8 hex digits";
         return false;
     }
@@ -81,7 +66,7 @@ bool parse_send(const std::string_view* field, size_t count, can_frame& frame, c
     if (!read_identifier(field[1], frame, why))
         return false;
     uint32_t len = 0;
-    if (!read_hex(field[2], 1, len) || len > 8) {
+    if (!can_hex_value(field[2], 1, len) || len > 8) {
         why = "length must be 0 to 8";
         return false;
     }
@@ -91,7 +76,7 @@ bool parse_send(const std::string_view* field, size_t count, can_frame& frame, c
     }
     for (size_t i = 0; i < len; ++i) {
         uint32_t byte = 0;
-        if (!read_hex(field[3 + i], 2, byte)) {
+        if (!can_hex_value(field[3 + i], 2, byte)) {
             why = "a data byte must be 1 or 2 hex digits";
             return false;
         }
@@ -128,7 +113,7 @@ bool parse_frame(const std::string_view* field, size_t count, can_frame& frame, 
         }
         for (size_t i = 0; i < hex.size(); i += 2) {
             uint32_t byte = 0;
-            if (!read_hex(hex.substr(i, 2), 2, byte)) {
+            if (!can_hex_value(hex.substr(i, 2), 2, byte)) {
                 why = "data is not hex";
                 return false;
             }
