@@ -36,6 +36,24 @@
 namespace norvane {
 namespace {
 
+// A status-bar text that ends in "…" where the window is too narrow for it
+// (a port's failure reason at zoom 1), so the cut shows; the tooltip holds
+// the whole text.
+class ElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+    QSize sizeHint() const override { return {0, QLabel::sizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect room = contentsRect();
+        painter.drawText(room, int(alignment()), fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
+    }
+};
+
 constexpr const char* ORGANISATION = "Norvane";
 constexpr const char* APPLICATION = "Simulator";
 constexpr int ZOOMS[3] = {1, 2, 4};
@@ -343,8 +361,8 @@ void SimulatorApp::build_menus()
     run_group->addAction(pause_action_);
 
     for (int p = 0; p < CAN_PORT_COUNT; ++p) {
-        port_labels_[p] = new QLabel(this);
-        statusBar()->addWidget(port_labels_[p]);
+        port_labels_[p] = new ElidedLabel(this);
+        statusBar()->addWidget(port_labels_[p], 1);
     }
     time_label_ = new QLabel(this);
     pause_label_ = new QLabel("Paused", this);
