@@ -53,6 +53,10 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
     auto* switches = new QGroupBox(tr("Wall switches"), body);
     auto* switch_grid = new QGridLayout(switches);
     switch_grid->setSpacing(2);
+    // A switch that is on (a rocker up, a push button held) is green, so the
+    // wall's state reads at a glance.
+    switches->setStyleSheet("QPushButton:checked, QPushButton:pressed { background-color: #2e7d32; color: white;"
+                            " border: 1px solid #1b5e20; border-radius: 3px; padding: 3px; }");
     for (int m = 0; m < SWITCH_MODULES; ++m) {
         switch_grid->addWidget(new QLabel(QString::fromStdString(layout.module_names[m])), 0, m);
         for (int c = 0; c < INPUT_CHANNELS; ++c) {
