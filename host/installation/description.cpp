@@ -1,7 +1,10 @@
 // The installation's description: the shipped default (this unit's circuit
 // table) and the JSON file that replaces it.
-#include <fstream>
-#include <sstream>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -224,14 +227,47 @@ bool parse_description(const std::string& text, const std::string& name, descrip
 
 bool load_description(const std::string& path, description* out, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = path + ": cannot be read";
+    // A description is a few kilobytes; a megabyte is no description.
+    constexpr off_t MAX_BYTES = 1 << 20;
+    // Without blocking: a FIFO or a terminal named by mistake is refused,
+    // not waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = path + ": cannot be read: " + std::strerror(errno);
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse_description(text.str(), path, out, error);
+    struct stat st {};
+    std::string text;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (!ok) {
+        *error = path + ": cannot be read: " + std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        *error = path + ": not a regular file";
+        ok = false;
+    } else if (st.st_size > MAX_BYTES) {
+        *error = path + ": " + std::to_string(st.st_size) + " bytes, too large for a description (at most " +
+                 std::to_string(MAX_BYTES) + ")";
+        ok = false;
+    } else {
+        text.resize(size_t(st.st_size));
+        size_t have = 0;
+        while (have < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                *error = path + ": cannot be read: " + std::strerror(errno);
+                ok = false;
+                break;
+            }
+            if (n == 0)
+                break;  // the file shrank while read: what was there is what it holds
+            have += size_t(n);
+        }
+        text.resize(have);
+    }
+    ::close(fd);
+    return ok && parse_description(text, path, out, error);
 }
 
 std::string description_json(const description& d)

@@ -1,7 +1,11 @@
 // The description file: the shipped default and the one-line errors of a
 // bad file.
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -79,8 +83,41 @@ TEST(Description, BadFilesGiveOneLineWithThePlace)
         EXPECT_EQ(error.find('\n'), std::string::npos);
         EXPECT_EQ(description_json(d), description_json(default_description()));  // untouched
     }
+}
+
+// What is not a description file is refused at once with one line, never
+// waited on or read whole: a missing file, a folder, a FIFO (which would
+// block a plain read for ever) and a file far too large.
+TEST(Description, OnlyARegularFileOfSensibleSizeIsRead)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("norvane-description-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string fifo = (dir / "fifo.json").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string big = (dir / "big.json").string();
+    std::ofstream(big) << std::string(2 << 20, ' ') << "{}";
+    const std::string good = (dir / "good.json").string();
+    std::ofstream(good) << shipped_default();
+
+    const struct {
+        std::string path;
+        std::string error;
+    } cases[] = {
+        {"/nonexistent/installation.json", "/nonexistent/installation.json: cannot be read: No such file or directory"},
+        {dir.string(), dir.string() + ": not a regular file"},
+        {fifo, fifo + ": not a regular file"},
+        {big, big + ": 2097154 bytes, too large for a description (at most 1048576)"},
+    };
+    for (const auto& c : cases) {
+        description d;
+        std::string error;
+        EXPECT_FALSE(load_description(c.path, &d, &error));
+        EXPECT_EQ(error, c.error);
+    }
     description d;
     std::string error;
-    EXPECT_FALSE(load_description("/nonexistent/installation.json", &d, &error));
-    EXPECT_EQ(error, "/nonexistent/installation.json: cannot be read");
+    EXPECT_TRUE(load_description(good, &d, &error)) << error;
+    EXPECT_EQ(description_json(d), description_json(default_description()));
+    std::filesystem::remove_all(dir);
 }
