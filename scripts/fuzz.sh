@@ -67,7 +67,10 @@ for t in "${run[@]}"; do
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   result=ok
-  if [ $rc -ne 0 ]; then
+  # libFuzzer ends with 72 when interrupted (Ctrl+C): no input failed then.
+  if [ $rc -eq 72 ] && grep -q 'run interrupted' "$log"; then
+    result="interrupted"
+  elif [ $rc -ne 0 ]; then
     result="CRASHED (exit $rc; input in $crashes)"
     status=1
   fi
