@@ -2,23 +2,6 @@
 
 #include <cstdint>
 
-namespace {
-
-bool parse_decimal(std::string_view digits, uint64_t& out)
-{
-    if (digits.empty() || digits.size() > 19)
-        return false;
-    out = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        out = out * 10 + uint64_t(c - '0');
-    }
-    return true;
-}
-
-}  // namespace
-
 int can_hex_digit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -40,6 +23,19 @@ bool can_hex_value(std::string_view digits, size_t max_digits, uint32_t& out)
         if (v < 0)
             return false;
         out = out << 4 | uint32_t(v);
+    }
+    return true;
+}
+
+bool can_decimal_value(std::string_view digits, size_t max_digits, uint64_t& out)
+{
+    if (digits.empty() || digits.size() > max_digits || max_digits > 19)
+        return false;
+    out = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return false;
+        out = out * 10 + uint64_t(c - '0');
     }
     return true;
 }
@@ -123,8 +119,8 @@ bool can_parse_candump_line(std::string_view line, can_frame& out, std::string& 
     const size_t dot = time.find('.');
     uint64_t seconds = 0;
     uint64_t micros = 0;
-    if (dot == std::string_view::npos || !parse_decimal(time.substr(0, dot), seconds) ||
-        time.size() - dot - 1 != 6 || !parse_decimal(time.substr(dot + 1), micros)) {
+    if (dot == std::string_view::npos || !can_decimal_value(time.substr(0, dot), 19, seconds) ||
+        time.size() - dot - 1 != 6 || !can_decimal_value(time.substr(dot + 1), 19, micros)) {
         why = "time must be SECONDS.MICROSECONDS with six digits after the point";
         return false;
     }

@@ -13,19 +13,6 @@ bool is_blank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-bool read_decimal(std::string_view digits, size_t max_digits, uint64_t& out)
-{
-    if (digits.empty() || digits.size() > max_digits)
-        return false;
-    out = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        out = out * 10 + uint64_t(c - '0');
-    }
-    return true;
-}
-
 bool read_identifier(std::string_view field, can_frame& frame, const char*& why)
 {
     uint32_t id = 0;
@@ -48,8 +35,8 @@ bool read_time(std::string_view field, uint64_t& time_us)
     const size_t dot = field.find('.');
     uint64_t seconds = 0;
     uint64_t fraction = 0;
-    if (dot == std::string_view::npos || !read_decimal(field.substr(0, dot), 12, seconds) ||
-        !read_decimal(field.substr(dot + 1), 6, fraction))
+    if (dot == std::string_view::npos || !can_decimal_value(field.substr(0, dot), 12, seconds) ||
+        !can_decimal_value(field.substr(dot + 1), 6, fraction))
         return false;
     for (size_t digits = field.size() - dot - 1; digits < 6; ++digits)
         fraction *= 10;

@@ -13,6 +13,8 @@
 int can_hex_digit(char c);
 // The value of 1 to `max_digits` (at most 8) hex digits; false for anything else.
 bool can_hex_value(std::string_view digits, size_t max_digits, uint32_t& out);
+// The value of 1 to `max_digits` (at most 19) decimal digits; false for anything else.
+bool can_decimal_value(std::string_view digits, size_t max_digits, uint64_t& out);
 
 // Parses "18FF0380#0D01010000000000". Returns false with a reason for
 // anything else; never reads past `text`. Remote frames ("123#R") are taken
