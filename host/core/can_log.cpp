@@ -53,12 +53,11 @@ void CanLog::write_locked(uint8_t port, uint64_t ms, const can_frame& frame)
     if (!file_)
         return;
     const char iface[] = {'c', 'a', 'n', char('0' + port)};
-    // One buffer per thread, kept: no allocation per frame.
-    thread_local std::string line;
-    line.clear();
-    can_append_candump_line(line, ms * 1000, std::string_view(iface, sizeof iface), frame);
-    line += '\n';
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size())
+    // One buffer, kept (under the lock): no allocation per frame.
+    line_.clear();
+    can_append_candump_line(line_, ms * 1000, std::string_view(iface, sizeof iface), frame);
+    line_ += '\n';
+    if (std::fwrite(line_.data(), 1, line_.size(), file_) != line_.size())
         failed_ = true;
 }
 

@@ -103,7 +103,8 @@ public:
 
 private:
     void write_locked(uint8_t port, uint64_t ms, const can_frame& frame);
-    std::mutex lock_;  // guards file_ and failed_
+    std::mutex lock_;  // guards file_, failed_ and line_
+    std::string line_;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
 };
