@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/core/pcap_file.h"
 #include "seam/can_candump.h"
 #include "seam/unit.h"
 
@@ -26,12 +27,26 @@ CanLog::~CanLog()
 bool CanLog::open(const std::string& path, std::string& why)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    file_ = std::fopen(path.c_str(), "w");
+    file_ = std::fopen(path.c_str(), "wb");
     if (!file_) {
         why = "cannot write the CAN log '" + path + "': " + std::strerror(errno);
         return false;
     }
     failed_ = false;
+    can_set_send_observer(log_sent_frame, this);
+    return true;
+}
+
+bool CanLog::open_pcap(const std::string& path, std::string& why)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    pcap_ = std::fopen(path.c_str(), "wb");
+    if (!pcap_) {
+        why = "cannot write the pcap file '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    const std::string header = pcap_file_header();
+    pcap_failed_ = std::fwrite(header.data(), 1, header.size(), pcap_) != header.size();
     can_set_send_observer(log_sent_frame, this);
     return true;
 }
@@ -50,6 +65,12 @@ void CanLog::write_now(uint8_t port, const can_frame& frame)
 
 void CanLog::write_locked(uint8_t port, uint64_t ms, const can_frame& frame)
 {
+    if (pcap_) {
+        record_.clear();
+        pcap_append_record(record_, ms * 1000, frame);
+        if (std::fwrite(record_.data(), 1, record_.size(), pcap_) != record_.size())
+            pcap_failed_ = true;
+    }
     if (!file_)
         return;
     const char iface[] = {'c', 'a', 'n', char('0' + port)};
@@ -64,13 +85,24 @@ void CanLog::write_locked(uint8_t port, uint64_t ms, const can_frame& frame)
 bool CanLog::close(std::string& why)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!file_)
+    if (!file_ && !pcap_)
         return true;
     can_set_send_observer(nullptr, nullptr);
-    const bool ok = std::fclose(file_) == 0 && !failed_;
-    file_ = nullptr;
-    if (!ok)
-        why = "the CAN log could not be written completely";
+    bool ok = true;
+    if (file_) {
+        ok = std::fclose(file_) == 0 && !failed_;
+        file_ = nullptr;
+        if (!ok)
+            why = "the CAN log could not be written completely";
+    }
+    if (pcap_) {
+        const bool pcap_ok = std::fclose(pcap_) == 0 && !pcap_failed_;
+        pcap_ = nullptr;
+        if (!pcap_ok) {
+            why += std::string(why.empty() ? "" : "; ") + "the pcap file could not be written completely";
+            ok = false;
+        }
+    }
     return ok;
 }
 

@@ -115,7 +115,8 @@ bool prepare_run(const run_options& options, CanLog& log, std::string& why)
     for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
         if (!map_port(port, options.can_mapping[port], why))
             return false;
-    return options.can_log.empty() || log.open(options.can_log, why);
+    return (options.can_log.empty() || log.open(options.can_log, why)) &&
+           (options.pcap.empty() || log.open_pcap(options.pcap, why));
 }
 
 // The whole run

@@ -28,6 +28,7 @@ struct run_options {
     // within one millisecond).
     std::vector<scenario_action> actions;
     std::string can_log;  // empty: no log
+    std::string pcap;     // the same frames as a pcap capture (SocketCAN); empty: none
     // --installation [FILE]: the simulated installation on port 0 of the
     // virtual bus, described by the file read at parse time (the default
     // without FILE).
@@ -84,7 +85,8 @@ std::string run_usage();
 int parse_run_arguments(int argc, const char* const* argv, run_options& options, std::string& error);
 
 // One CAN log line per frame the unit sends, candump log format with the unit
-// time of the main step that flushed it: "(0000000001.200000) can0 421#...".
+// time of the main step that flushed it: "(0000000001.200000) can0 421#...";
+// and, when asked, one pcap record of each at the same time.
 // In real time the unit's thread, the run's thread and the bus server's
 // thread all write it: one line at a time, under its lock.
 class CanLog {
@@ -94,6 +96,8 @@ public:
     CanLog(const CanLog&) = delete;
     CanLog& operator=(const CanLog&) = delete;
     bool open(const std::string& path, std::string& why);
+    // The same frames into a pcap capture file too (or alone).
+    bool open_pcap(const std::string& path, std::string& why);
     // Writes a line for a frame sent on `port` at unit time `ms`.
     void write(uint8_t port, uint64_t ms, const can_frame& frame);
     // The same at the unit's time now, read under the lock, so the lines
@@ -103,10 +107,13 @@ public:
 
 private:
     void write_locked(uint8_t port, uint64_t ms, const can_frame& frame);
-    std::mutex lock_;  // guards file_, failed_ and line_
+    std::mutex lock_;  // guards file_, failed_, line_ and the pcap's three
     std::string line_;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
+    std::string record_;
+    std::FILE* pcap_ = nullptr;
+    bool pcap_failed_ = false;
 };
 
 // A run in virtual time, one millisecond after the other: at each unit

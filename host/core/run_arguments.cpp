@@ -27,6 +27,8 @@ std::string run_usage()
     "  --can-log FILE         every frame the unit sends, as a candump log; with\n"
     "                         --installation every frame on the bus (the unit's, the\n"
     "                         modules', the scenario's and the bus server's clients')\n"
+    "  --pcap FILE            the same frames as --can-log as a pcap capture (SocketCAN\n"
+    "                         link type), for Wireshark and tshark\n"
     "  --installation [FILE]  the simulated installation of twelve modules on port 0 of\n"
     "                         the virtual bus: FILE describes it (JSON), without FILE\n"
     "                         this unit's own installation; in virtual time or with\n"
@@ -129,7 +131,8 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
             options.realtime = true;
         } else if (arg == "--update-references") {
             options.update_references = true;
-        } else if (arg == "--scenario" || arg == "--can-log" || arg == "--junit" || arg == "--output") {
+        } else if (arg == "--scenario" || arg == "--can-log" || arg == "--pcap" || arg == "--junit" ||
+                   arg == "--output") {
             const std::string v = value();
             if (v.empty()) {
                 error = arg + " needs a " + (arg == "--output" ? "folder" : "file name");
@@ -138,7 +141,10 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
             if (arg == "--scenario")
                 scenario_paths.push_back(v);
             else
-                (arg == "--can-log" ? options.can_log : arg == "--junit" ? options.junit : options.output_dir) = v;
+                (arg == "--can-log" ? options.can_log
+                 : arg == "--pcap"  ? options.pcap
+                 : arg == "--junit" ? options.junit
+                                    : options.output_dir) = v;
         } else if (arg == "--installation") {
             options.installation = true;
             // FILE is optional: the next word is it unless it is an option.
@@ -225,8 +231,12 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
     options.expectations.clear();
     if (!load_scenario_files(scenario_paths, options.scenarios, error))
         return RUN_BAD_INPUT;
-    if (options.scenarios.size() > 1 && (!shots.empty() || !options.can_log.empty() || !options.outputs_file.empty())) {
-        error = std::string(!shots.empty() ? "--screenshot" : !options.can_log.empty() ? "--can-log" : "--outputs") +
+    if (options.scenarios.size() > 1 &&
+        (!shots.empty() || !options.can_log.empty() || !options.pcap.empty() || !options.outputs_file.empty())) {
+        error = std::string(!shots.empty()             ? "--screenshot"
+                            : !options.can_log.empty() ? "--can-log"
+                            : !options.pcap.empty()    ? "--pcap"
+                                                       : "--outputs") +
                 " takes one scenario file: each of several would write the same file";
         return RUN_BAD_INPUT;
     }

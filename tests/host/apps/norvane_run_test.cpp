@@ -56,6 +56,35 @@ Outcome norvane_run(const std::filesystem::path& dir, const std::vector<std::str
     return run_in(dir, NORVANE_RUN_PATH, args);
 }
 
+// The frames of a candump log on can0, in order.
+std::vector<can_frame> log_frames(const std::filesystem::path& path)
+{
+    std::vector<can_frame> frames;
+    std::istringstream log(read_file(path));
+    std::string line;
+    while (std::getline(log, line)) {
+        can_frame f;
+        std::string iface;
+        std::string why;
+        EXPECT_TRUE(can_parse_candump_line(line, f, iface, why)) << line << ": " << why;
+        EXPECT_EQ(iface, "can0") << line;
+        frames.push_back(f);
+    }
+    return frames;
+}
+
+// The frame's data bytes in hex, each printed with `format`.
+std::string data_hex(const can_frame& f, const char* format)
+{
+    std::string out;
+    char text[4];
+    for (int i = 0; i < f.len; ++i) {
+        std::snprintf(text, sizeof text, format, f.data[i]);
+        out += text;
+    }
+    return out;
+}
+
 const char* const kScenario =
     "# walk through the pages and feed the model\n"
     "0 screenshot start.png\n"
@@ -346,34 +375,51 @@ TEST(NorvaneRun, CanLogReadsWithPythonCan)
                                                  "--can-log", "can.log"});
     ASSERT_EQ(run.status, 0) << run.err;
 
-    std::istringstream log(read_file(dir / "can.log"));
     std::string expected;
-    std::string line;
-    size_t frames = 0;
-    while (std::getline(log, line)) {
-        can_frame f;
-        std::string iface;
-        std::string why;
-        ASSERT_TRUE(can_parse_candump_line(line, f, iface, why)) << line << ": " << why;
+    const std::vector<can_frame> frames = log_frames(dir / "can.log");
+    for (const can_frame& f : frames) {
         char text[128];
-        std::snprintf(text, sizeof text, "%llu.%06llu %s %X %d %d ",
+        std::snprintf(text, sizeof text, "%llu.%06llu can0 %X %d %d ",
                       static_cast<unsigned long long>(f.time_us / 1000000),
-                      static_cast<unsigned long long>(f.time_us % 1000000), iface.c_str(), unsigned(f.id),
-                      f.ext, f.len);
-        expected += text;
-        for (int i = 0; i < f.len; ++i) {
-            std::snprintf(text, sizeof text, "%02X", f.data[i]);
-            expected += text;
-        }
-        expected += "\n";
-        ++frames;
+                      static_cast<unsigned long long>(f.time_us % 1000000), unsigned(f.id), f.ext, f.len);
+        expected += text + data_hex(f, "%02X") + "\n";
     }
-    EXPECT_GE(frames, 80u + 9u);  // eight commands per 100 ms, the 0x421 frames
+    EXPECT_GE(frames.size(), 80u + 9u);  // eight commands per 100 ms, the 0x421 frames
 
     const Outcome py = run_in(dir.path(), NORVANE_PYTHON,
                               {test_source_path("host/apps/read_can_log.py").string(), "can.log"});
     ASSERT_EQ(py.status, 0) << py.err;
     EXPECT_EQ(py.out, expected);
+}
+
+// tshark reads the pcap capture of a run and finds, frame for frame, the
+// identifiers, data and unit times of its candump log.
+TEST(NorvaneRun, PcapReadsWithTshark)
+{
+    if (std::system("command -v tshark >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "tshark is not installed (scripts/setup.sh installs it)";
+    TempDir dir;
+    write_file(dir / "s.txt", "150 switch SENB1 1 on\n250 can 0 422#0B02000078563412\n");
+    const Outcome run = norvane_run(dir.path(), {"--quiet", "--duration", "700", "--workdir", "unit", "--installation",
+                                                 "--scenario", "s.txt", "--can-log", "can.log", "--pcap", "can.pcap"});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    std::string expected;
+    const std::vector<can_frame> frames = log_frames(dir / "can.log");
+    for (const can_frame& f : frames) {
+        char text[128];
+        std::snprintf(text, sizeof text, "%llu.%06llu000\t%u\t%d\t%d\t",
+                      static_cast<unsigned long long>(f.time_us / 1000000),
+                      static_cast<unsigned long long>(f.time_us % 1000000), unsigned(f.id), f.ext, f.len);
+        expected += text + data_hex(f, "%02x") + "\n";
+    }
+    EXPECT_GE(frames.size(), 7u * 8u + 6u);  // the commands, the 0x421 frames, the modules' frames
+
+    const Outcome shark = run_in(dir.path(), "tshark", {"-r", "can.pcap", "-T", "fields", "-e", "frame.time_epoch",
+                                                        "-e", "can.id", "-e", "can.flags.xtd", "-e", "can.len", "-e",
+                                                        "data.data"});
+    ASSERT_EQ(shark.status, 0) << shark.err;
+    EXPECT_EQ(shark.out, expected);
 }
 
 // --realtime keeps pace with the wall clock and shows the pages virtual time
