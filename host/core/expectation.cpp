@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <system_error>
 
 #include "seam/can_candump.h"
+#include "host/core/bus_signals.h"
 #include "host/core/frame_convert.h"
 #include "host/core/png_file.h"
 #include "host/core/scenario.h"
@@ -16,7 +19,15 @@
 namespace norvane {
 namespace {
 
-const char* const KINDS = "can, no-can, screen, pixel, file or output";
+const char* const KINDS = "can, no-can, screen, pixel, file, output or signal";
+
+// The bus's messages as 'expect signal' reads them. Signal names do not
+// depend on the installation's labels, so the default table serves every run.
+const BusDecoder& signal_decoder()
+{
+    static const BusDecoder decoder;
+    return decoder;
+}
 
 bool parse_number(std::string_view text, uint64_t high, uint64_t& out)
 {
@@ -261,6 +272,58 @@ std::string parse_output(std::string_view rest, expectation& out)
     return "";
 }
 
+std::string parse_signal(std::string_view rest, expectation& out)
+{
+    out.kind = expect_kind::signal;
+    out.port = 0;
+    out.window_ms = EXPECT_CAN_WITHIN_MS;
+    const std::string_view module = take_word(rest);
+    const std::string_view signal = take_word(rest);
+    const std::string_view value = take_word(rest);
+    if (module.empty() || signal.empty() || value.empty())
+        return "expected MODULE SIGNAL VALUE after 'signal', for example 'signal PWRB1 out3_command on'";
+    const BusDecoder& decoder = signal_decoder();
+    const bus_message* message = nullptr;
+    const bus_signal* s = decoder.find_signal(std::string(module), std::string(signal), &message);
+    if (!s) {
+        std::string known;
+        for (const bus_message& m : decoder.messages())
+            if (m.module == module)
+                for (const bus_signal& candidate : m.signals)
+                    known += (known.empty() ? "" : ", ") + candidate.name;
+        if (known.empty())
+            return "unknown module '" + std::string(module) + "'; expected SENB1 to SENB4, PWRB1 to PWRB8 or UNIT";
+        return "unknown signal '" + std::string(signal) + "' of " + std::string(module) + "; it has " + known;
+    }
+    out.module = module;
+    out.signal = signal;
+    out.value_text = value;
+    out.frame = {};
+    out.frame.id = message->id;
+    out.frame.ext = message->ext;
+    if (s->names == bus_value_names::off_on && (value == "on" || value == "off")) {
+        out.value = value == "on" ? 1.0 : 0.0;
+    } else {
+        const std::string text(value);
+        char* end = nullptr;
+        out.value = std::strtod(text.c_str(), &end);
+        if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(out.value))
+            return "expected a number" + std::string(s->names == bus_value_names::off_on ? ", on or off" : "") +
+                   " as the value of " + std::string(signal) + ", found '" + text + "'";
+    }
+    const std::string_view word = take_word(rest);
+    if (word.empty())
+        return "";
+    if (word != "within")
+        return "unexpected '" + std::string(word) + "' after '" + std::string(value) + "'; expected 'within MS'";
+    const std::string_view ms = take_word(rest);
+    if (!parse_ms(ms, out.window_ms))
+        return "'within' needs a whole number of milliseconds, found '" + std::string(ms) + "'";
+    if (!rest.empty())
+        return "unexpected '" + std::string(rest) + "' after '" + std::string(ms) + "'";
+    return "";
+}
+
 std::string parse_expectation(std::string_view rest, expectation& out)
 {
     const std::string_view kind = take_word(rest);
@@ -276,6 +339,8 @@ std::string parse_expectation(std::string_view rest, expectation& out)
         return parse_file(rest, out);
     if (kind == "output")
         return parse_output(rest, out);
+    if (kind == "signal")
+        return parse_signal(rest, out);
     return "unknown expectation '" + std::string(kind) + "'; expected " + KINDS;
 }
 
@@ -317,6 +382,9 @@ std::string format_expectation(const expectation& e)
         line += "output PWRB" + std::to_string(e.pwrb + 1) + " " + std::to_string(e.output + 1) +
                 (e.on ? " on" : " off");
         break;
+    case expect_kind::signal:
+        line += "signal " + e.module + " " + e.signal + " " + e.value_text + " within " + std::to_string(e.window_ms);
+        break;
     }
     return line;
 }
@@ -337,8 +405,34 @@ bool expectation_names(const expectation& e, const can_frame& frame)
     return frame.id == e.frame.id && frame.ext == e.frame.ext;
 }
 
+namespace {
+
+// The value of an expectation's signal in a frame with its identifier; false
+// when the frame is too short to carry it.
+bool signal_in(const expectation& e, const can_frame& frame, const bus_signal*& s, double& value)
+{
+    s = signal_decoder().find_signal(e.module, e.signal);
+    const unsigned len = frame.len > 8 ? 8u : frame.len;
+    if (!s || frame.rtr || s->start_bit + s->length > len * 8u)
+        return false;
+    value = bus_signal_value_of(*s, bus_signal_raw(*s, frame.data));
+    return true;
+}
+
+}  // namespace
+
 bool expectation_matches(const expectation& e, const can_frame& frame)
 {
+    if (e.kind == expect_kind::signal) {
+        const bus_signal* s = nullptr;
+        double value = 0.0;
+        if (!expectation_names(e, frame) || !signal_in(e, frame, s, value))
+            return false;
+        if (s->names == bus_value_names::off_on)
+            return (value != 0.0) == (e.value != 0.0);
+        // Within half a step of the signal's resolution.
+        return std::fabs(value - e.value) <= std::fabs(s->factor) / 2 + 1e-9;
+    }
     if (!expectation_names(e, frame) || frame.rtr != e.frame.rtr || frame.len != e.frame.len)
         return false;
     for (int i = 0; i < frame.len && !frame.rtr; ++i)
@@ -401,16 +495,31 @@ void ExpectationCheck::before(uint64_t t, const frame_buffer& screen)
         case expect_kind::file: check_file(i); break;
         case expect_kind::output: check_output(i); break;
         case expect_kind::can:
-        case expect_kind::no_can: break;
+        case expect_kind::no_can:
+        case expect_kind::signal: break;
         }
     }
 }
 
 void ExpectationCheck::sent(uint8_t port, uint64_t ms, const can_frame& frame)
 {
+    seen(port, ms, frame, true);
+}
+
+void ExpectationCheck::heard(uint8_t port, uint64_t ms, const can_frame& frame)
+{
+    seen(port, ms, frame, false);
+}
+
+// 'expect can' and 'no-can' look at the unit's frames; 'expect signal' at
+// every frame on the bus.
+void ExpectationCheck::seen(uint8_t port, uint64_t ms, const can_frame& frame, bool from_unit)
+{
     for (size_t i = 0; i < list_.size(); ++i) {
         const expectation& e = list_[i];
         if (outcomes_[i].state != expect_state::open || e.port != port || !expectation_names(e, frame))
+            continue;
+        if (!from_unit && e.kind != expect_kind::signal)
             continue;
         const uint64_t last = e.ms + e.window_ms;
         const bool inside = ms >= e.ms && ms <= last;
@@ -419,7 +528,7 @@ void ExpectationCheck::sent(uint8_t port, uint64_t ms, const can_frame& frame)
                 fail(i, "sent " + can_format_candump(frame) + " at " + std::to_string(ms) + " ms");
             continue;
         }
-        if (e.kind != expect_kind::can)
+        if (e.kind != expect_kind::can && e.kind != expect_kind::signal)
             continue;
         if (inside && expectation_matches(e, frame)) {
             outcomes_[i].state = expect_state::passed;
@@ -446,13 +555,18 @@ void ExpectationCheck::finished(uint64_t end_ms, bool firmware_exit)
                 outcomes_[i].state = expect_state::passed;
             else
                 fail(i, "not checked to its end: " + ended);
-        } else if (e.kind == expect_kind::can && e.ms <= end_ms) {
-            std::string detail = "not sent from " + std::to_string(e.ms) + " to " +
-                                 std::to_string(std::min(last, end_ms)) + " ms";
+        } else if ((e.kind == expect_kind::can || e.kind == expect_kind::signal) && e.ms <= end_ms) {
+            std::string detail = std::string(e.kind == expect_kind::can ? "not sent" : "not on the bus") + " from " +
+                                 std::to_string(e.ms) + " to " + std::to_string(std::min(last, end_ms)) + " ms";
             if (last > end_ms)
                 detail += " (" + ended + ")";
             const nearest_frame& best = nearest_[i];
-            if (best.found)
+            const bus_signal* s = nullptr;
+            double value = 0.0;
+            if (best.found && e.kind == expect_kind::signal && signal_in(e, best.frame, s, value))
+                detail += "; nearest " + e.signal + " " + bus_format_value(*s, value) + " at " +
+                          std::to_string(best.ms) + " ms (" + can_format_candump(best.frame) + ")";
+            else if (best.found)
                 detail += "; nearest " + can_format_candump(best.frame) + " at " + std::to_string(best.ms) +
                           " ms";
             else

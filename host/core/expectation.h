@@ -25,7 +25,11 @@ namespace norvane {
 //                                        holds TEXT at MS
 //   MS expect output PWRBp OUT on|off    the installation's output is lit
 //                                        (or not) at MS
-enum class expect_kind { can, no_can, screen, pixel, file, output };
+//   MS expect signal MODULE SIGNAL VALUE [within W]
+//                                        a frame on the bus between MS and
+//                                        MS+W carries the decoded signal with
+//                                        that value (on/off, or a number)
+enum class expect_kind { can, no_can, screen, pixel, file, output, signal };
 
 constexpr uint64_t EXPECT_CAN_WITHIN_MS = 100;
 constexpr uint64_t EXPECT_NO_CAN_FOR_MS = 100;
@@ -34,9 +38,9 @@ struct expectation {
     uint64_t ms = 0;
     expect_kind kind = expect_kind::can;
     int port = 0;                              // can, no-can
-    can_frame frame{};                         // can: the frame; no-can: id and ext
+    can_frame frame{};                         // can: the frame; no-can, signal: id and ext
     uint8_t care = 0;                          // can: bit i set when data byte i must match
-    uint64_t window_ms = EXPECT_CAN_WITHIN_MS;  // can: within; no-can: for
+    uint64_t window_ms = EXPECT_CAN_WITHIN_MS;  // can, signal: within; no-can: for
     std::string file;                          // screen: as written; file: the unit's path
     std::string reference;                     // screen: the picture's path to open
     uint32_t max_diff = 0;                     // screen
@@ -47,6 +51,10 @@ struct expectation {
     int pwrb = 0;                              // output: PWRB 0..7
     int output = 0;                            // output: 0..7
     bool on = false;                           // output
+    std::string module;                        // signal: "PWRB1"
+    std::string signal;                        // signal: "out3_command"
+    double value = 0.0;                        // signal: the value expected
+    std::string value_text;                    // signal: as written
     std::string where;                         // "FILE:LINE"
 };
 
@@ -85,6 +93,7 @@ public:
 
     void before(uint64_t t, const frame_buffer& screen) override;
     void sent(uint8_t port, uint64_t ms, const can_frame& frame) override;
+    void heard(uint8_t port, uint64_t ms, const can_frame& frame) override;
     void finished(uint64_t end_ms, bool firmware_exit) override;
     void attach_outputs(std::function<int(int pwrb, int output)> lit) override { output_lit = std::move(lit); }
 
@@ -112,6 +121,7 @@ private:
     void check_file(size_t i);
     void check_output(size_t i);
     void fail(size_t i, std::string detail);
+    void seen(uint8_t port, uint64_t ms, const can_frame& frame, bool from_unit);
 
     std::vector<expectation> list_;
     check_options options_;
@@ -125,7 +135,7 @@ private:
 };
 
 // Whether a frame has the identifier (and kind) an expectation names, and
-// whether its data matches too.
+// whether its data (for 'expect signal' its signal's value) matches too.
 bool expectation_names(const expectation& e, const can_frame& frame);
 bool expectation_matches(const expectation& e, const can_frame& frame);
 

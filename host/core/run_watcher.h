@@ -17,6 +17,12 @@ public:
     virtual void before(uint64_t t, const frame_buffer& screen) = 0;
     // The unit handed `frame` to port `port` in the main step at unit time `ms`.
     virtual void sent(uint8_t port, uint64_t ms, const can_frame& frame) = 0;
+    // Someone else (the installation, the scenario, a bus-server client) put
+    // `frame` on the bus of port `port` at unit time `ms`.
+    virtual void heard(uint8_t port, uint64_t ms, const can_frame& frame)
+    {
+        (void)port, (void)ms, (void)frame;
+    }
     // A run with the installation attached hands over how to read its
     // outputs: 1 lit, 0 dark (PWRB 0..7, output 0..7).
     virtual void attach_outputs(std::function<int(int pwrb, int output)> lit) { (void)lit; }

@@ -75,8 +75,11 @@ bool VirtualRun::start(std::string& why)
         hub_.subscribe([this](const installation::bus_event& e) {
             if (installation::installation_hears(e))
                 plant_->on_frame_from_unit(e.frame);
-            if (e.direction == installation::bus_direction::to_unit)
+            if (e.direction == installation::bus_direction::to_unit) {
                 log_.write_now(e.port, e.frame);
+                if (options_.watcher)
+                    options_.watcher->heard(e.port, hal_ms_clock(), e.frame);
+            }
         });
         if (options_.watcher)
             options_.watcher->attach_outputs(

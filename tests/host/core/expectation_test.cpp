@@ -49,6 +49,10 @@ TEST(ExpectationLine, ReadsEveryKindAndFormatsWhatItReads)
         {"100 expect file /a/b", "100 expect file /a/b"},
         {"100 expect output PWRB8  8   off", "100 expect output PWRB8 8 off"},
         {"100 expect output PWRB1 1 on", "100 expect output PWRB1 1 on"},
+        {"100 expect signal PWRB1 out3_command on", "100 expect signal PWRB1 out3_command on within 100"},
+        {"100 expect signal SENB4 ch1_percent 50.5 within 900",
+         "100 expect signal SENB4 ch1_percent 50.5 within 900"},
+        {"100 expect signal UNIT type 11", "100 expect signal UNIT type 11 within 100"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -73,10 +77,21 @@ TEST(ExpectationLine, RefusesBadLinesWithFileLineAndReason)
         const char* line;
         const char* error;
     } cases[] = {
-        {"1 expect", "t.txt:1: expected what to expect after 'expect': can, no-can, screen, pixel, file or "
-                     "output"},
+        {"1 expect", "t.txt:1: expected what to expect after 'expect': can, no-can, screen, pixel, file, "
+                     "output or signal"},
         {"1 expect lamp 1 2 on", "t.txt:1: unknown expectation 'lamp'; expected can, no-can, screen, "
-                                 "pixel, file or output"},
+                                 "pixel, file, output or signal"},
+        {"1 expect signal PWRB1 out3_command", "t.txt:1: expected MODULE SIGNAL VALUE after 'signal'"},
+        {"1 expect signal PWRB9 out3_command on", "t.txt:1: unknown module 'PWRB9'; expected SENB1 to SENB4, "
+                                                  "PWRB1 to PWRB8 or UNIT"},
+        {"1 expect signal PWRB1 out9_command on", "t.txt:1: unknown signal 'out9_command' of PWRB1; it has "
+                                                  "out1_state, "},
+        {"1 expect signal PWRB1 out1_code on", "t.txt:1: expected a number as the value of out1_code, found 'on'"},
+        {"1 expect signal PWRB1 out1_command lit", "t.txt:1: expected a number, on or off as the value of "
+                                                   "out1_command, found 'lit'"},
+        {"1 expect signal SENB4 ch1_mv 12x", "t.txt:1: expected a number as the value of ch1_mv, found '12x'"},
+        {"1 expect signal SENB4 ch1_mv 12 for 5", "t.txt:1: unexpected 'for' after '12'; expected 'within MS'"},
+        {"1 expect signal SENB4 ch1_mv 12 within 5 more", "t.txt:1: unexpected 'more' after '5'"},
         {"1 expect output 1 2 on", "t.txt:1: expected a power module PWRB1 to PWRB8 after 'output', found '1'"},
         {"1 expect output PWRB1 9 on", "t.txt:1: output must be 1 to 8, found '9'"},
         {"1 expect output PWRB1 0 on", "t.txt:1: output must be 1 to 8, found '0'"},
@@ -197,6 +212,32 @@ TEST(ExpectationCheck, CanFramesAreWatchedInTheirWindowAndAFailureNamesTheNeares
         "c.txt:7: 1000 expect can 0 421#.. within 100: not sent from 1000 to 1100 ms; nearest 421#00 at 1175 ms",
     };
     EXPECT_EQ(failures, expected);
+}
+
+// A signal is looked for in every frame on the bus, the unit's and the
+// others', by its decoded value; a failure names the nearest value.
+TEST(ExpectationCheck, SignalsAreDecodedFromEveryFrameOnTheBus)
+{
+    ExpectationCheck check = check_of(
+        "1000 expect signal PWRB1 out3_command on\n"           // 1: the unit's frame at 1100
+        "1000 expect signal SENB4 ch1_percent 50 within 50\n"  // 2: a module's frame, 2500 mV
+        "1000 expect signal SENB4 ch1_percent 60 within 50\n"  // 3: 50 % is all there is
+        "1000 expect signal PWRB3 out2_code 9\n"               // 4: never on the bus
+        "1000 expect signal SENB1 ch4_state on within 10\n");  // 5: a module's frame on port 1 only
+    check.sent(0, 1000, frame_of("18EFB000#800000000000"));
+    check.sent(0, 1100, frame_of("18EFB000#800010000000"));
+    check.heard(0, 1020, frame_of("18FF0083#0A01C40900000000"));
+    check.heard(1, 1005, frame_of("18FF0380#0D01010000000000"));
+    check.finished(2000, false);
+    EXPECT_EQ(check.count(expect_state::passed), 2u);
+    EXPECT_EQ(check.failure_lines(),
+              (std::vector<std::string>{
+                  "c.txt:3: 1000 expect signal SENB4 ch1_percent 60 within 50: not on the bus from 1000 to 1050 "
+                  "ms; nearest ch1_percent 50 % at 1020 ms (18FF0083#0A01C40900000000)",
+                  "c.txt:4: 1000 expect signal PWRB3 out2_code 9 within 100: not on the bus from 1000 to 1100 ms; "
+                  "no frame 18FFA1B2 on port 0 in the whole run",
+                  "c.txt:5: 1000 expect signal SENB1 ch4_state on within 10: not on the bus from 1000 to 1010 ms; "
+                  "no frame 18FF0380 on port 0 in the whole run"}));
 }
 
 TEST(ExpectationCheck, WhatTheRunNeverReachedFails)
