@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "host/bus/printable.h"
+#include "host/common/printable.h"
 #include "seam/can_socketcand_text.h"
 #include "seam/can.h"
 
@@ -329,6 +329,14 @@ void BusServer::run()
              " line(s) about clients not said (ten at once, then one a second)");
 }
 
+size_t BusServer::open_clients() const
+{
+    size_t open = 0;
+    for (const auto& c : clients_)
+        open += !c->gone && (c->state == client_state::bcm || c->state == client_state::raw);
+    return open;
+}
+
 void BusServer::say_connection(const std::string& line)
 {
     // A credit of lines that grows by one a second up to ten.
@@ -387,28 +395,29 @@ void BusServer::accept_clients()
         if (fd < 0)
             return;
         const std::string name = peer_name(address);
-        size_t taken = 0;
+        // Connections that have opened no bus have places of their own, so
+        // they cannot keep a client off the bus; when those are all taken a
+        // newcomer takes the place of the one that has waited longest.
+        size_t waiting = 0;
         client* oldest_idle = nullptr;
         for (const auto& c : clients_) {
-            if (c->gone)
+            if (c->gone || c->state != client_state::no_bus)
                 continue;
-            ++taken;
-            if (c->state == client_state::no_bus && (!oldest_idle || c->since_ms < oldest_idle->since_ms))
+            ++waiting;
+            if (!oldest_idle || c->since_ms < oldest_idle->since_ms)
                 oldest_idle = c.get();
         }
-        if (taken >= options_.max_clients && oldest_idle) {
-            // Connections that open no bus cannot keep the others out.
+        if (waiting >= options_.max_waiting && oldest_idle) {
             oldest_idle->gone = true;
             idle_closed_.fetch_add(1, std::memory_order_relaxed);
             say_connection("bus server: client " + oldest_idle->name + " closed: no bus opened, its place is taken");
-            --taken;
         }
-        if (taken >= options_.max_clients) {
+        if (open_clients() >= options_.max_clients || clients_.size() >= options_.max_clients + 2 * options_.max_waiting) {
             static constexpr char full[] = "< error too many clients >";
             [[maybe_unused]] const ssize_t n = ::send(fd, full, sizeof full - 1, MSG_NOSIGNAL);
             ::close(fd);
             say_connection("bus server: client " + name + " refused: already " +
-                           std::to_string(options_.max_clients) + " clients with a bus open");
+                           std::to_string(options_.max_clients) + " clients with the bus open");
             continue;
         }
         const int on = 1;
@@ -511,6 +520,12 @@ bool BusServer::handle_message(client& c, std::string_view text)
             queue(c, "< error could not open bus >");
             say_connection("bus server: client " + c.name + " asked for bus '" + printable(m.text) +
                            "'; this server has '" + options_.bus_name + "'");
+            c.state = client_state::closing;
+            c.since_ms = monotonic_ms();
+        } else if (open_clients() >= options_.max_clients) {
+            queue(c, "< error too many clients >");
+            say_connection("bus server: client " + c.name + " refused: already " +
+                           std::to_string(options_.max_clients) + " clients with the bus open");
             c.state = client_state::closing;
             c.since_ms = monotonic_ms();
         } else {

@@ -49,10 +49,12 @@ struct bus_server_options {
     uint16_t port = BUS_SERVER_DEFAULT_PORT;
     std::string bus_name = "can0";       // what a client names in "< open ... >"
     size_t client_queue_bytes = 64 * 1024;  // about 1400 frames
-    size_t max_clients = 16;
-    // A connection that has not opened a bus this long after "< hi >" is
-    // closed; while every slot is taken, a new connection takes the slot of
-    // the oldest one that has opened none.
+    size_t max_clients = 16;  // with the bus open
+    // Connections that have not opened the bus yet have places of their
+    // own: one is closed when it has not opened the bus this long after
+    // "< hi >", or when all are taken and a new connection comes (the one
+    // that waited longest).
+    size_t max_waiting = 64;
     uint32_t open_within_ms = 5000;
     // What one client may put on the bus, in bits a second (a full
     // 250 kbit/s bus); its further messages wait in its socket. 0: no limit.
@@ -116,6 +118,7 @@ private:
     void take_messages(client& c);
     bool may_send(client& c, uint64_t now_us);
     void close_idle(uint64_t now_ms);
+    size_t open_clients() const;
     void say_connection(const std::string& line);
 
     bus_server_options options_;

@@ -1,18 +1,14 @@
 // The installation's description: the shipped default (this unit's circuit
 // table) and the JSON file that replaces it.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <set>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "host/bus/printable.h"
+#include "host/common/printable.h"
+#include "host/common/regular_file.h"
 #include "host/installation/installation.h"
 
 namespace installation {
@@ -361,46 +357,13 @@ bool parse_description(const std::string& text, const std::string& name, descrip
 bool load_description(const std::string& path, description* out, std::string* error)
 {
     // A description is a few kilobytes; a megabyte is no description.
-    constexpr off_t MAX_BYTES = 1 << 20;
-    // Without blocking: a FIFO or a terminal named by mistake is refused,
-    // not waited on.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = path + ": cannot be read: " + std::strerror(errno);
+    constexpr uint64_t MAX_BYTES = 1 << 20;
+    std::string text, why;
+    if (!norvane::read_regular_file(path, MAX_BYTES, text, why)) {
+        *error = path + ": cannot be read: " + why;
         return false;
     }
-    struct stat st {};
-    std::string text;
-    bool ok = ::fstat(fd, &st) == 0;
-    if (!ok) {
-        *error = path + ": cannot be read: " + std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file";
-        ok = false;
-    } else if (st.st_size > MAX_BYTES) {
-        *error = path + ": " + std::to_string(st.st_size) + " bytes, too large for a description (at most " +
-                 std::to_string(MAX_BYTES) + ")";
-        ok = false;
-    } else {
-        text.resize(size_t(st.st_size));
-        size_t have = 0;
-        while (have < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                *error = path + ": cannot be read: " + std::strerror(errno);
-                ok = false;
-                break;
-            }
-            if (n == 0)
-                break;  // the file shrank while read: what was there is what it holds
-            have += size_t(n);
-        }
-        text.resize(have);
-    }
-    ::close(fd);
-    return ok && parse_description(text, path, out, error);
+    return parse_description(text, path, out, error);
 }
 
 std::string description_json(const description& d)

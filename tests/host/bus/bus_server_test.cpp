@@ -265,13 +265,14 @@ TEST(BusServer, FramesWaitBrieflyAfterRawModeSoTheReplyArrivesAlone)
     EXPECT_TRUE(p.wait_for("< frame 123 ")) << "held frames are sent after the hold";
 }
 
-// Connections that open no bus are closed after a while, and while every
-// slot is taken a newcomer takes the place of the oldest of them: idle
-// connections cannot keep a client off the bus.
+// Connections that open no bus are closed after a while, and while all
+// their places are taken a newcomer takes the place of the oldest of them:
+// idle connections cannot keep a client off the bus.
 TEST(BusServer, IdleConnectionsCannotKeepAClientOut)
 {
     bus_server_options options;
     options.max_clients = 4;
+    options.max_waiting = 4;
     options.open_within_ms = 400;
     Server s(options);
     std::vector<std::unique_ptr<Peer>> idle;
@@ -291,7 +292,10 @@ TEST(BusServer, IdleConnectionsCannotKeepAClientOut)
     s.bus.unit_sends(frame(0x123, 0, {1}));
     s.server->wake();
     EXPECT_TRUE(good.wait_for("< frame 123 ")) << good.seen();
-    // A full server of open buses still refuses a fifth.
+    // Four clients with the bus open are the most: a fifth is refused when
+    // it comes, one that came before them when it opens the bus.
+    Peer early(s.port());
+    ASSERT_TRUE(early.wait_for("< hi >"));
     std::vector<std::unique_ptr<Peer>> open;
     for (int i = 0; i < 3; ++i) {
         open.push_back(std::make_unique<Peer>(s.port()));
@@ -299,6 +303,9 @@ TEST(BusServer, IdleConnectionsCannotKeepAClientOut)
     }
     Peer fifth(s.port());
     EXPECT_TRUE(fifth.wait_for("< error too many clients >")) << fifth.seen();
+    early.send("< open can0 >");
+    EXPECT_TRUE(early.wait_for("< error too many clients >")) << early.seen();
+    EXPECT_TRUE(early.closed_by_server());
 }
 
 // A client sending as fast as its socket goes is held to what a full bus

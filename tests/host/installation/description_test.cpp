@@ -134,9 +134,9 @@ TEST(Description, OnlyARegularFileOfSensibleSizeIsRead)
         std::string error;
     } cases[] = {
         {"/nonexistent/installation.json", "/nonexistent/installation.json: cannot be read: No such file or directory"},
-        {dir.string(), dir.string() + ": not a regular file"},
-        {fifo, fifo + ": not a regular file"},
-        {big, big + ": 2097154 bytes, too large for a description (at most 1048576)"},
+        {dir.string(), dir.string() + ": cannot be read: a folder"},
+        {fifo, fifo + ": cannot be read: not a regular file"},
+        {big, big + ": cannot be read: 2097154 bytes, more than the 1048576 allowed"},
     };
     for (const auto& c : cases) {
         description d;

@@ -1,4 +1,4 @@
-#include "host/bus/printable.h"
+#include "host/common/printable.h"
 
 #include <cstdio>
 
