@@ -128,6 +128,7 @@ struct Rig {
         norvane::bus_server_options options;
         options.port = 0;
         options.raw_hold_ms = 0;
+        options.client_bits_per_second = 0;  // the server's own speed, not the bus's
         norvane::bus_link link;
         link.to_bus = [this](const can_frame&) {
             on_bus.fetch_add(1, std::memory_order_relaxed);

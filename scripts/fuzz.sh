@@ -12,7 +12,7 @@
 # second per target. Exit status 1 when a target crashed.
 set -euo pipefail
 
-targets=(candump trace scenario events text settings)
+targets=(candump trace scenario events text settings description)
 usage() {
   echo "usage: scripts/fuzz.sh TARGET|all SECONDS" >&2
   echo "targets: ${targets[*]}" >&2
@@ -46,7 +46,7 @@ if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 max_len() {
   case $1 in
     settings) echo 1024 ;;
-    trace) echo 8192 ;;
+    trace | description) echo 8192 ;;
     *) echo 4096 ;;
   esac
 }

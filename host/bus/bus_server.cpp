@@ -12,8 +12,10 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <vector>
 
+#include "host/common/printable.h"
 #include "seam/can_socketcand_text.h"
 #include "seam/can.h"
 
@@ -25,10 +27,26 @@ namespace {
 // wakes it: a fraction of the unit's 25 ms main step.
 constexpr int LOOK_MS = 5;
 constexpr size_t PUBLISH_QUEUE = 4096;
+// A client's sends are charged as the longest frame (an extended one with
+// eight data bytes: 131 bits with the interframe space), so a client never
+// sends more than a full bus carries of the bus's own frames. A client may
+// send 50 ms of them at once.
+constexpr int64_t FRAME_BITS = 131;
+constexpr int64_t BURST_US = 50000;
+// Lines about clients: ten at once, then one a second.
+constexpr int64_t LINE_BURST = 10;
+constexpr uint64_t LINE_EVERY_MS = 1000;
 
 uint64_t monotonic_ms()
 {
     return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+uint64_t monotonic_us()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
                         std::chrono::steady_clock::now().time_since_epoch())
                         .count());
 }
@@ -120,6 +138,12 @@ struct BusServer::client {
     uint64_t hold_until_ms = 0;
     uint64_t bad = 0;
     uint64_t refused = 0;  // frames the bus would not take
+    uint64_t mode_changes = 0;
+    uint64_t since_ms = 0;      // connected, or asked to close
+    int64_t credit = 0;         // bit-microseconds it may still send
+    uint64_t credit_us = 0;     // when the credit was last topped up
+    bool waiting = false;  // a frame in `in` waits for credit; its socket is not read
+    bool ended = false;    // the client hung up; what it sent before is taken first
     bool gone = false;  // to be closed after this pass
 };
 
@@ -229,6 +253,8 @@ bus_server_counts BusServer::counts() const
     c.frames_refused = refused_.load(std::memory_order_relaxed);
     c.frames_to_clients = to_clients_.load(std::memory_order_relaxed);
     c.bad_messages = bad_.load(std::memory_order_relaxed);
+    c.idle_closed = idle_closed_.load(std::memory_order_relaxed);
+    c.lines_not_said = not_said_.load(std::memory_order_relaxed);
     c.dropped_clients = dropped_.load(std::memory_order_acquire);
     return c;
 }
@@ -241,7 +267,7 @@ void BusServer::run()
         fds.push_back({listen_fd_, POLLIN, 0});
         fds.push_back({wake_fd_.load(std::memory_order_relaxed), POLLIN, 0});
         for (const auto& c : clients_)
-            fds.push_back({c->fd, short(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
+            fds.push_back({c->fd, short((c->waiting ? 0 : POLLIN) | (c->out.empty() ? 0 : POLLOUT)), 0});
         ::poll(fds.data(), fds.size(), LOOK_MS);
         if (fds[1].revents & POLLIN) {
             uint64_t count = 0;
@@ -254,7 +280,9 @@ void BusServer::run()
         const size_t polled = fds.size() - 2;
         for (size_t i = 0; i < polled; ++i) {
             client& c = *clients_[i];
-            if (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))
+            if (c.waiting)
+                take_messages(c);
+            else if (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))
                 read_client(c);
             if (!c.gone && (fds[i + 2].revents & POLLOUT))
                 write_client(c);
@@ -276,6 +304,7 @@ void BusServer::run()
             to_clients(frame, nullptr);
         }
         release_held(monotonic_ms());
+        close_idle(monotonic_ms());
         // Write what queued up this pass at once; close what ended.
         for (auto& c : clients_)
             if (!c->gone && !c->out.empty())
@@ -295,6 +324,65 @@ void BusServer::run()
         ::close(c->fd);
     clients_now_.fetch_sub(clients_.size(), std::memory_order_relaxed);
     clients_.clear();
+    if (connections_not_said_ > 0)
+        say_("bus server: " + std::to_string(connections_not_said_) +
+             " line(s) about clients not said (ten at once, then one a second)");
+}
+
+size_t BusServer::open_clients() const
+{
+    size_t open = 0;
+    for (const auto& c : clients_)
+        open += !c->gone && (c->state == client_state::bcm || c->state == client_state::raw);
+    return open;
+}
+
+void BusServer::say_connection(const std::string& line)
+{
+    // A credit of lines that grows by one a second up to ten.
+    const uint64_t now = monotonic_ms();
+    if (connection_said_ms_ == 0 || now - connection_said_ms_ >= LINE_EVERY_MS * LINE_BURST)
+        connection_said_ms_ = now - LINE_EVERY_MS * LINE_BURST;
+    if (now - connection_said_ms_ < LINE_EVERY_MS) {
+        ++connections_not_said_;
+        not_said_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    connection_said_ms_ += LINE_EVERY_MS;
+    say_(line);
+}
+
+bool BusServer::may_send(client& c, uint64_t now_us)
+{
+    const int64_t rate = options_.client_bits_per_second;
+    if (rate == 0)
+        return true;
+    const int64_t cost = FRAME_BITS * 1000000;
+    const int64_t most = std::max(cost, rate * BURST_US);
+    c.credit = std::min(most, c.credit + int64_t(now_us - c.credit_us) * rate);
+    c.credit_us = now_us;
+    if (c.credit < cost)
+        return false;
+    c.credit -= cost;
+    return true;
+}
+
+void BusServer::close_idle(uint64_t now_ms)
+{
+    for (auto& c : clients_) {
+        if (c->gone || now_ms - c->since_ms < options_.open_within_ms)
+            continue;
+        if (c->state == client_state::no_bus) {
+            queue(*c, "< error no bus opened in time >");
+            c->state = client_state::closing;
+            c->since_ms = now_ms;
+            idle_closed_.fetch_add(1, std::memory_order_relaxed);
+            say_connection("bus server: client " + c->name + " closed: no bus opened within " +
+                           std::to_string(options_.open_within_ms) + " ms");
+        } else if (c->state == client_state::closing) {
+            c->gone = true;  // it does not read its last message either
+        }
+    }
 }
 
 void BusServer::accept_clients()
@@ -307,12 +395,29 @@ void BusServer::accept_clients()
         if (fd < 0)
             return;
         const std::string name = peer_name(address);
-        if (clients_.size() >= options_.max_clients) {
+        // Connections that have opened no bus have places of their own, so
+        // they cannot keep a client off the bus; when those are all taken a
+        // newcomer takes the place of the one that has waited longest.
+        size_t waiting = 0;
+        client* oldest_idle = nullptr;
+        for (const auto& c : clients_) {
+            if (c->gone || c->state != client_state::no_bus)
+                continue;
+            ++waiting;
+            if (!oldest_idle || c->since_ms < oldest_idle->since_ms)
+                oldest_idle = c.get();
+        }
+        if (waiting >= options_.max_waiting && oldest_idle) {
+            oldest_idle->gone = true;
+            idle_closed_.fetch_add(1, std::memory_order_relaxed);
+            say_connection("bus server: client " + oldest_idle->name + " closed: no bus opened, its place is taken");
+        }
+        if (open_clients() >= options_.max_clients || clients_.size() >= options_.max_clients + 2 * options_.max_waiting) {
             static constexpr char full[] = "< error too many clients >";
             [[maybe_unused]] const ssize_t n = ::send(fd, full, sizeof full - 1, MSG_NOSIGNAL);
             ::close(fd);
-            say_("bus server: client " + name + " refused: already " + std::to_string(options_.max_clients) +
-                 " clients");
+            say_connection("bus server: client " + name + " refused: already " +
+                           std::to_string(options_.max_clients) + " clients with the bus open");
             continue;
         }
         const int on = 1;
@@ -320,9 +425,11 @@ void BusServer::accept_clients()
         auto c = std::make_unique<client>();
         c->fd = fd;
         c->name = name;
+        c->since_ms = monotonic_ms();
+        c->credit_us = monotonic_us();
         connections_.fetch_add(1, std::memory_order_relaxed);
         clients_now_.fetch_add(1, std::memory_order_relaxed);
-        say_("bus server: client " + name + " connected");
+        say_connection("bus server: client " + name + " connected");
         queue(*c, "< hi >");
         clients_.push_back(std::move(c));
     }
@@ -342,25 +449,37 @@ void BusServer::read_client(client& c)
         if (n <= 0 || size_t(n) < sizeof buffer)
             break;
     }
-    // What arrived before an end is still taken.
+    c.ended = c.ended || ended;
+    take_messages(c);
+}
+
+void BusServer::take_messages(client& c)
+{
+    // What arrived before an end is still taken. A frame over the client's
+    // rate waits, and the client's socket is not read until it went.
     size_t at = 0;
+    c.waiting = false;
     while (!c.gone && at < c.in.size()) {
         const std::string_view rest = std::string_view(c.in).substr(at);
         const can_sockcand_cut cut = can_sockcand_cut_front(rest);
         if (cut.kind == can_sockcand_cut_kind::need_more)
             break;
         if (cut.kind == can_sockcand_cut_kind::message) {
-            handle_message(c, rest.substr(0, cut.length));
+            if (!handle_message(c, rest.substr(0, cut.length))) {
+                c.waiting = true;
+                break;
+            }
         } else if (cut.kind == can_sockcand_cut_kind::garbage) {
             if (c.bad++ == 0)
-                say_("bus server: client " + c.name + ": " + cut.why + " (further bad messages only counted)");
+                say_connection("bus server: client " + c.name + ": " + printable(cut.why) +
+                               " (further bad messages only counted)");
             bad_.fetch_add(1, std::memory_order_relaxed);
             queue(c, "< error bad message >");
         }
         at += cut.length;
     }
     c.in.erase(0, at);
-    if (ended && !c.gone) {
+    if (c.ended && !c.waiting && !c.gone) {
         c.gone = true;
         std::string line = "bus server: client " + c.name + " disconnected";
         if (!c.in.empty())
@@ -369,83 +488,97 @@ void BusServer::read_client(client& c)
             line += " (" + std::to_string(c.bad) + " bad messages)";
         if (c.refused)
             line += " (" + std::to_string(c.refused) + " frames refused by the unit's full bus)";
-        say_(line);
+        if (c.mode_changes > 1)
+            line += " (" + std::to_string(c.mode_changes) + " mode changes)";
+        say_connection(line);
     }
 }
 
-void BusServer::handle_message(client& c, std::string_view text)
+bool BusServer::handle_message(client& c, std::string_view text)
 {
     can_sockcand_message m{};
     const char* why = "";
     if (c.state == client_state::closing)
-        return;
+        return true;
     if (!can_sockcand_parse(text, m, why)) {
         if (c.bad++ == 0)
-            say_("bus server: client " + c.name + ": '" + std::string(text).append("': ") + why +
-                 " (further bad messages only counted)");
+            say_connection("bus server: client " + c.name + ": '" + printable(text) + "': " + why +
+                           " (further bad messages only counted)");
         bad_.fetch_add(1, std::memory_order_relaxed);
         queue(c, std::string("< error ") + why + " >");
-        return;
+        return true;
     }
     switch (m.kind) {
     case can_sockcand_kind::echo:
         queue(c, "< echo >");
-        return;
+        return true;
     case can_sockcand_kind::open:
         if (c.state != client_state::no_bus) {
             queue(c, "< error a bus is open already >");
         } else if (m.text != options_.bus_name) {
             // As socketcand does: an error, then the connection ends.
             queue(c, "< error could not open bus >");
-            say_("bus server: client " + c.name + " asked for bus '" + std::string(m.text).append("'; this server has '") +
-                 options_.bus_name + "'");
+            say_connection("bus server: client " + c.name + " asked for bus '" + printable(m.text) +
+                           "'; this server has '" + options_.bus_name + "'");
             c.state = client_state::closing;
+            c.since_ms = monotonic_ms();
+        } else if (open_clients() >= options_.max_clients) {
+            queue(c, "< error too many clients >");
+            say_connection("bus server: client " + c.name + " refused: already " +
+                           std::to_string(options_.max_clients) + " clients with the bus open");
+            c.state = client_state::closing;
+            c.since_ms = monotonic_ms();
         } else {
             queue(c, "< ok >");
             c.state = client_state::bcm;
         }
-        return;
+        return true;
     case can_sockcand_kind::rawmode:
     case can_sockcand_kind::bcmmode:
         if (c.state == client_state::no_bus) {
             queue(c, "< error no bus is open >");
-            return;
+            return true;
         }
         queue(c, "< ok >");
         if (m.kind == can_sockcand_kind::rawmode && c.state != client_state::raw) {
             c.state = client_state::raw;
             c.hold_until_ms = monotonic_ms() + options_.raw_hold_ms;
-            say_("bus server: client " + c.name + " receives the bus in raw mode");
+            // Said once: a client that flips modes is counted when it goes.
+            if (c.mode_changes++ == 0)
+                say_connection("bus server: client " + c.name + " receives the bus in raw mode");
         } else if (m.kind == can_sockcand_kind::bcmmode) {
             c.state = client_state::bcm;
             c.held.clear();
         }
-        return;
+        return true;
     case can_sockcand_kind::send:
         if (c.state == client_state::no_bus) {
             queue(c, "< error no bus is open >");
-            return;
+            return true;
         }
+        if (!may_send(c, monotonic_us()))
+            return false;  // over the client's rate: the message waits
         if (link_.to_bus && !link_.to_bus(m.frame)) {
             // The unit takes frames more slowly than they come: said once
             // per client, counted always.
             if (c.refused++ == 0)
-                say_("bus server: client " + c.name + ": the unit's bus is full, its frames are refused "
-                     "while it stays full");
+                say_connection("bus server: client " + c.name + ": the unit's bus is full, its frames are "
+                               "refused while it stays full");
             refused_.fetch_add(1, std::memory_order_relaxed);
-        } else {
-            from_clients_.fetch_add(1, std::memory_order_relaxed);
+            return true;  // not on the bus: the other clients do not see it either
         }
+        from_clients_.fetch_add(1, std::memory_order_relaxed);
         to_clients(m.frame, &c);
-        return;
+        return true;
     default:
         queue(c, "< error unknown command >");
         if (c.bad++ == 0)
-            say_("bus server: client " + c.name + ": '" + std::string(text).append(
-                 "' is not for a server (further bad messages only counted)"));
+            say_connection("bus server: client " + c.name + ": '" + printable(text) +
+                           "' is not for a server (further bad messages only counted)");
         bad_.fetch_add(1, std::memory_order_relaxed);
-        return;
+        return true;
     }
+    return true;
 }
 
 void BusServer::to_clients(const can_frame& frame, const client* except)
@@ -522,7 +655,7 @@ void BusServer::write_client(client& c)
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return;
         c.gone = true;
-        say_("bus server: client " + c.name + " disconnected");
+        say_connection("bus server: client " + c.name + " disconnected");
         return;
     }
 }

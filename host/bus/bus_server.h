@@ -5,6 +5,8 @@
 // blocking, so a client that sends garbage, stalls or goes away never holds
 // up the unit or the other clients: each client has a bounded queue, and a
 // client that does not take its frames is dropped with a line saying so.
+// A client's sends are held to the rate of a full bus, and a connection
+// that opens no bus soon is closed, so no client can crowd out the others.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -47,7 +49,16 @@ struct bus_server_options {
     uint16_t port = BUS_SERVER_DEFAULT_PORT;
     std::string bus_name = "can0";       // what a client names in "< open ... >"
     size_t client_queue_bytes = 64 * 1024;  // about 1400 frames
-    size_t max_clients = 16;
+    size_t max_clients = 16;  // with the bus open
+    // Connections that have not opened the bus yet have places of their
+    // own: one is closed when it has not opened the bus this long after
+    // "< hi >", or when all are taken and a new connection comes (the one
+    // that waited longest).
+    size_t max_waiting = 64;
+    uint32_t open_within_ms = 5000;
+    // What one client may put on the bus, in bits a second (a full
+    // 250 kbit/s bus); its further messages wait in its socket. 0: no limit.
+    uint32_t client_bits_per_second = 250000;
     // After "< ok >" to "< rawmode >" the first frames wait this long, so a
     // client that reads the reply with one receive gets it on its own.
     uint32_t raw_hold_ms = 50;
@@ -61,12 +72,16 @@ struct bus_server_counts {
     uint64_t frames_to_clients = 0;    // queued for a client, one per client
     uint64_t bad_messages = 0;         // from every client so far
     uint64_t dropped_clients = 0;      // too slow to take their frames
+    uint64_t idle_closed = 0;          // closed for opening no bus in time
+    uint64_t lines_not_said = 0;       // connection lines over the rate, counted
 };
 
 class BusServer {
 public:
     // `say` gets one line per event (a client came, went, was dropped, sent
-    // something wrong); it is called on the I/O thread.
+    // something wrong); it is called on the I/O thread. Connections come
+    // and go at most once a second each in words, a client's mode changes
+    // once per client; what was not said is counted in a line at stop().
     BusServer(bus_server_options options, bus_link link, std::function<void(const std::string&)> say);
     ~BusServer();  // stop()
     BusServer(const BusServer&) = delete;
@@ -93,12 +108,18 @@ private:
     void run();
     void accept_clients();
     void read_client(client& c);
-    void handle_message(client& c, std::string_view text);
+    // False when the message must wait: a frame over the client's rate.
+    bool handle_message(client& c, std::string_view text);
     void write_client(client& c);
     void to_clients(const can_frame& frame, const client* except);
     void queue(client& c, std::string_view text);
     void drop(client& c, const std::string& why);
     void release_held(uint64_t now_ms);
+    void take_messages(client& c);
+    bool may_send(client& c, uint64_t now_us);
+    void close_idle(uint64_t now_ms);
+    size_t open_clients() const;
+    void say_connection(const std::string& line);
 
     bus_server_options options_;
     bus_link link_;
@@ -114,7 +135,9 @@ private:
     std::deque<can_frame> published_;
 
     std::atomic<uint64_t> clients_now_{0}, connections_{0}, from_clients_{0}, refused_{0}, to_clients_{0},
-        bad_{0}, dropped_{0};
+        bad_{0}, dropped_{0}, idle_closed_{0}, not_said_{0};
+    uint64_t connection_said_ms_ = 0;  // when the last connection line was said
+    uint64_t connections_not_said_ = 0;  // since then
 };
 
 // A server for the bus of `can_port` (bus name "canN") reached through

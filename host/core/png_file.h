@@ -18,6 +18,9 @@ struct rgb_image {
 rgb_image frame_to_rgb(const frame_buffer& frame);
 
 bool write_png(const std::string& path, const rgb_image& image, std::string& why);
-bool read_png(const std::string& path, rgb_image& image, std::string& why);
+// Reads a PNG file (a regular file of at most 16 MiB, its picture at most
+// 64 MiB of pixels). With only_width and only_height, a picture of another
+// size is not decoded: `image` has its size and no pixels.
+bool read_png(const std::string& path, rgb_image& image, std::string& why, int only_width = 0, int only_height = 0);
 
 }  // namespace norvane

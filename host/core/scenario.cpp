@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "seam/can_candump.h"
+#include "host/common/regular_file.h"
 
 namespace norvane {
 namespace {
@@ -349,22 +350,16 @@ namespace {
 
 bool read_scenario_text(const std::string& path, std::string& text, std::string& error)
 {
-    // A folder would read as an empty scenario, a FIFO would wait for a writer.
-    std::error_code ec;
-    const auto type = std::filesystem::status(path, ec).type();
-    if (!ec && type != std::filesystem::file_type::regular) {
-        error = path + ": cannot read the scenario: " +
-                (type == std::filesystem::file_type::directory ? "it is a folder" : "not a regular file");
+    // A scenario is lines of at most 1000 characters; 4 MiB is some 100,000
+    // of them, far more than a run takes, and not all the memory there is.
+    // A folder would read as an empty scenario, a FIFO would wait for a
+    // writer: both are refused.
+    constexpr uint64_t MAX_BYTES = 4u << 20;
+    std::string why;
+    if (!read_regular_file(path, MAX_BYTES, text, why)) {
+        error = path + ": cannot read the scenario: " + why;
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot read the scenario: " + std::strerror(errno);
-        return false;
-    }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    text = bytes.str();
     return true;
 }
 

@@ -1,13 +1,14 @@
 // The installation's description: the shipped default (this unit's circuit
 // table) and the JSON file that replaces it.
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cstdio>
+
+#include <set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "host/common/printable.h"
+#include "host/common/regular_file.h"
 #include "host/installation/installation.h"
 
 namespace installation {
@@ -81,6 +82,107 @@ std::string line_column(const std::string& text, size_t offset)
 
 using json = nlohmann::json;
 
+// The library's message without its "[json.exception.KIND.N] " prefix.
+std::string library_reason(const std::exception& e)
+{
+    std::string what = e.what();
+    const size_t close = what.rfind("] ", what.find(']'));
+    if (what.rfind("[json.exception.", 0) == 0 && close != std::string::npos)
+        what.erase(0, close + 2);
+    return norvane::printable(what);
+}
+
+// One JSON pointer step: '~' and '/' in a key as "~0" and "~1".
+std::string pointer_step(const std::string& key)
+{
+    std::string out = "/";
+    for (char c : key)
+        out += c == '~' ? std::string("~0") : c == '/' ? std::string("~1") : std::string(1, c);
+    return norvane::printable(out);
+}
+
+// A pass over the text that builds nothing: finds where the text stops
+// being JSON, with the byte offset the library gives its handler for every
+// fault (an out-of-range number too, which it throws without one), and
+// refuses a key given twice in one object, which the library would let the
+// last one win.
+class checking_pass : public nlohmann::json_sax<json> {
+public:
+    size_t error_offset = 0;
+    std::string error_place, error_reason;
+    bool failed = false;
+
+    bool null() override { return value(); }
+    bool boolean(bool) override { return value(); }
+    bool number_integer(number_integer_t) override { return value(); }
+    bool number_unsigned(number_unsigned_t) override { return value(); }
+    bool number_float(number_float_t, const string_t&) override { return value(); }
+    bool string(string_t&) override { return value(); }
+    bool binary(binary_t&) override { return value(); }
+    bool start_object(std::size_t) override { return open(true); }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(false); }
+    bool end_array() override { return close(); }
+    bool key(string_t& key) override
+    {
+        level& top = levels_.back();
+        top.step = pointer_step(key);
+        if (!top.keys.insert(key).second) {
+            failed = true;
+            error_place = path();
+            error_reason = "the key is given twice in one object";
+            return false;
+        }
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override
+    {
+        failed = true;
+        error_offset = position;
+        error_reason = library_reason(e);
+        // The parser's own prefix ("parse error at line 1, column 2: ")
+        // repeats the place the line starts with.
+        const size_t at = error_reason.find(": syntax error");
+        if (at != std::string::npos)
+            error_reason.erase(0, at + 2);
+        return false;
+    }
+
+private:
+    struct level {
+        bool object = false;
+        size_t index = 0;  // an array's next element
+        std::string step;  // the path step of the element being read
+        std::set<std::string> keys;
+    };
+    std::vector<level> levels_;
+
+    bool value()
+    {
+        if (!levels_.empty() && !levels_.back().object)
+            levels_.back().step = "/" + std::to_string(levels_.back().index++);
+        return true;
+    }
+    bool open(bool object)
+    {
+        value();
+        levels_.push_back({object, 0, "", {}});
+        return true;
+    }
+    bool close()
+    {
+        levels_.pop_back();
+        return true;
+    }
+    std::string path() const
+    {
+        std::string out;
+        for (const level& l : levels_)
+            out += l.step;
+        return out;
+    }
+};
+
 const json& member(const json& object, const std::string& path, const char* key)
 {
     if (!object.is_object())
@@ -96,6 +198,23 @@ std::string text_at(const json& v, const std::string& path)
     if (!v.is_string())
         throw description_error{path, "expected a text"};
     return v.get<std::string>();
+}
+
+// A label is one line of printable text: it is shown on the panel and
+// written as a row of the outputs file, where a line end would add a row.
+std::string label_at(const json& v, const std::string& path)
+{
+    const std::string text = text_at(v, path);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char why[96];
+            std::snprintf(why, sizeof why, "control byte 0x%02X at character %zu; a label is one line of text",
+                          unsigned(c), i + 1);
+            throw description_error{path, why};
+        }
+    }
+    return text;
 }
 
 uint16_t millivolts_at(const json& object, const std::string& path, const char* key)
@@ -116,7 +235,7 @@ const json& array_at(const json& object, const std::string& path, const char* ke
 
 void read_channel(const json& j, const std::string& path, int module, channel_description* out)
 {
-    out->label = text_at(member(j, path, "label"), path + "/label");
+    out->label = label_at(member(j, path, "label"), path + "/label");
     std::string kind = text_at(member(j, path, "kind"), path + "/kind");
     if (module == ANALOG_MODULE) {
         if (kind != "analog")
@@ -133,6 +252,12 @@ void read_channel(const json& j, const std::string& path, int module, channel_de
             out->curve.max_mv = millivolts_at(j, path, "max_mv");
             if (out->curve.empty_mv == out->curve.full_mv)
                 throw description_error{path + "/full_mv", "a sender's full reading must differ from its empty one"};
+            // Readings are clamped to max_mv: short of full_mv the tank
+            // could never read full.
+            const sender_curve& c = out->curve;
+            if (c.full_mv > c.empty_mv ? c.max_mv < c.full_mv : c.max_mv > c.full_mv)
+                throw description_error{path + "/max_mv", "a sender's maximum must be its full reading or lie beyond "
+                                                           "it, away from the empty one"};
         }
     } else if (kind == "rocker") {
         out->kind = channel_kind::rocker;
@@ -172,7 +297,7 @@ void read_description(const json& root, description* out)
             const json& outputs = array_at(j, path, "outputs", POWER_OUTPUTS);
             for (int o = 0; o < POWER_OUTPUTS; ++o)
                 out->output_labels[m - INPUT_MODULES][o] =
-                    text_at(outputs[size_t(o)], path + "/outputs/" + std::to_string(o));
+                    label_at(outputs[size_t(o)], path + "/outputs/" + std::to_string(o));
         }
     }
 }
@@ -203,22 +328,26 @@ description default_description()
 
 bool parse_description(const std::string& text, const std::string& name, description* out, std::string* error)
 {
-    json root;
-    try {
-        root = json::parse(text);
-    } catch (const json::parse_error& e) {
-        // The library's message starts with its own prefix; keep the reason.
-        std::string what = e.what();
-        size_t at = what.find(": syntax error");
-        std::string reason = at == std::string::npos ? what : what.substr(at + 2);
-        *error = name + ":" + line_column(text, e.byte == 0 ? 0 : e.byte - 1) + ": " + reason;
-        return false;
-    }
     description d;
     try {
-        read_description(root, &d);
+        checking_pass check;
+        json::sax_parse(text, &check);
+        if (check.failed && !check.error_place.empty()) {
+            *error = name + ": " + check.error_place + ": " + check.error_reason;
+            return false;
+        }
+        if (check.failed) {
+            const size_t offset = check.error_offset == 0 ? 0 : check.error_offset - 1;
+            *error = name + ":" + line_column(text, offset) + ": " + check.error_reason;
+            return false;
+        }
+        read_description(json::parse(text), &d);
     } catch (const description_error& e) {
         *error = name + ": " + (e.place.empty() ? "/" : e.place) + ": " + e.reason;
+        return false;
+    } catch (const json::exception& e) {
+        // Whatever else the library refuses: still one line with the file.
+        *error = name + ": /: " + library_reason(e);
         return false;
     }
     *out = std::move(d);
@@ -228,46 +357,13 @@ bool parse_description(const std::string& text, const std::string& name, descrip
 bool load_description(const std::string& path, description* out, std::string* error)
 {
     // A description is a few kilobytes; a megabyte is no description.
-    constexpr off_t MAX_BYTES = 1 << 20;
-    // Without blocking: a FIFO or a terminal named by mistake is refused,
-    // not waited on.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = path + ": cannot be read: " + std::strerror(errno);
+    constexpr uint64_t MAX_BYTES = 1 << 20;
+    std::string text, why;
+    if (!norvane::read_regular_file(path, MAX_BYTES, text, why)) {
+        *error = path + ": cannot be read: " + why;
         return false;
     }
-    struct stat st {};
-    std::string text;
-    bool ok = ::fstat(fd, &st) == 0;
-    if (!ok) {
-        *error = path + ": cannot be read: " + std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file";
-        ok = false;
-    } else if (st.st_size > MAX_BYTES) {
-        *error = path + ": " + std::to_string(st.st_size) + " bytes, too large for a description (at most " +
-                 std::to_string(MAX_BYTES) + ")";
-        ok = false;
-    } else {
-        text.resize(size_t(st.st_size));
-        size_t have = 0;
-        while (have < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                *error = path + ": cannot be read: " + std::strerror(errno);
-                ok = false;
-                break;
-            }
-            if (n == 0)
-                break;  // the file shrank while read: what was there is what it holds
-            have += size_t(n);
-        }
-        text.resize(have);
-    }
-    ::close(fd);
-    return ok && parse_description(text, path, out, error);
+    return parse_description(text, path, out, error);
 }
 
 std::string description_json(const description& d)

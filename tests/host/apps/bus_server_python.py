@@ -1,7 +1,7 @@
 """python-can's own socketcand client against real-time norvane-run bus
 servers. Everything runs on loopback and ends by itself.
 
-usage: bus_server_python.py NORVANE_RUN WORKDIR one|two|installation
+usage: bus_server_python.py NORVANE_RUN WORKDIR one|two|installation|abuse
 one: python-can sees the unit's command frames every 100 ms and sends a
      wall-switch frame that changes what the unit commands.
 two: a second unit joins the first one's bus through its socketcand back end;
@@ -10,9 +10,15 @@ two: a second unit joins the first one's bus through its socketcand back end;
 installation: the unit with the simulated installation; python-can sees the
      modules' frames beside the unit's, and its wall-switch frame lights a
      lamp through the unit (the run's outputs table and CAN log show it).
+abuse: the unit with the installation while one client floods the bus with
+     frames as fast as its socket goes, another holds 16 connections that
+     open no bus and a third flips between raw and BCM mode: python-can still
+     gets every one of the unit's command frames, and no module frame is
+     crowded off the bus.
 Prints what it checked; exits 0 when everything held."""
 import queue
 import re
+import select
 import socket
 import subprocess
 import sys
@@ -222,6 +228,109 @@ def with_installation(norvane_run, workdir):
     print("the wall-switch frame lit PWRB7 output 2 (SALOON) and is in the CAN log once")
 
 
+class Attacker(threading.Thread):
+    """A raw socket client that runs `step` until stopped; it reads what the
+    server sends so that only its own misdeeds count against it."""
+
+    def __init__(self, port, step, opens=True):
+        super().__init__(daemon=True)
+        self.port, self.step, self.opens = port, step, opens
+        self.stop = threading.Event()
+        self.sent = 0
+
+    def run(self):
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=2) as s:
+                s.recv(64)
+                if self.opens:
+                    s.sendall(b"< open can0 >< rawmode >")
+                s.setblocking(False)
+                while not self.stop.is_set():
+                    readable, writable, _ = select.select([s], [s], [], 0.05)
+                    if readable and not s.recv(65536):
+                        return
+                    if writable:
+                        try:
+                            self.sent += s.send(self.step)
+                        except BlockingIOError:
+                            pass
+        except OSError:
+            return
+
+
+def hold_idle_connections(port, count, stop):
+    """Keeps `count` connections open that never open a bus, connecting
+    again whenever the server closes one."""
+    held = []
+    while not stop.is_set():
+        while len(held) < count:
+            try:
+                held.append(socket.create_connection(("127.0.0.1", port), timeout=2))
+            except OSError:
+                break
+        readable, _, _ = select.select(held, [], [], 0.05)
+        for s in readable:
+            try:
+                data = s.recv(4096)
+            except OSError:
+                data = b""
+            if not data:
+                held.remove(s)
+                s.close()
+    for s in held:
+        s.close()
+
+
+def under_abuse(norvane_run, workdir):
+    unit = Unit(norvane_run, workdir, "unit", ["--duration", "9000", "--installation", "--bus-server",
+                                               "127.0.0.1:0"])
+    port = int(unit.wait_for_line(r"bus server: listening on 127\.0\.0\.1:(\d+)").group(1))
+    stop = threading.Event()
+    idle = threading.Thread(target=hold_idle_connections, args=(port, 16, stop), daemon=True)
+    idle.start()
+    time.sleep(0.5)  # every place taken by a connection that opens no bus
+    bus = connect(port)
+    flood = Attacker(port, b"< send 18FF1234 8 1 2 3 4 5 6 7 8 >" * 400)
+    flip = Attacker(port, b"< bcmmode >< rawmode >" * 100)
+    flood.start()
+    flip.start()
+    try:
+        # Four seconds of the unit's commands to the eight power modules:
+        # each every 100 ms, none missing.
+        times = {PWRB1 + (n << 8): [] for n in range(8)}
+        flooded = 0
+        for msg in frames(bus, 4):
+            if msg.arbitration_id in times:
+                times[msg.arbitration_id].append(msg.timestamp)
+            elif msg.arbitration_id == 0x18FF1234:
+                flooded += 1
+    finally:
+        stop.set()
+        flood.stop.set()
+        flip.stop.set()
+        bus.shutdown()
+    for ident, seen in times.items():
+        gaps = [b - a for a, b in zip(seen, seen[1:])]
+        if len(seen) < 35 or max(gaps) > 0.25:
+            fail("the commands to %08X under attack: %d in 4 s, longest gap %.3f s"
+                 % (ident, len(seen), max(gaps) if gaps else 0))
+    if flood.sent < 35 * 4 * 1908 * 2:
+        fail("the flood sent only %d bytes: no flood" % flood.sent)
+    if flooded > 4.2 * 1908 + 100:
+        fail("%d flood frames in 4 s: more than a full bus carries" % flooded)
+    print("python-can got every command frame to the 8 power modules (%d in 4 s) beside %d flood frames "
+          "(%d bytes offered)" % (sum(len(t) for t in times.values()), flooded, flood.sent))
+    unit.end()
+    lines = unit.seen + list(unit.lines.queue)
+    crowded = [l for l in lines if "dropped" in l]
+    if crowded:
+        fail("frames or clients were dropped: %s" % "".join(crowded))
+    if len(lines) > 60:
+        fail("%d lines on standard error under attack: %s" % (len(lines), "".join(lines[:80])))
+    print("norvane-run said %d lines, no frame or client dropped" % len(lines))
+
+
 if __name__ == "__main__":
-    {"one": one_unit, "two": two_units, "installation": with_installation}[sys.argv[3]](sys.argv[1], sys.argv[2])
+    {"one": one_unit, "two": two_units, "installation": with_installation,
+     "abuse": under_abuse}[sys.argv[3]](sys.argv[1], sys.argv[2])
     print("all held")

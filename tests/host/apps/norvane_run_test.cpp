@@ -507,6 +507,15 @@ TEST(NorvaneRunBusServer, PythonCanSeesTheModulesAndItsSwitchLightsALamp)
     run_python_can_against_bus_server("installation");
 }
 
+// Under attack the server keeps a well-behaved client whole: one client
+// floods frames, another holds 16 connections that open no bus, a third
+// flips modes, and python-can still gets every command frame of the unit,
+// with no module frame crowded off the bus.
+TEST(NorvaneRunBusServer, EveryCommandArrivesWhileOtherClientsAbuseTheServer)
+{
+    run_python_can_against_bus_server("abuse");
+}
+
 TEST(NorvaneRunBusServer, RefusedWithoutRealTimeOrAVirtualPortOrAGoodAddress)
 {
     TempDir dir;

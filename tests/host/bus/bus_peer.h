@@ -35,6 +35,7 @@ public:
         fd_ = -1;
     }
     bool connected() const { return connected_; }
+    int fd() const { return fd_; }
     void send(const std::string& text) { ASSERT_EQ(::send(fd_, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size())); }
     // Reads until `text` has arrived (true) or 3 s passed.
     bool wait_for(const std::string& text, int limit_ms = 3000)

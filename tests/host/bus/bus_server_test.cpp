@@ -6,6 +6,8 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -120,20 +122,26 @@ TEST(BusServer, RawClientsSeeTheUnitAndEachOtherButNotThemselves)
         EXPECT_EQ(s.bus.on_bus[0].ext, 1);
         EXPECT_EQ(s.bus.on_bus[1].ext, 0);
     }
-    // A full bus refuses the frame, says so once and counts it; the other
-    // clients still see it, as they see everything sent.
+    // A full bus refuses the frame, says so once and counts it; what the
+    // bus refused is on no bus, so the other clients do not see it either.
     {
         std::lock_guard<std::mutex> g(s.bus.lock);
         s.bus.full = true;
     }
-    a.send("< send 123 0 >< send 124 0 >");
-    EXPECT_TRUE(b.wait_for("< frame 124 ")) << b.seen();
+    a.send("< send 123 0 >< send 124 0 >< echo >");
+    EXPECT_TRUE(a.wait_for("< echo >"));
     EXPECT_EQ(s.server->counts().frames_refused, 2u);
     EXPECT_TRUE(s.said_something_with("the unit's bus is full"));
-    a.send("< echo >");
-    EXPECT_TRUE(a.wait_for("< echo >"));
+    {
+        std::lock_guard<std::mutex> g(s.bus.lock);
+        s.bus.full = false;
+    }
+    a.send("< send 125 0 >");
+    EXPECT_TRUE(b.wait_for("< frame 125 ")) << b.seen();
+    EXPECT_EQ(b.seen().find("< frame 123 "), std::string::npos) << "a refused frame reached another client";
+    EXPECT_EQ(b.seen().find("< frame 124 "), std::string::npos) << "a refused frame reached another client";
     EXPECT_EQ(a.seen().find("< frame 0CFF0480"), std::string::npos) << "the sender got its own frame back";
-    EXPECT_EQ(s.server->counts().frames_from_clients, 2u);
+    EXPECT_EQ(s.server->counts().frames_from_clients, 3u);
 }
 
 // Each case: what a bad client does. A good client stays served throughout.
@@ -155,6 +163,11 @@ const MisbehaviourCase kMisbehaviour[] = {
     {"frame from a client", "< frame 123 1.0 00 >", true, false, false, "< error unknown command >", "not for a server", 1},
     {"send before open", "< send 123 0 >", false, false, false, "< error no bus is open >", "", 0},
     {"wrong bus", "< open vcan7 >", false, false, true, "< error could not open bus >", "asked for bus 'vcan7'", 0},
+    // Quoted bytes are shown as \xNN: an escape sequence would retitle the
+    // terminal of whoever reads the lines.
+    {"control bytes in a bus name", "< open \x1b]0;PWNED\x07 >", false, false, true, "< error could not open bus >",
+     "asked for bus '\\x1B]0;PWNED\\x07'", 0},
+    {"control bytes in a bad message", "< send 1\x1b[2J 0 >", true, false, false, "< error", "\\x1B[2J", 1},
     {"half a message, then gone", "< send 123 8 1 2", true, true, true, "", "in the middle of a message", 0},
     {"endless message", nullptr, true, false, false, "< error bad message >", "longer than 128", 2},
     {"half a message, then a whole one", "< send 12< send 123 0 >", true, false, false, "< error bad message >",
@@ -195,6 +208,10 @@ TEST(BusServer, MisbehavingClientsNeverStopTheOthers)
             EXPECT_TRUE(s.said_something_with(c.line_part));
         }
         EXPECT_EQ(s.server->counts().bad_messages, c.bad);
+        std::lock_guard<std::mutex> g(s.said_lock);
+        for (const std::string& line : s.said)
+            for (char ch : line)
+                EXPECT_GE(static_cast<unsigned char>(ch), 0x20) << line;
     }
 }
 
@@ -246,6 +263,117 @@ TEST(BusServer, FramesWaitBrieflyAfterRawModeSoTheReplyArrivesAlone)
     p.wait_for("< frame", 100);
     EXPECT_EQ(p.seen(), "< ok >");
     EXPECT_TRUE(p.wait_for("< frame 123 ")) << "held frames are sent after the hold";
+}
+
+// Connections that open no bus are closed after a while, and while all
+// their places are taken a newcomer takes the place of the oldest of them:
+// idle connections cannot keep a client off the bus.
+TEST(BusServer, IdleConnectionsCannotKeepAClientOut)
+{
+    bus_server_options options;
+    options.max_clients = 4;
+    options.max_waiting = 4;
+    options.open_within_ms = 400;
+    Server s(options);
+    std::vector<std::unique_ptr<Peer>> idle;
+    for (int i = 0; i < 4; ++i) {
+        idle.push_back(std::make_unique<Peer>(s.port()));
+        ASSERT_TRUE(idle.back()->wait_for("< hi >"));
+    }
+    Peer good(s.port());
+    ASSERT_TRUE(good.open_raw()) << good.seen();
+    EXPECT_TRUE(idle[0]->closed_by_server(1000)) << "the oldest idle connection kept its place";
+    for (size_t i = 1; i < idle.size(); ++i) {
+        EXPECT_TRUE(idle[i]->closed_by_server(3000));
+        EXPECT_NE(idle[i]->seen().find("< error no bus opened in time >"), std::string::npos) << idle[i]->seen();
+    }
+    EXPECT_EQ(s.server->counts().idle_closed, 4u);
+    // The client with a bus open stays, however long.
+    s.bus.unit_sends(frame(0x123, 0, {1}));
+    s.server->wake();
+    EXPECT_TRUE(good.wait_for("< frame 123 ")) << good.seen();
+    // Four clients with the bus open are the most: a fifth is refused when
+    // it comes, one that came before them when it opens the bus.
+    Peer early(s.port());
+    ASSERT_TRUE(early.wait_for("< hi >"));
+    std::vector<std::unique_ptr<Peer>> open;
+    for (int i = 0; i < 3; ++i) {
+        open.push_back(std::make_unique<Peer>(s.port()));
+        ASSERT_TRUE(open.back()->open_raw());
+    }
+    Peer fifth(s.port());
+    EXPECT_TRUE(fifth.wait_for("< error too many clients >")) << fifth.seen();
+    early.send("< open can0 >");
+    EXPECT_TRUE(early.wait_for("< error too many clients >")) << early.seen();
+    EXPECT_TRUE(early.closed_by_server());
+}
+
+// A client sending as fast as its socket goes is held to what a full bus
+// carries; its frames wait in its own socket, the reader keeps up and is
+// not dropped, and the bus sees no more than the rate.
+TEST(BusServer, AFloodingClientIsHeldToTheBusRate)
+{
+    Server s;
+    Peer reader(s.port());
+    ASSERT_TRUE(reader.open_raw());
+    Peer flood(s.port());
+    ASSERT_TRUE(flood.open_raw());
+    ::fcntl(flood.fd(), F_SETFL, ::fcntl(flood.fd(), F_GETFL) | O_NONBLOCK);
+    std::string burst;
+    for (int i = 0; i < 200; ++i)
+        burst += "< send 18FF0380 8 1 2 3 4 5 6 7 8 >";
+
+    const auto start = clock_type::now();
+    size_t sent_bytes = 0;
+    while (clock_type::now() - start < std::chrono::milliseconds(1500)) {
+        const ssize_t n = ::send(flood.fd(), burst.data(), burst.size(), MSG_NOSIGNAL);
+        if (n > 0)
+            sent_bytes += size_t(n);
+        reader.wait_for("\n", 2);
+        reader.forget();
+    }
+    const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    const uint64_t taken = s.server->counts().frames_from_clients;
+    // A full bus of these frames: 250000 / 131 = 1908 a second, and 50 ms
+    // of them at once.
+    EXPECT_LE(double(taken), 1908.0 * seconds + 100.0) << sent_bytes << " bytes offered";
+    EXPECT_GT(taken, 0u);
+    EXPECT_GT(sent_bytes / 35, taken) << "the flood was not faster than the bus";
+    EXPECT_EQ(s.server->counts().dropped_clients, 0u);
+    s.bus.unit_sends(frame(0x0CFF0480, 1, {7}));
+    s.server->wake();
+    EXPECT_TRUE(reader.wait_for("< frame 0CFF0480 ")) << "the reader was not served beside the flood";
+}
+
+// Lines about clients are bounded whatever the clients do: a client that
+// flips modes is said once, a storm of connections in a few lines, and what
+// was not said is counted when the server stops.
+TEST(BusServer, RepeatedEventsAreSaidOnceAndCounted)
+{
+    Server s;
+    Peer flipper(s.port());
+    ASSERT_TRUE(flipper.open_raw());
+    std::string flips;
+    for (int i = 0; i < 500; ++i)
+        flips += "< bcmmode >< rawmode >";
+    flipper.send(flips);
+    flipper.send("< echo >");
+    EXPECT_TRUE(flipper.wait_for("< echo >"));
+    for (int i = 0; i < 100; ++i) {
+        Peer p(s.port());
+        p.wait_for("< hi >");
+    }
+    flipper.close();
+    s.server->stop();
+    std::lock_guard<std::mutex> g(s.said_lock);
+    size_t raw_lines = 0;
+    for (const std::string& line : s.said)
+        raw_lines += line.find("raw mode") != std::string::npos;
+    EXPECT_EQ(raw_lines, 1u);
+    EXPECT_LE(s.said.size(), 20u);
+    EXPECT_GT(s.server->counts().lines_not_said, 150u);
+    ASSERT_FALSE(s.said.empty());
+    EXPECT_NE(s.said.back().find("line(s) about clients not said"), std::string::npos) << s.said.back();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "seam/can_candump.h"
 #include "host/core/junit_report.h"
@@ -275,12 +276,23 @@ TEST(ExpectationCheck, FilesOfTheUnitHoldTheirText)
     std::filesystem::create_directories(dir / "rootfs/app/event");
     write_file(dir / "rootfs/app/event/app_reply", "OK");
     write_file(dir / "rootfs/app/event/log", "a\nb\x01\"");
+    // What is no file of text is refused at once: a FIFO would wait for a
+    // writer for ever, /dev/zero never ends, a folder read as empty.
+    ASSERT_EQ(::mkfifo((dir / "rootfs/app/event/fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "rootfs/app/event/zero");
+    std::filesystem::create_directories(dir / "rootfs/app/event/folder");
+    write_file(dir / "rootfs/app/event/huge", "");
+    std::filesystem::resize_file(dir / "rootfs/app/event/huge", 3u << 20);
     check_options options;
     options.unit_dir = dir.path().string();
     ExpectationCheck check = check_of("1 expect file /app/event/app_reply OK\n"
                                       "1 expect file /app/event/app_reply OK!\n"
                                       "1 expect file /app/event/log a\\nb\n"
-                                      "1 expect file /app/event/none x\n",
+                                      "1 expect file /app/event/none x\n"
+                                      "1 expect file /app/event/fifo x\n"
+                                      "1 expect file /app/event/zero x\n"
+                                      "1 expect file /app/event/folder x\n"
+                                      "1 expect file /app/event/huge x\n",
                                       options);
     check.before(2, frame_buffer{});
     EXPECT_EQ(check.count(expect_state::passed), 1u);
@@ -288,7 +300,12 @@ TEST(ExpectationCheck, FilesOfTheUnitHoldTheirText)
               (std::vector<std::string>{
                   "c.txt:2: 1 expect file /app/event/app_reply OK!: the file holds \"OK\"",
                   "c.txt:3: 1 expect file /app/event/log a\\nb: the file holds \"a\\nb\\x01\\\"\"",
-                  "c.txt:4: 1 expect file /app/event/none x: the file does not exist"}));
+                  "c.txt:4: 1 expect file /app/event/none x: the file does not exist",
+                  "c.txt:5: 1 expect file /app/event/fifo x: the file cannot be read: not a regular file",
+                  "c.txt:6: 1 expect file /app/event/zero x: the file cannot be read: not a regular file",
+                  "c.txt:7: 1 expect file /app/event/folder x: the file cannot be read: a folder",
+                  "c.txt:8: 1 expect file /app/event/huge x: the file cannot be read: 3145728 bytes, more than the "
+                  "1048576 allowed"}));
 }
 
 class ScreenCheck : public ::testing::Test {
@@ -343,6 +360,72 @@ TEST_F(ScreenCheck, EqualScreenPassesAndADifferentOneWritesTheDifferenceBesideTh
     // A later pass takes the stale picture away.
     EXPECT_EQ(run("10 expect screen " + ref + "\n", screen_).count(expect_state::passed), 1u);
     EXPECT_FALSE(std::filesystem::exists(err));
+}
+
+namespace {
+uint32_t png_crc(const std::string& bytes)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char b : bytes) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+std::string be32(uint32_t v)
+{
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+// A PNG file that claims width x height RGB pixels and holds a few bytes
+// of them (69 bytes in all).
+std::string png_claiming(uint32_t width, uint32_t height)
+{
+    const std::string ihdr = "IHDR" + be32(width) + be32(height) + std::string("\x08\x02\x00\x00\x00", 5);
+    const std::string idat = "IDAT" + std::string("\x78\x9c\x63\x60\x00\x00\x00\x02\x00\x01\x00\x00", 12);
+    const std::string iend = "IEND";
+    return std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + ihdr + be32(png_crc(ihdr)) + be32(12) + idat +
+           be32(png_crc(idat)) + be32(0) + iend + be32(png_crc(iend));
+}
+}  // namespace
+
+// A reference's header is believed only as far as its size: a picture that
+// is not the screen's size is refused before its pixels are allocated (a
+// 69-byte file claimed 4 GB; 1,000,000 squared wrapped the size at 32
+// bits), and what is no file of a picture is refused at once.
+TEST_F(ScreenCheck, AReferenceOfAnotherSizeOrNoFileIsRefusedUnread)
+{
+    const struct {
+        uint32_t width, height;
+    } sizes[] = {{65535, 21845}, {1000000, 1000000}, {GFX_WIDTH, GFX_HEIGHT + 1}};
+    for (const auto& size : sizes) {
+        const std::string ref = (dir_ / "refs/lies.png").string();
+        write_file(ref, png_claiming(size.width, size.height));
+        const std::vector<std::string> failures = run("10 expect screen " + ref + "\n", screen_).failure_lines();
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_NE(failures[0].find("the reference '" + ref + "' is " + std::to_string(size.width) + " x " +
+                                   std::to_string(size.height) + ", the screen 320 x 240"),
+                  std::string::npos)
+            << failures[0];
+    }
+    // The screen's size but no pixel data: libpng's reason.
+    const std::string empty = (dir_ / "refs/empty.png").string();
+    write_file(empty, png_claiming(GFX_WIDTH, GFX_HEIGHT));
+    std::vector<std::string> failures = run("10 expect screen " + empty + "\n", screen_).failure_lines();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("cannot read the reference"), std::string::npos) << failures[0];
+
+    const std::string fifo = (dir_ / "refs/fifo.png").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_directories(dir_ / "refs/folder.png");
+    const std::string folder = (dir_ / "refs/folder.png").string();
+    failures = run("10 expect screen " + fifo + "\n10 expect screen " + folder + "\n", screen_).failure_lines();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_NE(failures[0].find("cannot read the reference '" + fifo + "' (not a regular file)"), std::string::npos)
+        << failures[0];
+    EXPECT_NE(failures[1].find("(a folder)"), std::string::npos) << failures[1];
 }
 
 TEST_F(ScreenCheck, AReferenceCheckedTwiceKeepsEachFailuresPicture)

@@ -3,6 +3,7 @@
 // whole.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -113,6 +114,13 @@ TEST(RunLimits, ScenarioErrorsAreWholeShortAndFailTheRun)
     ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
     EXPECT_EQ(parse({"--scenario", fifo}, options, error), RUN_BAD_INPUT);
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    // A scenario of gigabytes was read whole into memory before its first
+    // error: a file over 4 MiB is refused unread.
+    const std::string big = (dir / "big.txt").string();
+    std::ofstream(big) << "100 press 1\n";
+    std::filesystem::resize_file(big, (4u << 20) + 1);
+    EXPECT_EQ(parse({"--scenario", big}, options, error), RUN_BAD_INPUT);
+    EXPECT_EQ(error, big + ": cannot read the scenario: 4194305 bytes, more than the 4194304 allowed") << error;
 
     const struct {
         std::string text;

@@ -74,6 +74,35 @@ TEST(Description, BadFilesGiveOneLineWithThePlace)
         {edited("\"full_mv\": 5000", "\"full_mv\": 0"),
          "f.json: /modules/3/channels/0/full_mv: a sender's full reading must differ from its empty one"},
         {edited("\"ANCHOR LIGHT\",", ""), "f.json: /modules/11/outputs: expected an array of 8"},
+        // Numbers the library cannot hold: an error line, not an abort,
+        // wherever they stand (in a field nobody reads too).
+        {"{\"modules\": 1e400}", "f.json:1:17: number overflow parsing '1e400'"},
+        {"{\"modules\":\n " + std::string(400, '7') + "}",
+         "f.json:2:401: number overflow parsing '" + std::string(400, '7') + "'"},
+        {edited("\"name\": \"SENB1\"", "\"name\": \"SENB1\", \"note\": -1e999"),
+         "f.json:4:37: number overflow parsing '-1e999'"},
+        // A key given twice would let the last one win unseen.
+        {edited("\"label\": \"DINING\"", "\"label\": \"DINING\", \"label\": \"GALLEY\""),
+         "f.json: /modules/0/channels/1/label: the key is given twice in one object"},
+        {"{\"modules\": [], \"a/b\": 1, \"a/b\": 2}", "f.json: /a~1b: the key is given twice in one object"},
+        // Bytes of the file quoted in the line are shown, never sent raw.
+        {"{\"modules\": \"\xff\x1b]0;x\x07\"}",
+         "f.json:1:14: syntax error while parsing value - invalid string: ill-formed UTF-8 byte; last read: "
+         "'\"\\xFF'"},
+        {"{\"\\u001b[2J\": 1, \"\\u001b[2J\": 1}", "f.json: /\\x1B[2J: the key is given twice in one object"},
+        // A label is one line: a line end would add a row to the outputs
+        // file, a NUL would cut it short.
+        {edited("\"label\": \"DINING\"", "\"label\": \"DINING\\nPWRB9,1,on\""),
+         "f.json: /modules/0/channels/1/label: control byte 0x0A at character 7; a label is one line of text"},
+        {edited("\"ANCHOR LIGHT\"", "\"ANCHOR\\u0000LIGHT\""),
+         "f.json: /modules/11/outputs/2: control byte 0x00 at character 7; a label is one line of text"},
+        // A maximum short of full: the tank could never read full.
+        {edited("\"max_mv\": 6250", "\"max_mv\": 4000"),
+         "f.json: /modules/3/channels/0/max_mv: a sender's maximum must be its full reading or lie beyond it, "
+         "away from the empty one"},
+        {edited("\"max_mv\": 2500", "\"max_mv\": 3000"),
+         "f.json: /modules/3/channels/2/max_mv: a sender's maximum must be its full reading or lie beyond it, "
+         "away from the empty one"},
     };
     for (const bad_case& c : cases) {
         description d = default_description();
@@ -105,9 +134,9 @@ TEST(Description, OnlyARegularFileOfSensibleSizeIsRead)
         std::string error;
     } cases[] = {
         {"/nonexistent/installation.json", "/nonexistent/installation.json: cannot be read: No such file or directory"},
-        {dir.string(), dir.string() + ": not a regular file"},
-        {fifo, fifo + ": not a regular file"},
-        {big, big + ": 2097154 bytes, too large for a description (at most 1048576)"},
+        {dir.string(), dir.string() + ": cannot be read: a folder"},
+        {fifo, fifo + ": cannot be read: not a regular file"},
+        {big, big + ": cannot be read: 2097154 bytes, more than the 1048576 allowed"},
     };
     for (const auto& c : cases) {
         description d;
