@@ -18,6 +18,7 @@
 #include "host/common/printable.h"
 #include "seam/can_socketcand_text.h"
 #include "seam/can.h"
+#include "seam/unit.h"
 
 namespace norvane {
 
@@ -51,11 +52,11 @@ uint64_t monotonic_us()
                         .count());
 }
 
-uint64_t wall_us()
+// Frames carry the unit's time, the one time base of the CAN log, the
+// monitor and the scenarios: the unit's milliseconds now, in microseconds.
+uint64_t unit_now_us()
 {
-    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count());
+    return uint64_t(hal_ms_clock()) * 1000u;
 }
 
 std::string peer_name(const sockaddr_storage& address)
@@ -122,7 +123,12 @@ bus_link virtual_bus_link(uint8_t can_port)
 {
     bus_link link;
     link.to_bus = [can_port](const can_frame& frame) { return can_virtual_inject(can_port, frame) == 0; };
-    link.from_bus = [can_port](can_frame& frame) { return can_virtual_take_sent(can_port, &frame) != 0; };
+    link.from_bus = [can_port](can_frame& frame) {
+        if (can_virtual_take_sent(can_port, &frame) == 0)
+            return false;
+        frame.time_us = unit_now_us();  // the unit's frames leave without a time
+        return true;
+    };
     return link;
 }
 
@@ -589,7 +595,9 @@ void BusServer::to_clients(const can_frame& frame, const client* except)
     // behind) a receive that ends with a whole message leaves nothing over.
     char text[CAN_SOCKCAND_TEXT_MAX + 1];
     text[0] = '\n';
-    const size_t n = 1 + can_sockcand_format_frame(frame, wall_us(), text + 1, sizeof text - 1);
+    // A client's frame has the unit's time at which it reached the bus.
+    const uint64_t time_us = frame.time_us != 0 ? frame.time_us : unit_now_us();
+    const size_t n = 1 + can_sockcand_format_frame(frame, time_us, text + 1, sizeof text - 1);
     const std::string_view line(text, n);
     const uint64_t now = monotonic_ms();
     for (auto& c : clients_) {

@@ -4,7 +4,22 @@
 #include <deque>
 #include <memory>
 
+#include "seam/unit.h"
+
 namespace installation {
+
+namespace {
+
+// One time base on the bus, the unit's: its own frames leave without a time
+// and take the unit's time of the pump (right after the main step that
+// flushed them, as the CAN log has it); a frame others put on the bus takes
+// the unit's time at which it reached it.
+uint64_t unit_now_us()
+{
+    return uint64_t(hal_ms_clock()) * 1000u;
+}
+
+}  // namespace
 
 int bus_hub::subscribe(subscriber s)
 {
@@ -36,6 +51,7 @@ int bus_hub::pump(uint8_t port)
     int taken = 0;
     bus_event e{port, bus_direction::from_unit, "unit", {}};
     while (can_virtual_take_sent(port, &e.frame)) {
+        e.frame.time_us = unit_now_us();
         publish(e);
         ++taken;
     }
@@ -44,9 +60,11 @@ int bus_hub::pump(uint8_t port)
 
 int bus_hub::inject(uint8_t port, const can_frame& frame, const char* source)
 {
-    if (can_virtual_inject(port, frame) != 0)
+    can_frame stamped = frame;
+    stamped.time_us = unit_now_us();
+    if (can_virtual_inject(port, stamped) != 0)
         return -1;
-    publish(bus_event{port, bus_direction::to_unit, source, frame});
+    publish(bus_event{port, bus_direction::to_unit, source, stamped});
     return 0;
 }
 

@@ -154,12 +154,8 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         hub_.subscribe([plant = plant_.get(), queue = &bus_monitor_->queue()](const installation::bus_event& e) {
             if (installation::installation_hears(e))
                 plant->on_frame_from_unit(e.frame);
-            // The unit's frames leave without a time: the unit's clock now,
-            // on its own thread (the hub pumps there).
-            BusMonitorFrame seen{e.frame, e.port, e.direction == installation::bus_direction::from_unit};
-            if (seen.sent && seen.frame.time_us == 0)
-                seen.frame.time_us = uint64_t(hal_ms_clock()) * 1000u;
-            queue->push(seen);
+            // Every frame carries the unit's time at which it reached the bus (the hub stamps it).
+            queue->push({e.frame, e.port, e.direction == installation::bus_direction::from_unit});
         });
         installation_dock_ = new InstallationDock(*plant_, this);
         addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
@@ -174,7 +170,11 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         // The frames the unit sends, pushed from the main loop's thread.
         can_set_send_observer(
             [](uint8_t port, const can_frame& frame, void* context) {
-                static_cast<BusMonitorQueue*>(context)->push({frame, port, true});
+                // The unit's frames leave without a time: the unit's time of
+                // the main step that sends them, as the CAN log has it.
+                can_frame stamped = frame;
+                stamped.time_us = uint64_t(hal_ms_clock()) * 1000u;
+                static_cast<BusMonitorQueue*>(context)->push({stamped, port, true});
             },
             &bus_monitor_->queue());
     }

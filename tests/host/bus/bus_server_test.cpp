@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "seam/can_socketcand_text.h"
+#include "seam/unit.h"
 #include "host/bus/bus_server.h"
 #include "fake_bus.h"
 #include "host/bus/bus_peer.h"
@@ -142,6 +143,26 @@ TEST(BusServer, RawClientsSeeTheUnitAndEachOtherButNotThemselves)
     EXPECT_EQ(b.seen().find("< frame 124 "), std::string::npos) << "a refused frame reached another client";
     EXPECT_EQ(a.seen().find("< frame 0CFF0480"), std::string::npos) << "the sender got its own frame back";
     EXPECT_EQ(s.server->counts().frames_from_clients, 3u);
+}
+
+// Frames go to clients with the unit's time, the time base of the CAN log
+// and the monitor (not the wall clock): the unit's at the time it sent them,
+// a client's at the time it reached the bus.
+TEST(BusServer, FramesCarryTheUnitsTime)
+{
+    hal_set_clock_source([]() -> uint64_t { return 4321; });
+    char unit_time[32];
+    std::snprintf(unit_time, sizeof unit_time, " %u.%03u000 ", hal_ms_clock() / 1000, hal_ms_clock() % 1000);
+    Server s;
+    Peer a(s.port()), b(s.port());
+    ASSERT_TRUE(a.open_raw());
+    ASSERT_TRUE(b.open_raw());
+    s.bus.unit_sends(frame(0x18FF0380, 1, {0x0D, 1, 1}));
+    s.server->wake();
+    EXPECT_TRUE(a.wait_for(std::string("< frame 18FF0380") + unit_time + "0D0101 >")) << a.seen();
+    a.send("< send 125 1 7 >");
+    EXPECT_TRUE(b.wait_for(std::string("< frame 125") + unit_time + "07 >")) << b.seen();
+    hal_set_clock_source(hal_monotonic_ms);
 }
 
 // Each case: what a bad client does. A good client stays served throughout.

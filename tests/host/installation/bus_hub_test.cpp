@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "host/installation/bus_hub.h"
+#include "seam/unit.h"
 #include "support/unit_fixture.h"
 
 using namespace installation;
@@ -65,6 +66,33 @@ TEST_F(BusHub, EveryFrameReachesEverySubscriberAndTheServerLinkSkipsItsOwn)
 // The installation on port 0 hears every frame on its bus but its own: the
 // unit's, a bus-server client's, a scenario's. Its frames go onto the bus;
 // those a full bus refuses are counted.
+// One time base: every frame on the hub carries the unit's time at which it
+// reached the bus, the unit's own (which leave without one) and the others'
+// (whatever time they came with).
+TEST_F(BusHub, FramesCarryTheUnitsTimeAtWhichTheyReachedTheBus)
+{
+    char why[256] = {};
+    ASSERT_EQ(hal_can_map_port(0, "virtual", why, sizeof why), 1) << why;
+    norvane::VirtualStepper& unit = start();
+    bus_hub hub;
+    std::vector<bus_event> seen;
+    hub.subscribe([&seen](const bus_event& e) { seen.push_back(e); });
+    unit.run_until(101);
+    ASSERT_EQ(hub.pump(0), 8);
+    const uint64_t sent_us = uint64_t(hal_ms_clock()) * 1000;
+    unit.run_until(140);
+    can_frame from_client = frame(0x123);
+    from_client.time_us = 7;  // a client's own clock
+    ASSERT_EQ(hub.inject(0, from_client, "bus-server"), 0);
+    const uint64_t injected_us = uint64_t(hal_ms_clock()) * 1000;
+    ASSERT_EQ(seen.size(), 9u);
+    EXPECT_GE(sent_us, 100000u);
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_EQ(seen[i].frame.time_us, sent_us) << i;
+    EXPECT_GT(injected_us, sent_us);
+    EXPECT_EQ(seen[8].frame.time_us, injected_us);
+}
+
 TEST_F(BusHub, TheInstallationHearsTheBusButItselfAndCountsWhatAFullBusRefuses)
 {
     char why[256] = {};
