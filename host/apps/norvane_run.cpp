@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "host/common/printable.h"
 #include "host/core/headless_run.h"
 #include "host/core/scenario_suite.h"
 
@@ -12,7 +13,8 @@ int main(int argc, char** argv)
     norvane::run_options options;
     std::string error;
     if (norvane::parse_run_arguments(argc, argv, options, error) != norvane::RUN_OK) {
-        std::fprintf(stderr, "norvane-run: %s\n(norvane-run --help lists the options)\n", error.c_str());
+        std::fprintf(stderr, "norvane-run: %s\n(norvane-run --help lists the options)\n",
+                     norvane::printable(error).c_str());
         return norvane::RUN_BAD_INPUT;
     }
     if (options.help) {

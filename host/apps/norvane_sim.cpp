@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "host/common/printable.h"
 #include "host/core/unit_options.h"
 #include "host/core/unit_workdir.h"
 #include "host/qt/signal_quit.h"
@@ -42,7 +43,7 @@ std::string usage()
 
 int bad_argument(const std::string& message)
 {
-    std::fprintf(stderr, "norvane-sim: %s\n%s", message.c_str(), usage().c_str());
+    std::fprintf(stderr, "norvane-sim: %s\n%s", norvane::printable(message).c_str(), usage().c_str());
     return 2;
 }
 
@@ -118,7 +119,7 @@ int main(int argc, char** argv)
         std::string error;
         const int taken = norvane::parse_unit_option(argc, argv, i, options, error);
         if (taken < 0) {
-            std::fprintf(stderr, "norvane-sim: %s\n", error.c_str());
+            std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(error).c_str());
             return 2;
         }
         if (taken == 0)
@@ -130,7 +131,7 @@ int main(int argc, char** argv)
     if (with_installation) {
         std::string error;
         if (!installation_file.empty() && !installation::load_description(installation_file, &layout, &error)) {
-            std::fprintf(stderr, "norvane-sim: %s\n", error.c_str());
+            std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(error).c_str());
             return 2;
         }
         if (!options.can_mapping[0])
@@ -148,9 +149,9 @@ int main(int argc, char** argv)
 
     std::string why;
     if (!norvane::prepare_unit_workdir(options.workdir, why)) {
-        std::fprintf(stderr, "norvane-sim: cannot use working folder '%s': %s\n", options.workdir.c_str(),
-                     why.c_str());
-        return 1;
+        std::fprintf(stderr, "norvane-sim: cannot use working folder '%s': %s\n",
+                     norvane::printable(options.workdir).c_str(), why.c_str());
+        return 2;
     }
     // The bus server carries a port on the virtual bus: port 0 when the user
     // leaves it to the unit's default.
@@ -162,7 +163,7 @@ int main(int argc, char** argv)
     }
     // The ports are mapped now that the window is about to start the unit.
     if (!norvane::apply_can_mappings(options, why)) {
-        std::fprintf(stderr, "norvane-sim: %s\n", why.c_str());
+        std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(why).c_str());
         return 2;
     }
     const bool can_mapped[CAN_PORT_COUNT] = {options.can_mapping[0].has_value(), options.can_mapping[1].has_value()};
@@ -182,14 +183,14 @@ int main(int argc, char** argv)
     // The unit runs on without a port that did not open, as it does; the
     // lines and the status bar say why.
     for (const std::string& line : app->can_port_lines())
-        std::fprintf(stderr, "norvane-sim: %s\n", line.c_str());
+        std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(line).c_str());
     // With the installation the server carries the whole bus: the unit's
     // frames and the modules'.
     if (server_port >= 0 &&
         !app->start_bus_server(
             options.bus_server_host, options.bus_server_port, uint8_t(server_port),
-            [](const std::string& line) { std::fprintf(stderr, "norvane-sim: %s\n", line.c_str()); }, why)) {
-        std::fprintf(stderr, "norvane-sim: %s\n", why.c_str());
+            [](const std::string& line) { std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(line).c_str()); }, why)) {
+        std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(why).c_str());
         return 2;
     }
     // Ctrl+C, kill and a closed terminal close the window as Exit does.

@@ -495,7 +495,7 @@ void BusServer::take_messages(client& c)
         if (c.refused)
             line += " (" + std::to_string(c.refused) + " frames refused by the unit's full bus)";
         if (c.mode_changes > 1)
-            line += " (" + std::to_string(c.mode_changes) + " mode changes)";
+            line += " (" + std::to_string(c.mode_changes) + " changes to raw mode)";
         say_connection(line);
     }
 }

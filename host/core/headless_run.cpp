@@ -7,6 +7,7 @@
 
 #include "host/core/can_port_report.h"
 #include "host/core/run_common.h"
+#include "host/common/printable.h"
 #include "host/core/unit_workdir.h"
 #include "host/core/virtual_stepper.h"
 #include "seam/can.h"
@@ -41,7 +42,8 @@ double seconds_since(std::chrono::steady_clock::time_point start)
 
 void warn(const std::string& message)
 {
-    std::fprintf(stderr, "norvane-run: %s\n", message.c_str());
+    // Messages quote file names, arguments and what clients sent.
+    std::fprintf(stderr, "norvane-run: %s\n", printable(message).c_str());
 }
 
 // Scenario frames dropped because a port's virtual bus was full (nothing

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -88,7 +89,10 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
 // time of the main step that flushed it: "(0000000001.200000) can0 421#...";
 // and, when asked, one pcap record of each at the same time.
 // In real time the unit's thread, the run's thread and the bus server's
-// thread all write it: one line at a time, under its lock.
+// thread all write it: one line at a time, under its lock. Lines reach the
+// file whole, at least every main step in real time; a disk that refuses
+// them stops the log, and close says the file, the reason and the unit time
+// of the first frame missing.
 class CanLog {
 public:
     CanLog() = default;
@@ -107,12 +111,19 @@ public:
 
 private:
     void write_locked(uint8_t port, uint64_t ms, const can_frame& frame);
-    std::mutex lock_;  // guards file_, failed_, line_ and the pcap's three
-    std::string line_;
-    std::FILE* file_ = nullptr;
-    bool failed_ = false;
+    void flush_locked();
+    std::mutex lock_;  // guards everything below
+    int fd_ = -1;
+    std::string path_;
+    std::string pending_;      // whole lines not written yet
+    uint64_t pending_ms_ = 0;  // unit time of the first of them
+    uint64_t last_ms_ = 0;     // unit time of the last line
+    uint64_t file_bytes_ = 0;  // written so far
+    std::chrono::steady_clock::time_point written_at_;
+    std::string error_;        // why the log stopped; empty while it goes on
+    std::FILE* pcap_ = nullptr;  // the pcap capture, its path, a record's bytes
+    std::string pcap_path_;
     std::string record_;
-    std::FILE* pcap_ = nullptr;
     bool pcap_failed_ = false;
 };
 

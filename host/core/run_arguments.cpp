@@ -2,6 +2,8 @@
 #include "host/core/headless_run.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "host/core/run_common.h"
 #include "host/core/unit_options.h"
@@ -106,6 +108,25 @@ std::string run_usage()
 }
 
 namespace {
+
+// Whether the working folder is there or can be made: an existing folder,
+// or a path whose nearest existing part is a folder. A run that could not
+// use it would not start (nothing ran: bad input, not a failed run).
+bool workdir_usable(const std::string& dir, std::string& error)
+{
+    std::error_code ec;
+    std::filesystem::path path = dir.empty() ? "." : dir;
+    std::filesystem::path part = path;
+    while (!part.empty() && !std::filesystem::exists(part, ec))
+        part = part.has_relative_path() && part.parent_path() != part ? part.parent_path() : std::filesystem::path();
+    if (part.empty())
+        part = ".";
+    if (std::filesystem::is_directory(part, ec))
+        return true;
+    error = "--workdir '" + dir + "': " + (part == path ? std::string("not a folder")
+                                                           : "'" + part.string() + "' is not a folder");
+    return false;
+}
 
 bool is_virtual(const std::string& mapping)
 {
@@ -219,6 +240,8 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
         return RUN_BAD_INPUT;
     }
     options.workdir = shared.workdir;
+    if (!workdir_usable(options.workdir, error))
+        return RUN_BAD_INPUT;
     for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
         if (shared.can_mapping[port])
             options.can_mapping[port] = *shared.can_mapping[port];
@@ -275,6 +298,14 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
         for (const scenario_action& action : scenario.actions)
             if (action.kind == action_kind::exit)
                 end_ms = std::min(end_ms, action.ms);
+        // An action after the end would never happen: refused as an
+        // expectation there is.
+        for (const scenario_action& action : scenario.actions)
+            if (action.ms > end_ms) {
+                error = action.where + ": the action at " + std::to_string(action.ms) +
+                        " ms is after the end of the run (" + std::to_string(end_ms) + " ms)";
+                return RUN_BAD_INPUT;
+            }
         for (const expectation& check : scenario.expectations) {
             const std::string why = expectation_after_end(check, end_ms);
             if (!why.empty()) {

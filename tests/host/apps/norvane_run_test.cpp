@@ -367,6 +367,42 @@ TEST(NorvaneRun, EachCanPortSaysWhatItIsMappedToAndWhetherItOpened)
     }
 }
 
+// A working folder that cannot be used is bad input: nothing ran, exit 2.
+TEST(NorvaneRun, AnUnusableWorkdirIsBadInput)
+{
+    TempDir dir;
+    write_file(dir / "file.txt", "x");
+    for (const char* workdir : {"file.txt", "file.txt/unit"}) {
+        const Outcome run = norvane_run(dir.path(), {"--quiet", "--duration", "100", "--workdir", workdir});
+        EXPECT_EQ(run.status, 2) << workdir << ": " << run.err;
+        EXPECT_NE(run.err.find("not a folder"), std::string::npos) << run.err;
+    }
+}
+
+// Lines that quote outside input (file names, a description's bytes) show
+// control bytes as \xNN: an escape sequence in a name cannot retitle or
+// clear the terminal, a line end cannot add a line.
+TEST(NorvaneRun, ControlBytesInQuotedInputAreEscaped)
+{
+    TempDir dir;
+    write_file(dir / "bad.json", "{\"modules\": \"\xff\"}");
+    const struct {
+        std::vector<std::string> args;
+        const char* shown;
+    } cases[] = {
+        {{"--scenario", "a\x1b]0;PWNED\x07.txt"}, "a\\x1B]0;PWNED\\x07.txt"},
+        {{"--installation", "bad.json"}, "last read: '\"\\xFF'"},
+        {{"--can0", "trace:x\ny.ctb"}, "x\\x0Ay.ctb"},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = norvane_run(dir.path(), c.args);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find(c.shown), std::string::npos) << run.err;
+        for (char ch : run.err)
+            EXPECT_TRUE(ch == '\n' || static_cast<unsigned char>(ch) >= 0x20) << run.err;
+    }
+}
+
 // python-can reads the log and finds the same frames as the unit's own parser.
 TEST(NorvaneRun, CanLogReadsWithPythonCan)
 {
@@ -505,6 +541,18 @@ TEST(NorvaneRunBusServer, TwoUnitsShareOneBusThroughServerAndClient)
 TEST(NorvaneRunBusServer, PythonCanSeesTheModulesAndItsSwitchLightsALamp)
 {
     run_python_can_against_bus_server("installation");
+}
+
+// A real-time run killed with SIGKILL leaves a CAN log of whole lines that
+// python-can reads to its end (can_log_kill.py; a hundred kills by hand).
+TEST(NorvaneRunBusServer, AKilledRunLeavesACanLogOfWholeLines)
+{
+    TempDir dir;
+    const Outcome py = run_in(dir.path(), NORVANE_PYTHON,
+                              {test_source_path("host/apps/can_log_kill.py").string(), NORVANE_RUN_PATH,
+                               dir.path().string(), "3"});
+    EXPECT_EQ(py.status, 0) << py.out << py.err;
+    EXPECT_NE(py.out.find("all held"), std::string::npos) << py.out << py.err;
 }
 
 // Under attack the server keeps a well-behaved client whole: one client

@@ -121,6 +121,15 @@ TEST(RunLimits, ScenarioErrorsAreWholeShortAndFailTheRun)
     std::filesystem::resize_file(big, (4u << 20) + 1);
     EXPECT_EQ(parse({"--scenario", big}, options, error), RUN_BAD_INPUT);
     EXPECT_EQ(error, big + ": cannot read the scenario: 4194305 bytes, more than the 4194304 allowed") << error;
+    // An action after the end was dropped unseen while an expectation there
+    // is an error: both are errors now.
+    const std::string late = (dir / "late.txt").string();
+    std::ofstream(late) << "100 press 1\n20000 release 1\n";
+    EXPECT_EQ(parse({"--scenario", late, "--duration", "10000"}, options, error), RUN_BAD_INPUT);
+    EXPECT_EQ(error, late + ":2: the action at 20000 ms is after the end of the run (10000 ms)");
+    std::ofstream(late) << "100 press 1\n500 exit\n600 release 1\n";
+    EXPECT_EQ(parse({"--scenario", late}, options, error), RUN_BAD_INPUT);
+    EXPECT_EQ(error, late + ":3: the action at 600 ms is after the end of the run (500 ms)");
 
     const struct {
         std::string text;
