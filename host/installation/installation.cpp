@@ -55,6 +55,11 @@ double curve_percent(const sender_curve& c, uint16_t mv)
 
 }  // namespace
 
+double sender_top_percent(const sender_curve& c)
+{
+    return curve_percent(c, c.max_mv);
+}
+
 plant::plant(description d) : description_(std::move(d))
 {
     for (bool& on : state_.module_on)
@@ -280,7 +285,7 @@ void plant::set_volts(int channel, double volts)
 
 void plant::set_fault(int pwrb, int output, uint8_t state, uint8_t code)
 {
-    if (pwrb < 0 || pwrb >= POWER_MODULES || output < 0 || output >= POWER_OUTPUTS)
+    if (pwrb < 0 || pwrb >= POWER_MODULES || output < 0 || output >= REPORTED_OUTPUTS)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
     dirty_.store(true, std::memory_order_release);

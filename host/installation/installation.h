@@ -47,6 +47,14 @@ struct sender_curve {
     uint16_t max_mv = 0;
 };
 
+// The highest level in percent the sender can show: 125 for a fuel sender
+// that goes on to 6.25 V, 100 for one whose maximum is its full mark.
+double sender_top_percent(const sender_curve& c);
+
+// A power module's status and codes messages carry outputs 1 to 7 only: a
+// fault of output 8 could never reach the bus.
+constexpr int REPORTED_OUTPUTS = 7;
+
 struct channel_description {
     std::string label;
     channel_kind kind = channel_kind::rocker;

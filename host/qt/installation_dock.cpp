@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,6 +22,29 @@ using namespace installation;
 namespace {
 
 const char* const TANK_NAMES[TANK_COUNT] = {"Fuel 1", "Fuel 2", "Water 1", "Water 2"};
+
+// In a scrolled panel the wheel scrolls the panel: a slider, combo box or
+// spin box under the pointer takes the wheel only once a click has given it
+// the keyboard, so scrolling past a tank never moves the tank.
+class WheelOnlyWithFocus : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Wheel && widget && !widget->hasFocus()) {
+            event->ignore();  // on to the scroll area
+            return true;
+        }
+        return false;
+    }
+};
+
+void take_wheel_only_with_focus(QWidget* widget, QObject* filter)
+{
+    widget->setFocusPolicy(Qt::StrongFocus);
+    widget->installEventFilter(filter);
+}
 
 // Asks for no more room than its least size, which the window sets to what
 // the screen leaves.
@@ -45,6 +69,7 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
 {
     setObjectName("installationDock");
     const description& layout = plant_.layout();
+    auto* wheel_filter = new WheelOnlyWithFocus(this);
     auto* body = new QWidget;
     auto* column = new QVBoxLayout(body);
 
@@ -89,7 +114,12 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
     for (int t = 0; t < TANK_COUNT; ++t) {
         auto* slider = new QSlider(Qt::Horizontal, tanks);
         slider->setObjectName(QString("tank_%1").arg(t + 1));
-        slider->setRange(0, 100);
+        // As far as the sender goes: a fuel tank's over-range up to 125 %.
+        int top = 100;
+        if (const int c = tank_channels_[t]; c >= 0)
+            top = static_cast<int>(sender_top_percent(layout.channels[ANALOG_MODULE][c].curve) + 0.5);
+        slider->setRange(0, top);
+        take_wheel_only_with_focus(slider, wheel_filter);
         tank_sliders_[t] = slider;
         tank_labels_[t] = new QLabel(tanks);
         tank_labels_[t]->setMinimumWidth(110);
@@ -127,7 +157,7 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
     fault_output_ = new QComboBox(faults);
     fault_output_->setObjectName("faultOutput");
     for (int p = 0; p < POWER_MODULES; ++p)
-        for (int o = 0; o < POWER_OUTPUTS; ++o)
+        for (int o = 0; o < REPORTED_OUTPUTS; ++o)
             fault_output_->addItem(QString("%1/%2").arg(QString::fromStdString(layout.module_names[power_module_index(p)])).arg(o + 1),
                                    p * POWER_OUTPUTS + o);
     fault_state_ = new QSpinBox(faults);
@@ -136,6 +166,10 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
     fault_code_ = new QSpinBox(faults);
     fault_code_->setRange(0, 15);
     fault_code_->setPrefix(tr("code "));
+    fault_output_->setToolTip(tr("Outputs 1 to 7: the status and codes messages carry no state or code for output 8"));
+    for (QWidget* w : {static_cast<QWidget*>(fault_output_), static_cast<QWidget*>(fault_state_),
+                       static_cast<QWidget*>(fault_code_)})
+        take_wheel_only_with_focus(w, wheel_filter);
     auto* apply = new QPushButton(tr("Set"), faults);
     fault_row->addWidget(fault_output_);
     fault_row->addWidget(fault_state_);

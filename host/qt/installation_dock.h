@@ -38,6 +38,8 @@ public:
     QPushButton* switch_button(int senb, int channel) const { return switches_[senb][channel]; }
     QLabel* lamp(int pwrb, int output) const { return lamps_[pwrb][output]; }
     QSlider* tank_slider(int tank) const { return tank_sliders_[tank]; }
+    QComboBox* fault_output() const { return fault_output_; }
+    QSpinBox* fault_state() const { return fault_state_; }
 
 private:
     installation::plant& plant_;

@@ -143,6 +143,9 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     };
 
     view_ = new FrontView(*this, runner_);
+    // The unit's view takes the keyboard (a click on it gives it back), so
+    // F1 to F5 and Escape reach it rather than a dock's edit box.
+    view_->setFocusPolicy(Qt::StrongFocus);
     view_->setObjectName("frontView");
     setCentralWidget(view_);
     bus_monitor_ = new BusMonitorDock(this);
@@ -712,11 +715,39 @@ bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
         }
         return true;
     }
-    if (key->key() == Qt::Key_Escape && type == QEvent::KeyPress) {
-        close();
+    // Escape closes the simulator only from the unit's view: in an edit box
+    // of a dock it cancels the edit, and after a popup has closed it does
+    // nothing. With a running installation (the boat's state and the
+    // monitor's frames would be lost) it asks first.
+    if (key->key() == Qt::Key_Escape && type == QEvent::KeyPress && watched == view_) {
+        ask_to_close_from_keyboard();
         return true;
     }
     return false;
+}
+
+void SimulatorApp::ask_to_close_from_keyboard()
+{
+    if (!plant_) {
+        close();
+        return;
+    }
+    if (quit_question_)
+        return;
+    quit_question_ = new QMessageBox(QMessageBox::Question, "Norvane Simulator",
+                                     "Quit the simulator? The installation's state and the bus monitor's frames "
+                                     "are lost.",
+                                     QMessageBox::Yes | QMessageBox::No, this);
+    quit_question_->setObjectName("quitQuestion");
+    quit_question_->setDefaultButton(QMessageBox::No);
+    quit_question_->setEscapeButton(QMessageBox::No);
+    quit_question_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(quit_question_, &QMessageBox::finished, this, [this](int answer) {
+        quit_question_ = nullptr;
+        if (answer == QMessageBox::Yes)
+            QTimer::singleShot(0, this, &QWidget::close);
+    });
+    quit_question_->open();
 }
 
 void SimulatorApp::moveEvent(QMoveEvent* event)

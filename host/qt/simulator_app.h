@@ -23,6 +23,7 @@
 
 class QAction;
 class QLabel;
+class QMessageBox;
 class QTimer;
 
 namespace norvane {
@@ -135,6 +136,8 @@ private:
     void rebuild_grid();
     void shut_down();
     void frame_ready();
+    // Escape on the unit's view: closes, or with an installation asks first.
+    void ask_to_close_from_keyboard();
     void arrange_docks(const QRect& available, QSize frame);
     void place_docks(DockArrangement arrangement, int panel_height, QSize monitor);
 
@@ -154,6 +157,7 @@ private:
     QImage grid_image_;
     QPixmap bezel_;        // scaled to the client for zooms below 4
     bool shut_down_ = false;
+    QMessageBox* quit_question_ = nullptr;  // open while it asks
     // The bus server, and the one the unit's thread wakes after it pumped
     // the hub (cleared before the server stops).
     std::unique_ptr<BusServer> bus_server_;

@@ -14,7 +14,11 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QSlider>
+#include <QSpinBox>
+#include <QWheelEvent>
 #include <QPushButton>
 #include <QSettings>
 #include <fcntl.h>
@@ -646,6 +650,93 @@ TEST_F(SimulatorAppTest, InstallationBusServerCarriesTheWholeBus)
     app_.reset();
     EXPECT_TRUE(client.closed_by_server());
     EXPECT_TRUE(hal_can_map_port(0, "kvaser", why, sizeof why)) << why;
+}
+
+// Escape in a dock's edit box cancels the edit; the simulator closes from
+// the keyboard only with the unit's view holding it, and with an
+// installation running only once the user says so.
+TEST_F(SimulatorAppTest, EscapeClosesOnlyFromTheUnitsViewAndAsksWithAnInstallation)
+{
+    SimulatorApp& app = open_app_with_installation();
+    const auto escape_to = [](QWidget* target) {
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &esc);
+        QCoreApplication::processEvents();
+    };
+    const std::pair<const char*, QWidget*> elsewhere[] = {
+        {"the fault state box", app.installation_panel()->fault_state()},
+        {"the fault output combo", app.installation_panel()->fault_output()},
+        {"the window itself (after a menu closed)", &app},
+        {"the bus monitor", app.bus_monitor()},
+    };
+    for (const auto& [name, target] : elsewhere) {
+        escape_to(target);
+        EXPECT_TRUE(app.isVisible()) << name;
+        EXPECT_EQ(app.findChild<QMessageBox*>("quitQuestion"), nullptr) << name;
+    }
+    escape_to(app.view());
+    auto* question = app.findChild<QMessageBox*>("quitQuestion");
+    ASSERT_NE(question, nullptr);
+    question->button(QMessageBox::No)->click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(app.isVisible());
+    escape_to(app.view());
+    question = app.findChild<QMessageBox*>("quitQuestion");
+    ASSERT_NE(question, nullptr);
+    question->button(QMessageBox::Yes)->click();
+    EXPECT_TRUE(testing::process_events_until([&] { return !app.isVisible(); }));
+}
+
+TEST_F(SimulatorAppTest, EscapeOnTheUnitsViewClosesAWindowWithoutAnInstallation)
+{
+    SimulatorApp& app = open_app();
+    app.show();
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(app.view(), &esc);
+    EXPECT_TRUE(testing::process_events_until([&] { return !app.isVisible(); }));
+}
+
+// Scrolling the panel with the wheel over a slider or a combo box moves the
+// panel, not the control: only a control the user clicked takes the wheel.
+TEST_F(SimulatorAppTest, WheelOverThePanelsControlsChangesNothingUntilClicked)
+{
+    SimulatorApp& app = open_app_with_installation();
+    InstallationDock& panel = *app.installation_panel();
+    const auto wheel_on = [](QWidget* target) {
+        const QPointF at(target->width() / 2.0, target->height() / 2.0);
+        QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(target, &wheel);
+    };
+    QSlider* tank = panel.tank_slider(0);
+    const int level = tank->value();
+    const double percent = app.installation_plant()->read().tank_percent[0];
+    wheel_on(tank);
+    EXPECT_EQ(tank->value(), level);
+    EXPECT_EQ(app.installation_plant()->read().tank_percent[0], percent);
+    const int output = panel.fault_output()->currentIndex();
+    wheel_on(panel.fault_output());
+    EXPECT_EQ(panel.fault_output()->currentIndex(), output);
+    const int state = panel.fault_state()->value();
+    wheel_on(panel.fault_state());
+    EXPECT_EQ(panel.fault_state()->value(), state);
+    EXPECT_EQ(tank->focusPolicy(), Qt::StrongFocus) << "a click gives it the wheel";
+}
+
+// The panel offers what the unit can see: faults on outputs 1 to 7 (the
+// status and codes messages carry no eighth), and a fuel tank's over-range.
+TEST_F(SimulatorAppTest, PanelOffersTheFaultOutputsAndTankRangesTheBusCarries)
+{
+    SimulatorApp& app = open_app_with_installation();
+    InstallationDock& panel = *app.installation_panel();
+    QComboBox* outputs = panel.fault_output();
+    ASSERT_EQ(outputs->count(), installation::POWER_MODULES * installation::REPORTED_OUTPUTS);
+    EXPECT_EQ(outputs->itemText(outputs->count() - 1).toStdString(), "PWRB8/7");
+    const int top[installation::TANK_COUNT] = {125, 125, 100, 100};  // fuel 1, fuel 2, water 1, water 2
+    for (int t = 0; t < installation::TANK_COUNT; ++t)
+        EXPECT_EQ(panel.tank_slider(t)->maximum(), top[t]) << "tank " << t + 1;
+    panel.tank_slider(0)->setValue(125);
+    EXPECT_EQ(app.installation_plant()->read().tank_percent[0], 125.0);
 }
 
 }  // namespace
