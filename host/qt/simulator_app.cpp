@@ -183,6 +183,7 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     }
     build_menus();
     qApp->installEventFilter(this);
+    view_->setFocus();
     // Placed first, so the docks fit the screen the window opens on.
     if (settings_.left != DEFAULT_WINDOW_POSITION && settings_.top != DEFAULT_WINDOW_POSITION)
         move(settings_.left, settings_.top);
