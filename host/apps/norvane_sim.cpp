@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
@@ -20,6 +21,8 @@
 #include "seam/unit.h"
 
 namespace {
+
+std::string no_display_reason();
 
 std::string usage()
 {
@@ -39,6 +42,34 @@ std::string usage()
     "SIGHUP close it the same way (settings saved). One line per CAN port on\n"
     "standard error says what it is mapped to and whether it opened; the status\n"
     "bar shows it too. Without a display, use norvane-run.\n";
+}
+
+// Whether a start-up failure can be shown in a dialog as well: a real
+// display (X11 or Wayland) is there, so a person who started the window
+// from a desktop, with no terminal to read, sees why nothing opened.
+bool dialog_can_be_seen()
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform && std::string_view(platform).rfind("xcb", 0) != 0 &&
+        std::string_view(platform).rfind("wayland", 0) != 0)
+        return false;  // offscreen, vnc, ...: nobody would see it
+    return no_display_reason().empty();
+}
+
+// A start-up failure: one line on standard error and, with a display, the
+// same reason in a dialog; the status is 2 (nothing ran).
+int start_failed(int& argc, char** argv, const std::string& message)
+{
+    std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(message).c_str());
+    if (dialog_can_be_seen()) {
+        std::unique_ptr<QApplication> own;
+        if (!QCoreApplication::instance())
+            own = std::make_unique<QApplication>(argc, argv);
+        QMessageBox box(QMessageBox::Critical, "PC Simulator: cannot start",
+                        QString::fromStdString(norvane::printable(message)));
+        box.exec();
+    }
+    return 2;
 }
 
 int bad_argument(const std::string& message)
@@ -130,10 +161,8 @@ int main(int argc, char** argv)
     installation::description layout = installation::default_description();
     if (with_installation) {
         std::string error;
-        if (!installation_file.empty() && !installation::load_description(installation_file, &layout, &error)) {
-            std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(error).c_str());
-            return 2;
-        }
+        if (!installation_file.empty() && !installation::load_description(installation_file, &layout, &error))
+            return start_failed(argc, argv, error);
         if (!options.can_mapping[0])
             options.can_mapping[0] = "virtual";
         else if (*options.can_mapping[0] != "virtual")
@@ -148,11 +177,8 @@ int main(int argc, char** argv)
     }
 
     std::string why;
-    if (!norvane::prepare_unit_workdir(options.workdir, why)) {
-        std::fprintf(stderr, "norvane-sim: cannot use working folder '%s': %s\n",
-                     norvane::printable(options.workdir).c_str(), why.c_str());
-        return 2;
-    }
+    if (!norvane::prepare_unit_workdir(options.workdir, why))
+        return start_failed(argc, argv, "cannot use working folder '" + options.workdir + "': " + why);
     // The bus server carries a port on the virtual bus: port 0 when the user
     // leaves it to the unit's default.
     int server_port = -1;
@@ -162,10 +188,8 @@ int main(int argc, char** argv)
             return bad_argument(why);
     }
     // The ports are mapped now that the window is about to start the unit.
-    if (!norvane::apply_can_mappings(options, why)) {
-        std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(why).c_str());
-        return 2;
-    }
+    if (!norvane::apply_can_mappings(options, why))
+        return start_failed(argc, argv, why);
     const bool can_mapped[CAN_PORT_COUNT] = {options.can_mapping[0].has_value(), options.can_mapping[1].has_value()};
 
     QApplication qt(argc, argv);
@@ -190,8 +214,8 @@ int main(int argc, char** argv)
         !app->start_bus_server(
             options.bus_server_host, options.bus_server_port, uint8_t(server_port),
             [](const std::string& line) { std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(line).c_str()); }, why)) {
-        std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(why).c_str());
-        return 2;
+        app.reset();
+        return start_failed(argc, argv, why);
     }
     // Ctrl+C, kill and a closed terminal close the window as Exit does.
     norvane::SignalQuit quit_on_signal([&app](int) { app->close(); });
