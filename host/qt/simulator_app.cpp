@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
@@ -35,6 +36,20 @@
 
 namespace norvane {
 namespace {
+
+// The unit's view in the middle of the window: at its natural size the
+// window shows it whole; a window made larger shows it centred, and one the
+// screen keeps smaller (zoom 2 on a laptop) scrolls it, so the bezel's
+// buttons and the status bar are never cut off the screen.
+class UnitScroll : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override
+    {
+        return widget() ? widget()->size() + QSize(2 * frameWidth(), 2 * frameWidth()) : QScrollArea::sizeHint();
+    }
+    QSize minimumSizeHint() const override { return {160, 120}; }
+};
 
 // A status-bar text that ends in "…" where the window is too narrow for it
 // (a port's failure reason at zoom 1), so the cut shows; the tooltip holds
@@ -147,7 +162,14 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     // F1 to F5 and Escape reach it rather than a dock's edit box.
     view_->setFocusPolicy(Qt::StrongFocus);
     view_->setObjectName("frontView");
-    setCentralWidget(view_);
+    auto* unit_scroll = new UnitScroll(this);
+    unit_scroll->setObjectName("unitScroll");
+    unit_scroll->setFrameShape(QFrame::NoFrame);
+    unit_scroll->setAlignment(Qt::AlignCenter);
+    unit_scroll->setFocusPolicy(Qt::NoFocus);
+    unit_scroll->setBackgroundRole(QPalette::Dark);
+    unit_scroll->setWidget(view_);
+    setCentralWidget(unit_scroll);
     bus_monitor_ = new BusMonitorDock(this);
     addDockWidget(Qt::RightDockWidgetArea, bus_monitor_);
     if (installation) {
@@ -332,10 +354,13 @@ void SimulatorApp::build_menus()
         QAction* panel = installation_dock_->toggleViewAction();
         panel->setText("&Installation");
         view->addAction(panel);
+        // A dock shown again makes room for itself within the screen.
+        connect(panel, &QAction::triggered, this, [this] { fit_window(screen()->availableGeometry()); });
     }
     QAction* monitor = bus_monitor_->toggleViewAction();
     monitor->setText("Bus &Monitor");
     view->addAction(monitor);
+    connect(monitor, &QAction::triggered, this, [this] { fit_window(screen()->availableGeometry()); });
 
     QMenu* simulate = menuBar()->addMenu("&Simulate");
     play_action_ = simulate->addAction("&Play");
@@ -450,11 +475,13 @@ void SimulatorApp::apply_zoom(int zoom)
     } else {
         bezel_ = QPixmap();
     }
-    // The window keeps its top-left corner and fits the new client.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // The window keeps its top-left corner and fits the new client, within
+    // the screen.
+    centralWidget()->updateGeometry();
     if (installation_dock_)
         fit_docks(screen()->availableGeometry());
-    adjustSize();
+    else
+        fit_window(screen()->availableGeometry());
     rebuild_grid();
     update_checks();
     view_->update();
@@ -464,13 +491,31 @@ SimulatorApp::DockArrangement SimulatorApp::fit_docks(const QRect& available)
 {
     if (!installation_dock_)
         return arrangement_;
+    arrange_docks(available, window_frame());
+    fit_window(available);
+    return arrangement_;
+}
+
+QSize SimulatorApp::window_frame() const
+{
     // The window manager's frame as it is, or a usual one before the window
     // is shown.
     QSize frame = frameGeometry().size() - geometry().size();
     if (!isVisible() || frame.isEmpty())
         frame = QSize(12, 40);
-    arrange_docks(available, frame);
-    adjustSize();
+    return frame;
+}
+
+void SimulatorApp::fit_window(const QRect& available)
+{
+    const QSize frame = window_frame();
+    layout()->invalidate();
+    layout()->activate();
+    // As large as the unit and the shown docks want, no larger than the
+    // screen leaves (the unit's view scrolls then).
+    const QSize room = available.size() - frame;
+    const QSize wanted = layout()->totalSizeHint().boundedTo(room).expandedTo(minimumSizeHint());
+    resize(wanted);
     // A window placed where its new size reaches past the screen moves back
     // onto it.
     if (isVisible() || testAttribute(Qt::WA_Moved)) {
@@ -480,7 +525,6 @@ SimulatorApp::DockArrangement SimulatorApp::fit_docks(const QRect& available)
         if (at != pos())
             move(at);
     }
-    return arrangement_;
 }
 
 void SimulatorApp::arrange_docks(const QRect& available, QSize frame)

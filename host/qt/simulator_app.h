@@ -139,6 +139,10 @@ private:
     // Escape on the unit's view: closes, or with an installation asks first.
     void ask_to_close_from_keyboard();
     void arrange_docks(const QRect& available, QSize frame);
+    // The window as large as its contents want, within `available` (the
+    // unit's view scrolls when it is larger), and moved onto it.
+    void fit_window(const QRect& available);
+    QSize window_frame() const;
     void place_docks(DockArrangement arrangement, int panel_height, QSize monitor);
 
     HostSettings settings_;
