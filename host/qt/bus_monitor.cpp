@@ -253,6 +253,7 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     pause_button_->setCheckable(true);
     auto* clear_button = new QPushButton(tr("Clear"), body);
     auto* save_button = new QPushButton(tr("Save..."), body);
+    save_button->setObjectName("busSave");
     module_box_ = new QComboBox(body);
     module_box_->setObjectName("busModuleFilter");
     module_box_->addItem(tr("All modules"), QString());
@@ -310,9 +311,15 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     connect(module_box_, &QComboBox::currentIndexChanged, this, refilter);
     connect(message_box_, &QComboBox::currentIndexChanged, this, refilter);
     connect(save_button, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, tr("Save CAN log"), QString(), tr("CAN logs (*.log)"));
-        if (path.isEmpty())
+        // A bare name gets ".log", as Save Screen gives one ".bmp".
+        QFileDialog dialog(this, tr("Save CAN log"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter(tr("CAN logs (*.log)"));
+        dialog.setDefaultSuffix("log");
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return;
+        const QString path = dialog.selectedFiles().first();
         std::string why;
         if (!model_->save_candump(path.toStdString(), why))
             QMessageBox::warning(this, tr("Save CAN log"), QString::fromStdString(why));

@@ -37,8 +37,8 @@
 namespace norvane {
 namespace {
 
-// The unit's view in the middle of the window: at its natural size the
-// window shows it whole; a window made larger shows it centred, and one the
+// The unit's view at the top of the window's middle: at its natural size the
+// window shows it whole; a window made larger shows it centred across, one the
 // screen keeps smaller (zoom 2 on a laptop) scrolls it, so the bezel's
 // buttons and the status bar are never cut off the screen.
 class UnitScroll : public QScrollArea {
@@ -165,7 +165,7 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     auto* unit_scroll = new UnitScroll(this);
     unit_scroll->setObjectName("unitScroll");
     unit_scroll->setFrameShape(QFrame::NoFrame);
-    unit_scroll->setAlignment(Qt::AlignCenter);
+    unit_scroll->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     unit_scroll->setFocusPolicy(Qt::NoFocus);
     unit_scroll->setBackgroundRole(QPalette::Dark);
     unit_scroll->setWidget(view_);

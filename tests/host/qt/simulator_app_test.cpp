@@ -12,6 +12,8 @@
 #include <QDockWidget>
 #include <QMenuBar>
 #include <QFile>
+#include <QFileDialog>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -679,6 +681,23 @@ TEST_F(SimulatorAppTest, WindowResizesAroundTheUnitAndFitsAfterEveryChange)
                                                 << outer.width() << "x" << outer.height();
         }
     }
+}
+
+// Save... in the bus monitor gives a bare name the ".log" of a CAN log.
+TEST_F(SimulatorAppTest, BusMonitorSaveAddsTheLogSuffixToABareName)
+{
+    SimulatorApp& app = open_app_with_installation();
+    testing::TempDir dir;
+    const QString bare = QString::fromStdString((dir / "bus").string());
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(bare);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    app.bus_monitor()->findChild<QPushButton*>("busSave")->click();
+    EXPECT_TRUE(QFile::exists(bare + ".log"));
+    EXPECT_FALSE(QFile::exists(bare));
 }
 
 // Escape in a dock's edit box cancels the edit; the simulator closes from
