@@ -92,10 +92,12 @@ bus_arbiter::verdict bus_arbiter::offer(const can_frame& frame, uint64_t now_ms,
         take(frame, now_ms);
         return verdict::now;
     }
-    if (pending_.size() >= PENDING_MAX) {
+    size_t& queued = waiting_by_sender_[tag];
+    if (queued >= PENDING_MAX) {
         ++refused_;
         return verdict::refused;
     }
+    ++queued;
     const uint32_t base = frame.ext ? (frame.id & 0x1FFFFFFFu) >> 18 : frame.id & 0x7FFu;
     pending_.emplace(key{base, frame.ext ? 1 : 0, frame.ext ? frame.id & 0x3FFFFu : 0u, sequence_++},
                      waiting{frame, tag});
@@ -111,6 +113,7 @@ bool bus_arbiter::release(uint64_t now_ms, can_frame& frame, uintptr_t& tag)
     frame = first->second.frame;
     tag = first->second.tag;
     pending_.erase(first);
+    --waiting_by_sender_[tag];
     take(frame, now_ms);
     return true;
 }

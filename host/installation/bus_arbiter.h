@@ -7,8 +7,9 @@
 // comes near; beyond that it waits with the others in arbitration order
 // (lowest identifier first, as the bus's arbitration decides) and leaves at
 // a later pass when the bus has room, stamped with that time; when
-// PENDING_MAX frames wait, a new one is refused and counted, as a
-// controller's full transmit queue refuses. Everything is in the unit's
+// PENDING_MAX frames of the same sender wait, its next one is refused and
+// counted, as that controller's full transmit queue refuses (a flooding
+// sender fills its own queue, not the unit's or the modules'). Everything is in the unit's
 // milliseconds, so a run in virtual time is deterministic.
 //
 // Frame lengths are exact: the bits of the frame with its stuff bits (a
@@ -40,8 +41,8 @@ public:
 
     enum class verdict { now, waiting, refused };
 
-    // Offers a frame at unit time `now_ms`. `tag` is the caller's, handed
-    // back with the frame when it leaves later.
+    // Offers a frame at unit time `now_ms`. `tag` names the sender (its
+    // transmit queue) and is handed back with the frame when it leaves later.
     verdict offer(const can_frame& frame, uint64_t now_ms, uintptr_t tag);
     // The next waiting frame that may leave at `now_ms`, lowest identifier
     // first; false when none may.
@@ -68,6 +69,7 @@ private:
         uintptr_t tag;
     };
     std::map<key, waiting> pending_;
+    std::map<uintptr_t, size_t> waiting_by_sender_;
     uint64_t sequence_ = 0;
     uint64_t busy_until_ = 0;  // bit time the bus is free from
     uint64_t bits_ = 0;        // bits of every frame carried so far

@@ -107,6 +107,14 @@ TEST(BusArbiter, MoreThanTheBusCarriesWaitsInArbitrationOrderThenIsRefused)
     EXPECT_GT(bus.refused(), 0u);
     EXPECT_EQ(bus.backlog(), bus_arbiter::PENDING_MAX);
     EXPECT_EQ(bus.carried() + bus.refused() + bus.backlog(), offered);
+    // Another sender's queue is its own: the unit's frame still waits its turn
+    // (and, with its low identifier, leaves first) instead of being refused.
+    EXPECT_EQ(bus.offer(frame(0x050, false, {1}), 4000, 1), bus_arbiter::verdict::waiting);
+    can_frame next;
+    uintptr_t next_tag = 0;
+    for (uint64_t ms = 4001; !bus.release(ms, next, next_tag);)
+        ++ms;
+    EXPECT_EQ(next_tag, uintptr_t(1));
     for (size_t s = 1; s < busy_each_second.size(); ++s) {
         const uint64_t busy = busy_each_second[s] - busy_each_second[s - 1];
         EXPECT_LE(busy, bus_arbiter::BIT_RATE) << "second " << s;

@@ -173,10 +173,13 @@ TEST_F(BusHub, TheInstallationHearsTheBusButItselfAndCountsWhatAFullBusRefuses)
     EXPECT_FALSE(s.outputs[2][0].lit());
     EXPECT_FALSE(s.outputs[3][0].lit());
 
-    // Nothing reads port 0: its bus fills up and refuses the modules' first
-    // frames (SENB1 channel 1, PWRB1's status and codes).
+    // A scenario floods port 0 until its own transmit queue is full and the
+    // bus refuses it; the modules' first frames (SENB1 channel 1, PWRB1's
+    // status and codes) wait for the bus in theirs instead of being refused.
     while (hub.inject(0, frame(0x123), "scenario") == 0) {
     }
-    EXPECT_EQ(step_installation_on_hub(modules, hub, 0), 3u);
+    const size_t waiting = hub.figures(0).backlog;
+    EXPECT_EQ(step_installation_on_hub(modules, hub, 0), 0u);
     EXPECT_EQ(modules.read().frames_sent, 3u);
+    EXPECT_EQ(hub.figures(0).backlog, waiting + 3);
 }
