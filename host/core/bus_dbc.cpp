@@ -61,7 +61,7 @@ std::string bus_dbc_text(const std::vector<bus_message>& messages)
     for (const bus_message& m : messages) {
         out += "BO_ " + std::to_string(dbc_id(m)) + " " + m.name + ": " + std::to_string(m.length) + " " +
                m.sender + "\n";
-        for (const bus_signal& s : m.signals) {
+        for (const bus_signal& s : m.fields) {
             out += " SG_ " + s.name + " : " + std::to_string(s.start_bit) + "|" + std::to_string(s.length) +
                    "@1+ (" + bus_dbc_number(s.factor) + "," + bus_dbc_number(s.offset) + ") [" +
                    bus_dbc_number(s.minimum) + "|" + bus_dbc_number(s.maximum) + "] " + quoted(s.unit) + " " +
@@ -71,7 +71,7 @@ std::string bus_dbc_text(const std::vector<bus_message>& messages)
     }
     for (const bus_message& m : messages) {
         out += "CM_ BO_ " + std::to_string(dbc_id(m)) + " " + quoted(m.kind) + ";\n";
-        for (const bus_signal& s : m.signals)
+        for (const bus_signal& s : m.fields)
             if (!s.label.empty())
                 out += "CM_ SG_ " + std::to_string(dbc_id(m)) + " " + s.name + " " + quoted(s.label) + ";\n";
     }
@@ -80,7 +80,7 @@ std::string bus_dbc_text(const std::vector<bus_message>& messages)
     out += "BA_DEF_DEF_  \"BusType\" \"CAN\";\nBA_DEF_DEF_  \"Baudrate\" " + rate + ";\n";
     out += "BA_ \"BusType\" \"CAN\";\nBA_ \"Baudrate\" " + rate + ";\n";
     for (const bus_message& m : messages)
-        for (const bus_signal& s : m.signals)
+        for (const bus_signal& s : m.fields)
             if (s.names == bus_value_names::off_on)
                 out += "VAL_ " + std::to_string(dbc_id(m)) + " " + s.name + " 1 \"on\" 0 \"off\" ;\n";
     return out;

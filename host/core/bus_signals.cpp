@@ -71,14 +71,14 @@ void add_input_channels(const installation::description& d, std::vector<bus_mess
             const std::string ch = "ch" + std::to_string(c + 1);
             const std::string& label = d.channels[m][c].label;
             // Byte 0 says the form (13 a switch, 10 an analogue value), byte 1 is 1.
-            msg.signals.push_back(field(ch + "_form", "", 0, 8));
-            msg.signals.push_back(field(ch + "_rev", "", 8, 8));
+            msg.fields.push_back(field(ch + "_form", "", 0, 8));
+            msg.fields.push_back(field(ch + "_rev", "", 8, 8));
             if (!analog) {
-                msg.signals.push_back(field(ch + "_state", label, 16, 8, bus_value_names::off_on));
+                msg.fields.push_back(field(ch + "_state", label, 16, 8, bus_value_names::off_on));
             } else {
                 bus_signal mv = field(ch + "_mv", label, 16, 16);
                 mv.unit = "mV";
-                msg.signals.push_back(mv);
+                msg.fields.push_back(mv);
                 if (c < TANK_CHANNELS) {
                     bus_signal pct = field(ch + "_percent", label, 16, 16);
                     pct.unit = "%";
@@ -90,7 +90,7 @@ void add_input_channels(const installation::description& d, std::vector<bus_mess
                         pct.offset = 100.0 * WATER_EMPTY_MV / (WATER_EMPTY_MV - WATER_FULL_MV);
                         pct.maximum = 100.0;
                     }
-                    msg.signals.push_back(pct);
+                    msg.fields.push_back(pct);
                 }
             }
             out.push_back(std::move(msg));
@@ -107,7 +107,7 @@ void add_power_modules(const installation::description& d, std::vector<bus_messa
                                      module, module, "UNIT");
         // Outputs 1-4 in byte 1, 5-7 in byte 2, two bits each.
         for (int o = 0; o < 7; ++o)
-            status.signals.push_back(
+            status.fields.push_back(
                 field("out" + std::to_string(o + 1) + "_state", labels[o], uint8_t(8 + 2 * o), 2));
         out.push_back(std::move(status));
 
@@ -115,7 +115,7 @@ void add_power_modules(const installation::description& d, std::vector<bus_messa
                                     module, module, "UNIT");
         // Outputs 1-7 from byte 1 on, a nibble each, low nibble first.
         for (int o = 0; o < 7; ++o)
-            codes.signals.push_back(
+            codes.fields.push_back(
                 field("out" + std::to_string(o + 1) + "_code", labels[o], uint8_t(8 + 4 * o), 4));
         out.push_back(std::move(codes));
 
@@ -123,7 +123,7 @@ void add_power_modules(const installation::description& d, std::vector<bus_messa
                                       "MSG_OUTPUT_COMMAND", module, "UNIT", module, 6);
         // Outputs 1-4 in byte 2, 5-8 in byte 3, two bits each.
         for (int o = 0; o < POWER_OUTPUTS; ++o)
-            command.signals.push_back(field("out" + std::to_string(o + 1) + "_command", labels[o],
+            command.fields.push_back(field("out" + std::to_string(o + 1) + "_command", labels[o],
                                             uint8_t(16 + 2 * o), 2, bus_value_names::off_on));
         out.push_back(std::move(command));
     }
@@ -135,14 +135,14 @@ void add_test_frames(std::vector<bus_message>& out)
     // which every DBC reader handles.
     bus_message status = message(UNIT_TEST_STATUS_ID, false, "UNIT_TEST_STATUS", "TEST_STATUS", "UNIT", "UNIT",
                                    "TESTER");
-    status.signals = {field("word0", "", 0, 32), field("word1", "", 32, 32)};
+    status.fields = {field("word0", "", 0, 32), field("word1", "", 32, 32)};
     out.push_back(std::move(status));
 
     // Byte 0 the value's type, byte 1 its index, byte 2 the value of type
     // 12, bytes 4-7 the 32-bit payload of the other types.
     bus_message test = message(UNIT_TEST_MESSAGE_ID, false, "UNIT_TEST_MESSAGE", "TEST_MESSAGE", "UNIT", "TESTER",
                                  "UNIT");
-    test.signals = {field("type", "", 0, 8), field("index", "", 8, 8), field("byte2", "", 16, 8),
+    test.fields = {field("type", "", 0, 8), field("index", "", 8, 8), field("byte2", "", 16, 8),
                     field("payload", "", 32, 32)};
     out.push_back(std::move(test));
 }
@@ -209,8 +209,8 @@ bus_decoded BusDecoder::decode(const can_frame& frame) const
     const unsigned len = frame.len > 8 ? 8u : frame.len;
     if (len != out.message->length)
         out.note = "length " + std::to_string(len) + ", the receiver wants " + std::to_string(out.message->length);
-    out.values.reserve(out.message->signals.size());
-    for (const bus_signal& s : out.message->signals) {
+    out.values.reserve(out.message->fields.size());
+    for (const bus_signal& s : out.message->fields) {
         if (s.start_bit + s.length > len * 8u)
             continue;
         bus_signal_value v;
@@ -228,7 +228,7 @@ const bus_signal* BusDecoder::find_signal(const std::string& module, const std::
     for (const bus_message& m : messages_) {
         if (m.module != module)
             continue;
-        for (const bus_signal& s : m.signals) {
+        for (const bus_signal& s : m.fields) {
             if (s.name == signal) {
                 if (message)
                     *message = &m;

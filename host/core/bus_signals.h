@@ -48,7 +48,7 @@ struct bus_message {
     std::string sender;  // node names: "UNIT" for the display unit
     std::string receiver;
     uint8_t length = 8;  // the data length the receiver accepts
-    std::vector<bus_signal> signals;
+    std::vector<bus_signal> fields;
 };
 
 // Every message on the bus, in identifier order within each family.

@@ -292,7 +292,7 @@ std::string parse_signal(std::string_view rest, expectation& out)
         std::string known;
         for (const bus_message& m : decoder.messages())
             if (m.module == module)
-                for (const bus_signal& candidate : m.signals)
+                for (const bus_signal& candidate : m.fields)
                     known += (known.empty() ? "" : ", ") + candidate.name;
         if (known.empty())
             return "unknown module '" + std::string(module) + "'; expected SENB1 to SENB4, PWRB1 to PWRB8 or UNIT";

@@ -180,7 +180,13 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
             if (installation::installation_hears(e))
                 plant->on_frame_from_unit(e.frame);
             // Every frame carries the unit's time at which it reached the bus (the hub stamps it).
-            queue->push({e.frame, e.port, e.direction == installation::bus_direction::from_unit});
+            const bool from_unit = e.direction == installation::bus_direction::from_unit;
+            queue->push({e.frame, e.port, from_unit, bus_source_of(e.source, from_unit)});
+        });
+        bus_monitor_->set_description(*installation);
+        bus_monitor_->set_figures_source([this] {
+            const installation::bus_figures f = hub_.figures(0);
+            return BusMonitorFigures{f.now_ms, f.busy_bits, f.backlog, f.refused};
         });
         installation_dock_ = new InstallationDock(*plant_, this);
         addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
@@ -417,6 +423,17 @@ void SimulatorApp::update_status()
             text = QString("CAN%1 %2: open, %3/s in, %4/s out").arg(p).arg(mapping).arg(in, 0, 'f', 0).arg(out, 0, 'f', 0);
             if (now.refused != 0)
                 text += QString(", %1 refused").arg(now.refused);
+            if (p == 0 && plant_) {
+                // The bus's load in the unit's time, its backlog and refusals.
+                const installation::bus_figures bus = hub_.figures(0);
+                if (bus.now_ms > last_bus_.now_ms && last_bus_.now_ms != 0)
+                    text += QString(", load %1 %").arg(100.0 * double(bus.busy_bits - last_bus_.busy_bits) /
+                                                           (double(bus.now_ms - last_bus_.now_ms) * double(installation::bus_arbiter::BITS_PER_MS)),
+                                                       0, 'f', 0);
+                if (bus.backlog != 0 || bus.refused != 0)
+                    text += QString(", backlog %1, %2 refused by the bus").arg(bus.backlog).arg(bus.refused);
+                last_bus_ = bus;
+            }
         } else {
             text = QString("CAN%1 %2: %3").arg(p).arg(mapping, QString::fromStdString(can_port_state_text(now)));
         }

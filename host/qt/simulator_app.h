@@ -180,6 +180,7 @@ private:
     QTimer* status_timer_ = nullptr;
     QElapsedTimer since_status_;
     can_port_status last_counts_[CAN_PORT_COUNT] = {};
+    installation::bus_figures last_bus_{};  // port 0's figures at the last status update
 };
 
 // The client area: bezel, screen, grid; mouse zones, cursors and tooltip.

@@ -91,14 +91,14 @@ TEST(BusSignals, TableHasUniqueIdentifiersNamesAndSignalsThatFitTheirFrame)
     for (const bus_message& m : table) {
         EXPECT_TRUE(ids.insert((uint64_t(m.ext) << 32) | m.id).second) << m.name;
         EXPECT_TRUE(names.insert(m.name).second) << m.name;
-        for (const bus_signal& s : m.signals)
+        for (const bus_signal& s : m.fields)
             EXPECT_LE(s.start_bit + s.length, m.length * 8) << m.name << " " << s.name;
     }
     // A module's signal names are unique across its messages, so a scenario
     // can name a signal by module alone.
     std::set<std::string> module_signals;
     for (const bus_message& m : table)
-        for (const bus_signal& s : m.signals)
+        for (const bus_signal& s : m.fields)
             EXPECT_TRUE(module_signals.insert(m.module + "." + s.name).second) << m.module << " " << s.name;
 }
 

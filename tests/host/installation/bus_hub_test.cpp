@@ -93,6 +93,54 @@ TEST_F(BusHub, FramesCarryTheUnitsTimeAtWhichTheyReachedTheBus)
     EXPECT_EQ(seen[8].frame.time_us, injected_us);
 }
 
+// A client offering 2,500 frames a second on top of the unit's traffic: the
+// bus carries what it can (load at most 100 % each second), the rest waits
+// and leaves in arbitration order later, with the time it left, and past the
+// bound is refused; the figures count both.
+TEST_F(BusHub, MoreThanTheBusCarriesWaitsThenIsRefusedAndTheLoadStaysAtMostFull)
+{
+    char why[256] = {};
+    ASSERT_EQ(hal_can_map_port(0, "virtual", why, sizeof why), 1) << why;
+    norvane::VirtualStepper& unit = start();
+    bus_hub hub;
+    uint64_t late = 0, seen = 0;
+    hub.subscribe([&](const bus_event& e) {
+        ++seen;
+        if (e.direction == bus_direction::to_unit && e.frame.time_us / 1000 != e.frame.data[7] + 256u * e.frame.data[6])
+            ++late;
+    });
+    std::vector<bus_figures> each_second;
+    int refused = 0;
+    uint64_t offered = 0;
+    for (uint32_t ms = 1; ms <= 4000; ++ms) {
+        unit.run_until(ms);
+        hub.pump(0);
+        for (int i = 0; i < (ms % 2 ? 3 : 2); ++i, ++offered) {
+            can_frame f = frame(0x100 + uint32_t(offered % 0x500));
+            f.ext = 0;
+            f.len = 8;
+            f.data[6] = uint8_t(ms >> 8);  // the time it was offered
+            f.data[7] = uint8_t(ms);
+            refused += hub.inject(0, f, "bus-server") != 0;
+        }
+        if (ms % 1000 == 0)
+            each_second.push_back(hub.figures(0));
+    }
+    const bus_figures end = each_second.back();
+    EXPECT_GT(late, 0u);
+    EXPECT_GT(end.backlog, 0u);
+    EXPECT_GT(end.refused, 0u);
+    // The client's refused frames, and the unit's own that found the queue full.
+    EXPECT_GE(end.refused, uint64_t(refused));
+    EXPECT_GT(refused, 0);
+    for (size_t s = 1; s < each_second.size(); ++s) {
+        const double load = double(each_second[s].busy_bits - each_second[s - 1].busy_bits) /
+                            (double(each_second[s].now_ms - each_second[s - 1].now_ms) * bus_arbiter::BITS_PER_MS);
+        EXPECT_LE(load, 1.0) << "second " << s;
+        EXPECT_GT(load, 0.99) << "second " << s;
+    }
+}
+
 TEST_F(BusHub, TheInstallationHearsTheBusButItselfAndCountsWhatAFullBusRefuses)
 {
     char why[256] = {};
@@ -125,10 +173,13 @@ TEST_F(BusHub, TheInstallationHearsTheBusButItselfAndCountsWhatAFullBusRefuses)
     EXPECT_FALSE(s.outputs[2][0].lit());
     EXPECT_FALSE(s.outputs[3][0].lit());
 
-    // Nothing reads port 0: its bus fills up and refuses the modules' first
-    // frames (SENB1 channel 1, PWRB1's status and codes).
+    // A scenario floods port 0 until its own transmit queue is full and the
+    // bus refuses it; the modules' first frames (SENB1 channel 1, PWRB1's
+    // status and codes) wait for the bus in theirs instead of being refused.
     while (hub.inject(0, frame(0x123), "scenario") == 0) {
     }
-    EXPECT_EQ(step_installation_on_hub(modules, hub, 0), 3u);
+    const bus_figures before = hub.figures(0);
+    EXPECT_EQ(step_installation_on_hub(modules, hub, 0), 0u);
     EXPECT_EQ(modules.read().frames_sent, 3u);
+    EXPECT_EQ(hub.figures(0).refused, before.refused);
 }

@@ -5,12 +5,17 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "host/core/bus_decode.h"
 #include "qt_test_app.h"
+#include "host/core/pcap_file.h"
 #include "seam/can_candump.h"
 
 namespace norvane {
@@ -110,6 +115,10 @@ TEST(BusMonitorModel, FilterPauseClearAndColumns)
     EXPECT_EQ(cell(1, BusMonitorModel::kDirection), "Tx");
     EXPECT_EQ(cell(1, BusMonitorModel::kData), "10 11 12 13 14 15");
     EXPECT_EQ(cell(2, BusMonitorModel::kPort), "1");
+    EXPECT_EQ(cell(0, BusMonitorModel::kSource), "unit");
+    EXPECT_EQ(cell(1, BusMonitorModel::kSignals),
+              "out1_command=on  out2_command=off  out3_command=on  out4_command=off  out5_command=on  "
+              "out6_command=off  out7_command=on  out8_command=off");
 
     model.set_filter("PWRB3", "");
     EXPECT_EQ(model.rowCount(), 2);
@@ -181,6 +190,204 @@ TEST(BusMonitorDock, DrainsAThreadFedQueueWithinBounds)
     for (int row = 0; row < dock.model().rowCount(); ++row)
         ASSERT_EQ(dock.model().row(static_cast<size_t>(row)).frame.id, 0x18FFA0B1u);
     EXPECT_GT(dock.model().rowCount(), 0);
+}
+
+TEST(BusMonitorFilter, IdentifierRangesReadAsHex)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        uint32_t low, high;
+    } cases[] = {
+        {"", true, 0, 0x1FFFFFFF},
+        {"421", true, 0x421, 0x421},
+        {" 18ff0000 - 18FFFFFF ", true, 0x18FF0000, 0x18FFFFFF},
+        {"18FFFFFF-18FF0000", false, 0, 0},
+        {"42x", false, 0, 0},
+        {"123456789", false, 0, 0},
+        {"-421", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        uint32_t low = 0, high = 0;
+        std::string why;
+        EXPECT_EQ(parse_id_range(c.text, low, high, why), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(low, c.low) << c.text;
+            EXPECT_EQ(high, c.high) << c.text;
+        } else {
+            EXPECT_FALSE(why.empty()) << c.text;
+        }
+    }
+}
+
+// One row per identifier: count, cycle time and its jitter, the last data
+// with the bytes that changed highlighted for a moment, and filters by
+// source and identifier range.
+TEST(BusIdentifierModel, CountsCycleJitterAndChangedBytes)
+{
+    BusIdentifierModel model;
+    std::vector<BusMonitorFrame> batch;
+    // PWRB1's command every 100 ms, 2 ms late every other time but the last; a client's
+    // 0x123 twice.
+    for (int i = 0; i < 10; ++i) {
+        can_frame f = ext_frame(0x18EFB000, 6, uint64_t(i) * 100000 + (i % 2 && i < 9 ? 2000 : 0));
+        f.data[2] = i < 9 ? 0x01 : 0x05;
+        batch.push_back({f, 0, true, BusSource::unit});
+    }
+    batch.push_back({ext_frame(0x123, 2, 50000), 0, false, BusSource::client});
+    batch.back().frame.ext = 0;
+    batch.push_back({ext_frame(0x123, 2, 70000), 0, false, BusSource::client});
+    batch.back().frame.ext = 0;
+    model.add_frames(batch, 1000);
+    ASSERT_EQ(model.rowCount(), 2);
+    auto cell = [&](int row, int column, int role = Qt::DisplayRole) {
+        return model.data(model.index(row, column), role).toString().toStdString();
+    };
+    // Standard before extended in identifier order.
+    EXPECT_EQ(cell(0, BusIdentifierModel::kIdentifier), "123");
+    EXPECT_EQ(cell(0, BusIdentifierModel::kSource), "network client");
+    EXPECT_EQ(cell(0, BusIdentifierModel::kName), "unknown");
+    EXPECT_EQ(cell(0, BusIdentifierModel::kCycle), "20.0");
+    EXPECT_EQ(cell(1, BusIdentifierModel::kIdentifier), "18EFB000");
+    EXPECT_EQ(cell(1, BusIdentifierModel::kName), "PWRB1_COMMAND");
+    EXPECT_EQ(cell(1, BusIdentifierModel::kCount), "10");
+    // Intervals 102, 98, 102, ... ms: mean 100 (to the last one at 900), deviation about 2.
+    EXPECT_NEAR(BusIdentifierModel::cycle_ms(model.entry(1)), 100.0, 0.01);
+    EXPECT_NEAR(BusIdentifierModel::jitter_ms(model.entry(1)), 2.0, 0.15);
+    EXPECT_EQ(cell(1, BusIdentifierModel::kData), "10 11 05 13 14 15");
+    EXPECT_EQ(cell(1, BusIdentifierModel::kSignals).rfind("out1_command=on  out2_command=on  out3_command=off", 0), 0u);
+    // Byte 2 changed at the last frame: highlighted for a second, then not.
+    EXPECT_EQ(model.data(model.index(1, BusIdentifierModel::kData), BusIdentifierModel::ChangedRole).toUInt(), 0x04u);
+    model.fade(1000 + BusIdentifierModel::HIGHLIGHT_MS);
+    EXPECT_EQ(model.data(model.index(1, BusIdentifierModel::kData), BusIdentifierModel::ChangedRole).toUInt(), 0u);
+
+    BusMonitorFilter only_unit;
+    only_unit.source = int(BusSource::unit);
+    model.set_filter(only_unit);
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(cell(0, BusIdentifierModel::kIdentifier), "18EFB000");
+    BusMonitorFilter range;
+    std::string why;
+    ASSERT_TRUE(parse_id_range("100-7FF", range.id_low, range.id_high, why));
+    model.set_filter(range);
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(cell(0, BusIdentifierModel::kIdentifier), "123");
+}
+
+// The dock as a technician uses it: Pause says Paused, the details pane
+// decodes the selected frame with the installation's names, a copy is
+// candump text, and with Follow off the rows in view stay in view while the
+// full history drops its oldest.
+TEST(BusMonitorDock, PauseDetailsCopyAndScrollBackThatStaysPut)
+{
+    BusMonitorDock dock;
+    dock.resize(900, 600);
+    dock.show();
+    auto* pause = dock.findChild<QPushButton*>("busPause");
+    ASSERT_NE(pause, nullptr);
+    pause->click();
+    EXPECT_EQ(pause->text(), "Paused");
+    EXPECT_TRUE(dock.findChild<QLabel*>("busFigures")->text().startsWith("Paused"));
+    pause->click();
+    EXPECT_EQ(pause->text(), "Pause");
+
+    can_frame command = ext_frame(0x18EFB700, 6, 1200000);
+    command.data[2] = 0x10;  // output 3 on
+    dock.queue().push({command, 0, true, BusSource::unit});
+    dock.queue().push({ext_frame(0x18FF0083, 8, 1300000), 0, false, BusSource::module});
+    dock.drain();
+    auto* trace = dock.findChild<QTableView*>("busTrace");
+    ASSERT_NE(trace, nullptr);
+    trace->selectRow(0);
+    const std::string details = dock.details_text().toStdString();
+    EXPECT_NE(details.find("PWRB8_COMMAND"), std::string::npos) << details;
+    EXPECT_NE(details.find("out3_command   on           ANCHOR LIGHT"), std::string::npos) << details;
+    trace->selectAll();
+    EXPECT_EQ(dock.selected_candump().toStdString(),
+              can_format_candump_line(1200000, "can0", command) + "\n" +
+                  can_format_candump_line(1300000, "can0", ext_frame(0x18FF0083, 8, 1300000)) + "\n");
+    dock.show_view(1);
+    auto* ids = dock.findChild<QTableView*>("busIdentifiers");
+    ASSERT_NE(ids, nullptr);
+    ids->selectRow(1);
+    EXPECT_NE(dock.details_text().toStdString().find("ch1_percent"), std::string::npos)
+        << dock.details_text().toStdString();
+    dock.show_view(0);
+
+    // Fill the history, scroll up, stop following; more frames push the
+    // oldest out and the row at the top of the view stays the same frame.
+    uint64_t t = 2000000;
+    auto feed = [&](size_t n) {
+        while (n) {
+            const size_t batch = std::min<size_t>(n, 8000);
+            for (size_t i = 0; i < batch; ++i)
+                dock.queue().push({ext_frame(0x18FFA0B0, 8, t++), 0, false, BusSource::module});
+            dock.drain();
+            n -= batch;
+        }
+    };
+    feed(BusMonitorDock::HISTORY);
+    EXPECT_EQ(dock.model().history_size(), BusMonitorDock::HISTORY);
+    QCoreApplication::processEvents();
+    dock.set_following(false);
+    trace->verticalScrollBar()->setValue(50000);
+    const uint64_t top = dock.model().row(size_t(trace->rowAt(0))).frame.time_us;
+    feed(1000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dock.model().row(size_t(trace->rowAt(0))).frame.time_us, top);
+    dock.set_following(true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(trace->verticalScrollBar()->value(), trace->verticalScrollBar()->maximum());
+}
+
+// Log to file records every frame from its start for as long as it runs,
+// far past the history's bound, as candump or pcap; Save saves what it holds.
+TEST(BusMonitorDock, LogsEveryFrameContinuouslyAndSavesWhatItHolds)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("norvane-buslog-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    BusMonitorDock dock;
+    std::string why;
+    ASSERT_TRUE(dock.start_log((dir / "bus.log").string(), why)) << why;
+    const uint64_t total = BusMonitorDock::HISTORY + 5000;
+    for (uint64_t sent = 0; sent < total;) {
+        for (int i = 0; i < 5000 && sent < total; ++i, ++sent)
+            dock.queue().push({ext_frame(0x18FFA0B0 + uint32_t(sent % 8), 8, sent * 524), 0, false, BusSource::module});
+        dock.drain();
+    }
+    ASSERT_TRUE(dock.stop_log(why)) << why;
+    EXPECT_EQ(dock.logged_frames(), total);
+    std::ifstream in(dir / "bus.log");
+    std::string line;
+    uint64_t n = 0;
+    bool in_order = true;
+    while (std::getline(in, line)) {
+        can_frame f{};
+        std::string iface;
+        ASSERT_TRUE(can_parse_candump_line(line, f, iface, why)) << line;
+        in_order = in_order && f.time_us == n * 524;
+        ++n;
+    }
+    EXPECT_EQ(n, total);
+    EXPECT_TRUE(in_order);
+    EXPECT_EQ(dock.model().history_size(), BusMonitorDock::HISTORY);
+
+    // A pcap log: the header and a 32-byte record per frame.
+    ASSERT_TRUE(dock.start_log((dir / "bus.pcap").string(), why)) << why;
+    dock.queue().push({ext_frame(0x18FFA0B0, 8, 7), 0, false, BusSource::module});
+    dock.drain();
+    ASSERT_TRUE(dock.stop_log(why));
+    EXPECT_EQ(std::filesystem::file_size(dir / "bus.pcap"), pcap_file_header().size() + 32u);
+
+    EXPECT_TRUE(dock.model().save_history((dir / "all.log").string(), why)) << why;
+    std::ifstream all(dir / "all.log");
+    n = 0;
+    while (std::getline(all, line))
+        ++n;
+    EXPECT_EQ(n, BusMonitorDock::HISTORY);
+    EXPECT_FALSE(dock.start_log((dir / "missing" / "x.log").string(), why));
+    EXPECT_NE(why.find("missing/x.log"), std::string::npos) << why;
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -508,8 +508,10 @@ TEST_F(SimulatorAppTest, BusMonitorShowsTheFramesTheUnitSends)
     const auto has_command = [&] {
         for (int row = 0; row < dock->model().rowCount(); ++row) {
             const BusMonitorFrame& f = dock->model().row(static_cast<size_t>(row));
+            // In the unit's time, from the unit (a command goes out at 100 ms at the earliest).
             if (f.sent && f.port == 0 && bus_decode_frame(f.frame).message == "MSG_OUTPUT_COMMAND")
-                return true;
+                return f.frame.time_us >= 100000 && f.frame.time_us <= uint64_t(hal_ms_clock()) * 1000 &&
+                       f.source == BusSource::unit;
         }
         return false;
     };
@@ -545,8 +547,10 @@ TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
     const auto switched_on = [&] {
         for (int row = 0; row < app.bus_monitor()->model().rowCount(); ++row) {
             const BusMonitorFrame& f = app.bus_monitor()->model().row(static_cast<size_t>(row));
+            // A module's frame, with the unit's time at which it reached the bus.
             if (!f.sent && f.frame.id == id && f.frame.data[2] != 0)
-                return true;
+                return f.source == BusSource::module && f.frame.time_us > 0 &&
+                       f.frame.time_us <= uint64_t(hal_ms_clock()) * 1000;
         }
         return false;
     };
