@@ -38,10 +38,12 @@ std::string usage()
     "                   the unit\n"
     "  --help           this text\n"
     "\n"
-    "F1 to F5 press the five buttons, Escape closes the window; SIGINT, SIGTERM and\n"
-    "SIGHUP close it the same way (settings saved). One line per CAN port on\n"
-    "standard error says what it is mapped to and whether it opened; the status\n"
-    "bar shows it too. Without a display, use norvane-run.\n";
+    "F1 to F5 press the five buttons; Escape on the unit's view closes the window\n"
+    "(asking first while an installation runs); SIGINT, SIGTERM and SIGHUP close\n"
+    "it too (settings saved). One line per CAN port on standard error says what\n"
+    "it is mapped to and whether it opened; the status bar shows it too. A\n"
+    "start-up failure is said on standard error and in a dialog (status 2).\n"
+    "Without a display, use norvane-run.\n";
 }
 
 // Whether a start-up failure can be shown in a dialog as well: a real
