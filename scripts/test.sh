@@ -20,11 +20,12 @@ done
 # ThreadSanitizer for the test programs labelled "threads" (tests/CMakeLists.txt):
 # the model's shared signals, the CAN injection thread, the real-time runner,
 # the host keys, the serial link, the window's runner and paint, and the bus
-# server with the socketcand back end. Only their programs are built; a label
-# that selects no test is an error.
+# server with the socketcand back end, the installation's plant. Only their
+# programs are built, through the one target that depends on every program
+# with the label; a label that selects no test is an error.
 echo "=== tsan: configure and build the threaded parts' tests"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target test_firmware_model test_firmware_can test_host_core test_host_qt test_host_bus
+cmake --build --preset tsan --target norvane_threads_tests
 echo "=== tsan: test"
 if ! ctest --preset tsan -L threads --no-tests=error; then
   status=1
