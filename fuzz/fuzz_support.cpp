@@ -1,7 +1,8 @@
 #include "fuzz/fuzz_support.h"
 
+#include <cstdio>
 #include <filesystem>
-#include <unistd.h>
+#include <random>
 
 #include "host/core/unit_workdir.h"
 #include "platform/hal.h"
@@ -11,13 +12,23 @@ namespace norvane::fuzz {
 const std::string& unit_folder()
 {
     static const std::string folder = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "norvane-fuzz-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            fail("cannot create a temporary folder");
+        // A new folder of this run's own.
+        std::random_device seed;
+        std::string pattern;
+        for (int attempt = 0;; ++attempt) {
+            if (attempt == 100)
+                fail("cannot create a temporary folder");
+            pattern = (std::filesystem::temp_directory_path() / ("norvane-fuzz-" + std::to_string(seed()))).string();
+            std::error_code ec;
+            if (std::filesystem::create_directory(pattern, ec))
+                break;
+        }
         std::string why;
         if (!prepare_unit_workdir(pattern, why))
             fail("cannot prepare the unit's folder");
-        hal_set_debug_output(std::fopen("/dev/null", "w"));
+        // The firmware's debug lines go nowhere (NUL is Windows' /dev/null).
+        std::FILE* nowhere = std::fopen("/dev/null", "w");
+        hal_set_debug_output(nowhere ? nowhere : std::fopen("NUL", "w"));
         // The folder goes when the process ends normally.
         std::atexit([] {
             std::error_code ec;

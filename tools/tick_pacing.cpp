@@ -1,31 +1,26 @@
 // norvane-tick-pacing: how well the 10 ms tick keeps its schedule on this
 // machine. Runs the firmware's sys_tick on a thread paced exactly like the
-// real-time runner's tick thread (periodic timerfd with absolute expiries,
-// the runner's scheduling request) and prints the lateness of each wake-up
+// real-time runner's tick thread (its periodic timer with absolute
+// expiries, the runner's scheduling request) and prints the lateness of each wake-up
 // against the absolute schedule (percentiles and maximum) and the ticks lost
 // to overruns. With --hogs it makes the load itself: CPU hogs that keep the
 // cores busy for the whole run.
 #include <algorithm>
 #include <atomic>
 #include <charconv>
-#include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <sched.h>
 #include <string>
 #include <string_view>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/timerfd.h>
-#include <sys/wait.h>
 #include <thread>
-#include <time.h>
-#include <unistd.h>
 #include <vector>
 
 #include "host/core/firmware_runner.h"
+#include "host/core/periodic_timer.h"
 #include "host/core/unit_workdir.h"
 #include "seam/unit.h"
+#include "tools/tick_load.h"
 
 namespace {
 
@@ -55,9 +50,8 @@ constexpr unsigned BLOCK_SECONDS = 5;
 
 int64_t now_ns()
 {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 bool parse_count(std::string_view text, unsigned& out)
@@ -74,48 +68,6 @@ double percentile(const std::vector<int64_t>& sorted, double p)
     const size_t i = std::min(sorted.size() - 1, size_t(p * double(sorted.size())));
     return double(sorted[i]) / 1e6;
 }
-
-// CPU hogs: processes that spin until killed, each pinned to one core, in a
-// session of their own and ended with this process.
-class Hogs {
-public:
-    explicit Hogs(unsigned count)
-    {
-        const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
-        const pid_t parent = ::getpid();
-        for (unsigned i = 0; i < count; ++i) {
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                ::setsid();
-                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-                if (::getppid() != parent)
-                    ::_exit(0);
-                cpu_set_t set;
-                CPU_ZERO(&set);
-                CPU_SET(int(i % unsigned(cores)), &set);
-                ::sched_setaffinity(0, sizeof set, &set);
-                volatile uint64_t x = 0;
-                for (;;)
-                    x = x + 1;
-            }
-            if (pid > 0)
-                pids_.push_back(pid);
-        }
-    }
-    ~Hogs()
-    {
-        for (pid_t pid : pids_)
-            ::kill(pid, SIGKILL);
-        for (pid_t pid : pids_)
-            ::waitpid(pid, nullptr, 0);
-    }
-    Hogs(const Hogs&) = delete;
-    Hogs& operator=(const Hogs&) = delete;
-    size_t count() const { return pids_.size(); }
-
-private:
-    std::vector<pid_t> pids_;
-};
 
 struct result {
     std::string scheduling;
@@ -135,18 +87,13 @@ void measure(way how, unsigned seconds, result& r)
             r.scheduling = how == way::runner ? "normal priority (SCHED_FIFO refused)" : "normal priority";
         const uint64_t total = uint64_t(seconds) * 1000000000 / uint64_t(PERIOD_NS);
         r.lateness.reserve(r.lateness.size() + total);
-        const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        norvane::PeriodicTimer timer;
         const int64_t first = now_ns() + PERIOD_NS;
-        itimerspec spec{};
-        spec.it_interval.tv_nsec = PERIOD_NS;
-        spec.it_value.tv_sec = first / 1000000000;
-        spec.it_value.tv_nsec = first % 1000000000;
-        timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
-        timespec cpu_start{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu_start);
+        timer.arm(norvane::FirmwareRunner::TICK_PERIOD_MS);
+        const double cpu_start = thread_cpu_ms();
         uint64_t expired = 0;
         while (expired < total) {
-            const uint64_t n = norvane::wait_timer(fd, norvane::FirmwareRunner::WAIT_LIMIT_MS);
+            const uint64_t n = timer.wait(norvane::FirmwareRunner::WAIT_LIMIT_MS);
             if (n == 0)
                 continue;
             const int64_t woke = now_ns();
@@ -156,11 +103,7 @@ void measure(way how, unsigned seconds, result& r)
             r.lateness.push_back(woke - (first + int64_t(expired - 1) * PERIOD_NS));
             sys_tick();
         }
-        timespec cpu_end{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu_end);
-        r.cpu_ms += double(cpu_end.tv_sec - cpu_start.tv_sec) * 1e3 +
-                    double(cpu_end.tv_nsec - cpu_start.tv_nsec) / 1e6;
-        close(fd);
+        r.cpu_ms += thread_cpu_ms() - cpu_start;
     });
     tick.join();
 }
@@ -229,7 +172,7 @@ int main(int argc, char** argv)
                 ways.size() > 1 ? ", taking turns" : "",
                 unsigned(uint64_t(seconds) * 1000000000 / uint64_t(PERIOD_NS)),
                 norvane::FirmwareRunner::TICK_PERIOD_MS, load.count(),
-                std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
+                online_cores());
     std::fflush(stdout);
     std::vector<result> results(ways.size());
     for (unsigned done = 0; done < seconds; done += block)

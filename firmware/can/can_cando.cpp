@@ -24,9 +24,11 @@ const char* const cando_symbols[] = {CAN_CANDO_FUNCTIONS(CAN_NAME)};
 constexpr size_t CANDO_SYMBOL_COUNT = sizeof cando_symbols / sizeof cando_symbols[0];
 
 #ifdef _WIN32
-const char* const cando_names[] = {"CANdo.dll"};
+#define CANDO_FILE "CANdo.dll"
+const char* const cando_names[] = {CANDO_FILE};
 #else
-const char* const cando_names[] = {"libCANdo.so"};
+#define CANDO_FILE "libCANdo.so"
+const char* const cando_names[] = {CANDO_FILE};
 #endif
 
 struct cando_port {
@@ -113,7 +115,11 @@ int cando_fail(uint8_t port)
 int cando_open(uint8_t port)
 {
     if (!cando_load()) {
-        can_port_fail_reason(port, "the CANdo library (libCANdo.so) is not installed or lacks a function");
+        // On Windows with the loader's own words after the file's name.
+        char reason[CAN_REASON_MAX];
+        std::snprintf(reason, sizeof reason, "the CANdo library (" CANDO_FILE ") is not installed or lacks a function%s%s",
+                      *os_library_error() ? ": " : "", os_library_error());
+        can_port_fail_reason(port, reason);
         return -1;
     }
     cando_port& p = ports[port];

@@ -1,5 +1,6 @@
 // Kvaser back end: one CANlib channel per port. The library is loaded on the
 // first open or bit-rate change and stays loaded once it loads completely.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,9 +23,11 @@ const char* const canlib_symbols[] = {CAN_CANLIB_FUNCTIONS(CAN_NAME)};
 constexpr size_t CANLIB_SYMBOL_COUNT = sizeof canlib_symbols / sizeof canlib_symbols[0];
 
 #ifdef _WIN32
-const char* const canlib_names[] = {"canlib32.dll"};
+#define CANLIB_FILE "canlib32.dll"
+const char* const canlib_names[] = {CANLIB_FILE};
 #else
-const char* const canlib_names[] = {"libcanlib.so.1", "libcanlib.so"};
+#define CANLIB_FILE "libcanlib.so.1"
+const char* const canlib_names[] = {CANLIB_FILE, "libcanlib.so"};
 #endif
 
 struct kvaser_port {
@@ -101,7 +104,11 @@ int kvaser_fail(uint8_t port)
 int kvaser_open(uint8_t port)
 {
     if (!canlib_load()) {
-        can_port_fail_reason(port, "the Kvaser CANlib library (libcanlib.so.1) is not installed or lacks a function");
+        // On Windows with the loader's own words after the file's name.
+        char reason[CAN_REASON_MAX];
+        std::snprintf(reason, sizeof reason,
+                      "the Kvaser CANlib library (" CANLIB_FILE ") is not installed or lacks a function%s%s", *os_library_error() ? ": " : "", os_library_error());
+        can_port_fail_reason(port, reason);
         return -1;
     }
     kvaser_port& k = kvaser[port];

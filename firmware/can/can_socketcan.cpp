@@ -23,6 +23,10 @@ int socketcan_open(uint8_t port)
     socketcan_port& s = sockets[port];
     if (s.fd >= 0)
         return 0;
+    if (const char* why = os_can_socket_unavailable()) {
+        can_port_fail_reason(port, why);
+        return -1;
+    }
     s.fd = os_can_socket_open(can_port_device(port));
     if (s.fd < 0) {
         char reason[CAN_REASON_MAX];
@@ -83,12 +87,18 @@ void socketcan_reset()
     }
 }
 
+#ifdef _WIN32
+constexpr const char* SOCKETCAN_HELP = "a Linux SocketCAN interface (Linux only: not available on Windows)";
+#else
+constexpr const char* SOCKETCAN_HELP = "a Linux SocketCAN interface";
+#endif
+
 }  // namespace
 
 extern const can_backend can_backend_socketcan = {
     .name = "socketcan",
     .form = "socketcan:IFACE",
-    .help = "a Linux SocketCAN interface",
+    .help = SOCKETCAN_HELP,
     .arg = CAN_ARG_REQUIRED,
     .check_arg = check_iface,
     .open = socketcan_open,

@@ -9,6 +9,10 @@
 void* os_library_load(const char* const* names, size_t name_count, const char* const* symbols,
                        void** found, size_t symbol_count);
 void os_library_unload(void* handle);
+// Why the last os_library_load of this thread found nothing, as Windows'
+// loader says it ("The specified module could not be found"); empty on
+// Linux, where the message naming the file says enough.
+const char* os_library_error();
 
 // Turns a resolved address into the function pointer type it names.
 template <typename F>

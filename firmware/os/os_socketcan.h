@@ -12,6 +12,8 @@ struct os_can_socket_frame {
     uint8_t data[8];
 };
 
+// nullptr where the system has SocketCAN; else why it has none.
+const char* os_can_socket_unavailable();
 // A bound, non-blocking CAN_RAW socket on the interface; -1 on failure.
 int os_can_socket_open(const char* iface);
 void os_can_socket_close(int fd);

@@ -10,6 +10,9 @@ void app_init();       // host UI thread, once, before the threads start
 void app_start();      // firmware thread, before the first app_main_step
 void app_main_step();  // firmware thread, every 25 ms
 void sys_tick();       // tick thread, every 10 ms
+// Brings the firmware's records back to their start state, as a new process
+// has them; between two runs in one process, with no thread running it.
+void app_reset();
 
 // The firmware's request to end, and its exit code.
 uint32_t sys_exit_requested();

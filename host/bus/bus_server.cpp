@@ -1,20 +1,11 @@
 #include "host/bus/bus_server.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <algorithm>
 #include <vector>
 
+#include "host/bus/bus_socket.h"
 #include "host/common/printable.h"
 #include "seam/can_socketcand_text.h"
 #include "seam/can.h"
@@ -57,23 +48,6 @@ uint64_t monotonic_us()
 uint64_t unit_now_us()
 {
     return uint64_t(hal_ms_clock()) * 1000u;
-}
-
-std::string peer_name(const sockaddr_storage& address)
-{
-    char host[INET6_ADDRSTRLEN] = "?";
-    uint16_t port = 0;
-    if (address.ss_family == AF_INET) {
-        const auto* a = reinterpret_cast<const sockaddr_in*>(&address);
-        inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
-        port = ntohs(a->sin_port);
-    } else if (address.ss_family == AF_INET6) {
-        const auto* a = reinterpret_cast<const sockaddr_in6*>(&address);
-        inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
-        port = ntohs(a->sin6_port);
-        return std::string("[") + host + "]:" + std::to_string(port);
-    }
-    return std::string(host) + ":" + std::to_string(port);
 }
 
 }  // namespace
@@ -167,50 +141,23 @@ BusServer::~BusServer()
 
 bool BusServer::start(std::string& why)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
     const std::string service = std::to_string(options_.port);
-    const int rc = getaddrinfo(options_.host.c_str(), service.c_str(), &hints, &found);
-    if (rc != 0) {
-        why = "bus server address " + options_.host + ": " + gai_strerror(rc);
-        return false;
-    }
-    int fd = -1;
-    std::string last_error = "no address";
-    for (addrinfo* a = found; a; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) {
-            last_error = std::strerror(errno);
-            continue;
-        }
-        const int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 16) == 0)
-            break;
-        last_error = std::strerror(errno);
-        ::close(fd);
-        fd = -1;
-    }
-    freeaddrinfo(found);
+    uint16_t bound = 0;
+    bool address_error = false;
+    std::string error;
+    const int fd = bus_socket_listen(options_.host, options_.port, bound, error, address_error);
     if (fd < 0) {
-        why = "bus server cannot listen on " + options_.host + ":" + service + ": " + last_error;
+        why = address_error ? "bus server address " + options_.host + ": " + error
+                            : "bus server cannot listen on " + options_.host + ":" + service + ": " + error;
         return false;
     }
-    sockaddr_storage bound{};
-    socklen_t length = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
-    bound_port_.store(bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
-                                                  : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port),
-                      std::memory_order_relaxed);
-    wake_fd_.store(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (wake_fd_.load() < 0) {
-        why = std::string("bus server: eventfd: ") + std::strerror(errno);
-        ::close(fd);
+    bound_port_.store(bound, std::memory_order_relaxed);
+    if (!bus_waker_open(waker_, error)) {
+        why = "bus server: " + error;
+        bus_socket_close(fd);
         return false;
     }
+    wake_fd_.store(waker_.write_fd);
     listen_fd_ = fd;
     stopping_.store(false, std::memory_order_relaxed);
     thread_ = std::thread([this] { run(); });
@@ -224,18 +171,15 @@ void BusServer::stop()
     stopping_.store(true, std::memory_order_relaxed);
     wake();
     thread_.join();
-    ::close(listen_fd_);
-    ::close(wake_fd_.exchange(-1));
+    bus_socket_close(listen_fd_);
+    wake_fd_.store(-1);
+    bus_waker_close(waker_);
     listen_fd_ = -1;
 }
 
 void BusServer::wake()
 {
-    const int fd = wake_fd_.load(std::memory_order_relaxed);
-    if (fd < 0)
-        return;
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+    bus_waker_wake(wake_fd_.load(std::memory_order_relaxed));
 }
 
 bool BusServer::publish(const can_frame& frame)
@@ -267,18 +211,16 @@ bus_server_counts BusServer::counts() const
 
 void BusServer::run()
 {
-    std::vector<pollfd> fds;
+    std::vector<bus_wait_entry> fds;
     while (!stopping_.load(std::memory_order_relaxed)) {
         fds.clear();
-        fds.push_back({listen_fd_, POLLIN, 0});
-        fds.push_back({wake_fd_.load(std::memory_order_relaxed), POLLIN, 0});
+        fds.push_back({listen_fd_, BUS_WAIT_IN, 0});
+        fds.push_back({waker_.fd, BUS_WAIT_IN, 0});
         for (const auto& c : clients_)
-            fds.push_back({c->fd, short((c->waiting ? 0 : POLLIN) | (c->out.empty() ? 0 : POLLOUT)), 0});
-        ::poll(fds.data(), fds.size(), LOOK_MS);
-        if (fds[1].revents & POLLIN) {
-            uint64_t count = 0;
-            [[maybe_unused]] const ssize_t n = ::read(fds[1].fd, &count, sizeof count);
-        }
+            fds.push_back({c->fd, short((c->waiting ? 0 : BUS_WAIT_IN) | (c->out.empty() ? 0 : BUS_WAIT_OUT)), 0});
+        bus_socket_wait(fds, LOOK_MS);
+        if (fds[1].got & BUS_WAIT_IN)
+            bus_waker_drain(waker_);
         if (stopping_.load(std::memory_order_relaxed))
             break;
         // Sockets first, in the order they were polled: clients accepted now
@@ -288,12 +230,12 @@ void BusServer::run()
             client& c = *clients_[i];
             if (c.waiting)
                 take_messages(c);
-            else if (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))
+            else if (fds[i + 2].got & (BUS_WAIT_IN | BUS_WAIT_GONE))
                 read_client(c);
-            if (!c.gone && (fds[i + 2].revents & POLLOUT))
+            if (!c.gone && (fds[i + 2].got & BUS_WAIT_OUT))
                 write_client(c);
         }
-        if (fds[0].revents & POLLIN)
+        if (fds[0].got & BUS_WAIT_IN)
             accept_clients();
 
         can_frame frame;
@@ -318,7 +260,7 @@ void BusServer::run()
         for (auto it = clients_.begin(); it != clients_.end();) {
             client& c = **it;
             if (c.gone || (c.state == client_state::closing && c.out.empty())) {
-                ::close(c.fd);
+                bus_socket_close(c.fd);
                 clients_now_.fetch_sub(1, std::memory_order_relaxed);
                 it = clients_.erase(it);
             } else {
@@ -327,7 +269,7 @@ void BusServer::run()
         }
     }
     for (auto& c : clients_)
-        ::close(c->fd);
+        bus_socket_close(c->fd);
     clients_now_.fetch_sub(clients_.size(), std::memory_order_relaxed);
     clients_.clear();
     if (connections_not_said_ > 0)
@@ -394,13 +336,10 @@ void BusServer::close_idle(uint64_t now_ms)
 void BusServer::accept_clients()
 {
     for (;;) {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length,
-                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+        std::string name;
+        const int fd = bus_socket_accept(listen_fd_, name);
         if (fd < 0)
             return;
-        const std::string name = peer_name(address);
         // Connections that have opened no bus have places of their own, so
         // they cannot keep a client off the bus; when those are all taken a
         // newcomer takes the place of the one that has waited longest.
@@ -420,14 +359,13 @@ void BusServer::accept_clients()
         }
         if (open_clients() >= options_.max_clients || clients_.size() >= options_.max_clients + 2 * options_.max_waiting) {
             static constexpr char full[] = "< error too many clients >";
-            [[maybe_unused]] const ssize_t n = ::send(fd, full, sizeof full - 1, MSG_NOSIGNAL);
-            ::close(fd);
+            bool failed = false;
+            bus_socket_write(fd, full, sizeof full - 1, failed);
+            bus_socket_close(fd);
             say_connection("bus server: client " + name + " refused: already " +
                            std::to_string(options_.max_clients) + " clients with the bus open");
             continue;
         }
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         auto c = std::make_unique<client>();
         c->fd = fd;
         c->name = name;
@@ -447,11 +385,12 @@ void BusServer::read_client(client& c)
     char buffer[4096];
     bool ended = false;
     for (int chunk = 0; chunk < 16; ++chunk) {
-        const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+        bool failed = false;
+        const long n = bus_socket_read(c.fd, buffer, sizeof buffer, failed);
         if (n > 0)
             c.in.append(buffer, size_t(n));
         else
-            ended = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+            ended = n == 0 || failed;
         if (n <= 0 || size_t(n) < sizeof buffer)
             break;
     }
@@ -655,12 +594,13 @@ void BusServer::drop(client& c, const std::string& why)
 void BusServer::write_client(client& c)
 {
     while (!c.out.empty()) {
-        const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        bool failed = false;
+        const long n = bus_socket_write(c.fd, c.out.data(), c.out.size(), failed);
         if (n > 0) {
             c.out.erase(0, size_t(n));
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        if (n < 0 && !failed)
             return;
         c.gone = true;
         say_connection("bus server: client " + c.name + " disconnected");

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <thread>
 
+#include "host/bus/bus_socket.h"
 #include "seam/can.h"
 
 namespace norvane {
@@ -125,7 +126,8 @@ private:
     bus_link link_;
     std::function<void(const std::string&)> say_;
     int listen_fd_ = -1;
-    std::atomic<int> wake_fd_{-1};
+    std::atomic<int> wake_fd_{-1};  // waker_.write_fd while started, for wake() on any thread
+    bus_waker waker_;
     std::atomic<uint16_t> bound_port_{0};
     std::atomic<bool> stopping_{false};
     std::thread thread_;

@@ -13,4 +13,9 @@ namespace norvane {
 // file", "a folder", "N bytes, more than the M allowed", the system's).
 bool read_regular_file(const std::string& path, uint64_t max_bytes, std::string& text, std::string& why);
 
+// Creates or empties the file for writing bytes as they are (on Windows no
+// line end becomes CR LF), not inherited by programs started later: a file
+// descriptor for write/close, or -1 with errno set.
+int create_for_writing(const std::string& path);
+
 }  // namespace norvane

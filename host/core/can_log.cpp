@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "host/common/regular_file.h"
 #include "host/core/pcap_file.h"
 #include "seam/can_candump.h"
 #include "seam/unit.h"
@@ -42,7 +43,7 @@ CanLog::~CanLog()
 bool CanLog::open(const std::string& path, std::string& why)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd_ = create_for_writing(path);
     if (fd_ < 0) {
         why = "cannot write the CAN log '" + path + "': " + std::strerror(errno);
         return false;

@@ -687,7 +687,7 @@ void ExpectationCheck::check_screen(size_t i, const frame_buffer& screen)
     const std::string stem = std::filesystem::path(e.file).stem().string();
     const std::filesystem::path output(options_.output_dir);
     const auto written = [this](const std::filesystem::path& p) {
-        return std::find(err_written_.begin(), err_written_.end(), p.string()) != err_written_.end();
+        return std::find(err_written_.begin(), err_written_.end(), p.generic_string()) != err_written_.end();
     };
     const bool name_taken = written(output / (stem + "_err.png"));
     const std::filesystem::path err =
@@ -724,12 +724,12 @@ void ExpectationCheck::check_screen(size_t i, const frame_buffer& screen)
         picture = &difference;
     }
     std::filesystem::create_directories(options_.output_dir, ec);
-    if (write_png(err.string(), *picture, why)) {
-        err_written_.push_back(err.string());
-        detail += picture == &seen ? "; the screen is in " + err.string()
-                                   : "; seen and difference in " + err.string();
+    if (write_png(err.generic_string(), *picture, why)) {
+        err_written_.push_back(err.generic_string());
+        detail += picture == &seen ? "; the screen is in " + err.generic_string()
+                                   : "; seen and difference in " + err.generic_string();
     } else {
-        detail += "; cannot write " + err.string() + ": " + why;
+        detail += "; cannot write " + err.generic_string() + ": " + why;
     }
     fail(i, detail);
 }

@@ -1,13 +1,6 @@
 #include "host/core/firmware_runner.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <pthread.h>
-#include <poll.h>
-#include <sched.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
 
 #include "host/core/frame_convert.h"
 #include "host/core/host_keys.h"
@@ -19,46 +12,11 @@
 
 namespace norvane {
 
-uint64_t wait_timer(int fd, int limit_ms)
-{
-    pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, limit_ms);
-    if (r <= 0 || !(p.revents & POLLIN))
-        return 0;
-    uint64_t expirations = 0;
-    // Non-blocking: a timer disarmed between the poll and the read reads EAGAIN.
-    if (::read(fd, &expirations, sizeof expirations) != sizeof expirations)
-        return 0;
-    return expirations;
-}
-
-bool raise_thread_priority()
-{
-    sched_param param{};
-    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-    const int err = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-    if (err == 0)
-        return true;
-    static std::atomic<bool> said{false};
-    if (!said.exchange(true))
-        std::fprintf(stderr, "norvane: the 10 ms tick runs at normal priority (SCHED_FIFO refused: %s)\n",
-                     std::strerror(err));
-    return false;
-}
-
-FirmwareRunner::FirmwareRunner(RunnerHooks hooks) : hooks_(std::move(hooks))
-{
-    frame_timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    tick_timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-}
+FirmwareRunner::FirmwareRunner(RunnerHooks hooks) : hooks_(std::move(hooks)) {}
 
 FirmwareRunner::~FirmwareRunner()
 {
     stop();
-    if (frame_timer_ >= 0)
-        ::close(frame_timer_);
-    if (tick_timer_ >= 0)
-        ::close(tick_timer_);
 }
 
 void FirmwareRunner::init()
@@ -77,34 +35,18 @@ void FirmwareRunner::start()
     firmware_ = std::thread([this] { firmware_thread(); });
 }
 
-void FirmwareRunner::arm(int fd, int period_ms)
-{
-    // Absolute expiries: the first one period from now, then every period on
-    // the same schedule, so a late step does not shift the ones after it.
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    itimerspec spec{};
-    spec.it_interval.tv_nsec = long(period_ms) * 1000000L;
-    spec.it_value = now;
-    spec.it_value.tv_nsec += spec.it_interval.tv_nsec;
-    if (spec.it_value.tv_nsec >= 1000000000L) {
-        spec.it_value.tv_nsec -= 1000000000L;
-        ++spec.it_value.tv_sec;
-    }
-    ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
-}
-
 bool FirmwareRunner::set_paused(bool paused)
 {
     const bool previous = paused_.exchange(paused, std::memory_order_acq_rel);
     gfx_frame_taken();
     if (paused) {
-        const itimerspec off{};
-        ::timerfd_settime(frame_timer_, 0, &off, nullptr);
-        ::timerfd_settime(tick_timer_, 0, &off, nullptr);
+        frame_timer_.disarm();
+        tick_timer_.disarm();
     } else {
-        arm(frame_timer_, FRAME_PERIOD_MS);
-        arm(tick_timer_, TICK_PERIOD_MS);
+        // Absolute expiries: the first one period from now, then every period
+        // on the same schedule, so a late step does not shift the ones after it.
+        frame_timer_.arm(FRAME_PERIOD_MS);
+        tick_timer_.arm(TICK_PERIOD_MS);
     }
     return previous;
 }
@@ -118,9 +60,8 @@ void FirmwareRunner::stop()
     gfx_frame_taken();
     if (firmware_.joinable())
         firmware_.join();
-    const itimerspec off{};
-    ::timerfd_settime(frame_timer_, 0, &off, nullptr);
-    ::timerfd_settime(tick_timer_, 0, &off, nullptr);
+    frame_timer_.disarm();
+    tick_timer_.disarm();
 }
 
 void FirmwareRunner::firmware_thread()
@@ -131,7 +72,7 @@ void FirmwareRunner::firmware_thread()
     std::thread tick([this] { tick_thread(); });
     bool exit_reported = false;
     while (!stop_.load(std::memory_order_acquire)) {
-        if (wait_timer(frame_timer_, WAIT_LIMIT_MS) == 0 || exit_reported)
+        if (frame_timer_.wait(WAIT_LIMIT_MS) == 0 || exit_reported)
             continue;
         // A step already due when the host paused is not run.
         if (paused_.load(std::memory_order_acquire) || stop_.load(std::memory_order_acquire))
@@ -160,7 +101,7 @@ void FirmwareRunner::tick_thread()
     if (realtime_priority_)
         raise_thread_priority();
     while (!stop_.load(std::memory_order_acquire)) {
-        const uint64_t due = wait_timer(tick_timer_, WAIT_LIMIT_MS);
+        const uint64_t due = tick_timer_.wait(WAIT_LIMIT_MS);
         if (due == 0 || paused_.load(std::memory_order_acquire))
             continue;
         const uint64_t run = due < TICK_CATCH_UP ? due : TICK_CATCH_UP;

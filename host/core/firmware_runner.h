@@ -4,6 +4,7 @@
 #include <functional>
 #include <thread>
 
+#include "host/core/periodic_timer.h"
 #include "seam/frame.h"
 
 namespace norvane {
@@ -35,7 +36,7 @@ enum class ImageRows { bottom_up, top_down };
 
 // The firmware's two execution contexts on the host: a firmware thread that
 // runs app_main_step every 25 ms and a tick thread that runs sys_tick every
-// 10 ms, each paced by a periodic timer on CLOCK_MONOTONIC with absolute
+// 10 ms, each paced by a periodic timer (periodic_timer.h) with absolute
 // expiries. Pausing disarms both timers; playing re-arms them from now.
 class FirmwareRunner {
 public:
@@ -85,27 +86,18 @@ public:
 private:
     void firmware_thread();
     void tick_thread();
-    void arm(int fd, int period_ms);
 
     RunnerHooks hooks_;
     std::atomic<bool> initialised_{false};
     std::atomic<bool> stop_{false};
     std::atomic<bool> paused_{true};
     bool realtime_priority_ = true;
-    int frame_timer_ = -1;
-    int tick_timer_ = -1;
+    PeriodicTimer frame_timer_;
+    PeriodicTimer tick_timer_;
     std::thread firmware_;
     std::atomic<uint64_t> main_steps_{0};
     std::atomic<uint64_t> ticks_{0};
     std::atomic<uint64_t> lost_ticks_{0};
 };
-
-// Waits for a periodic timerfd for at most `limit_ms`; returns the number of
-// expirations since the last read (0 on time-out or while disarmed).
-uint64_t wait_timer(int fd, int limit_ms);
-
-// Asks for SCHED_FIFO for the calling thread. On refusal the thread stays at
-// normal priority and one line goes to standard error (once per process).
-bool raise_thread_priority();
 
 }  // namespace norvane

@@ -23,7 +23,7 @@ void apply_plant(installation::plant& plant, const plant_action& a)
 
 bool write_outputs_table(const std::string& path, const installation::plant& plant, std::string& why)
 {
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
         why = "cannot write the outputs table '" + path + "': " + std::strerror(errno);
         return false;

@@ -67,7 +67,7 @@ std::string junit_xml(const std::string& suite, const std::vector<junit_case>& c
 bool write_junit(const std::string& path, const std::string& suite, const std::vector<junit_case>& cases,
                  std::string& why)
 {
-    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
         why = "cannot write the JUnit report '" + path + "': " + std::strerror(errno);
         return false;

@@ -124,7 +124,7 @@ bool workdir_usable(const std::string& dir, std::string& error)
     if (std::filesystem::is_directory(part, ec))
         return true;
     error = "--workdir '" + dir + "': " + (part == path ? std::string("not a folder")
-                                                           : "'" + part.string() + "' is not a folder");
+                                                           : "'" + part.generic_string() + "' is not a folder");
     return false;
 }
 

@@ -323,7 +323,7 @@ bool parse_scenario(std::string_view text, const std::string& name, std::vector<
         if (is_check) {
             if (check.kind == expect_kind::screen) {
                 const std::filesystem::path file(check.file);
-                check.reference = (file.is_absolute() ? file : folder / file).string();
+                check.reference = (file.is_absolute() ? file : folder / file).generic_string();
             }
             expectations.push_back(std::move(check));
         } else {
@@ -388,7 +388,7 @@ bool load_scenario_files(const std::vector<std::string>& paths, std::vector<scen
         if (std::filesystem::is_directory(path, ec)) {
             for (const auto& entry : std::filesystem::directory_iterator(path, ec))
                 if (entry.path().extension() == ".txt" && !entry.is_directory())
-                    files.push_back(entry.path().string());
+                    files.push_back(entry.path().generic_string());
             if (ec) {
                 error = path + ": cannot read the folder: " + ec.message();
                 return false;

@@ -1,17 +1,14 @@
 #include "host/core/scenario_suite.h"
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/core/expectation.h"
 #include "host/core/junit_report.h"
+#include "host/core/scenario_apart.h"
 
 namespace norvane {
 namespace {
@@ -27,113 +24,6 @@ double steady_seconds()
 void warn(const std::string& message)
 {
     std::fprintf(stderr, "norvane-run: %s\n", message.c_str());
-}
-
-std::string one_line(std::string text)
-{
-    for (char& c : text)
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    return text;
-}
-
-// The report of a child's run, one item a line, through a pipe.
-std::string serialise(const scenario_report& r)
-{
-    std::ostringstream out;
-    out << "run " << r.run.status << ' ' << r.run.ran << ' ' << r.run.unit_ms << ' ' << r.run.wall_s << ' '
-        << r.run.firmware_exit << ' ' << r.expectations << ' ' << r.passed << ' ' << r.run.can_refused << '\n';
-    for (const std::string& f : r.failures)
-        out << "F " << one_line(f) << '\n';
-    for (const std::string& w : r.written)
-        out << "W " << one_line(w) << '\n';
-    if (!r.error.empty())
-        out << "E " << one_line(r.error) << '\n';
-    return out.str();
-}
-
-bool deserialise(const std::string& text, scenario_report& r)
-{
-    std::istringstream in(text);
-    std::string line;
-    bool header = false;
-    while (std::getline(in, line)) {
-        if (line.rfind("run ", 0) == 0) {
-            std::istringstream fields(line.substr(4));
-            fields >> r.run.status >> r.run.ran >> r.run.unit_ms >> r.run.wall_s >> r.run.firmware_exit >>
-                r.expectations >> r.passed >> r.run.can_refused;
-            header = bool(fields);
-        } else if (line.rfind("F ", 0) == 0) {
-            r.failures.push_back(line.substr(2));
-        } else if (line.rfind("W ", 0) == 0) {
-            r.written.push_back(line.substr(2));
-        } else if (line.rfind("E ", 0) == 0) {
-            r.error = line.substr(2);
-        }
-    }
-    return header;
-}
-
-// Runs one scenario in a child process, which starts with the firmware's
-// records as this process holds them: untouched, since this process never
-// boots the firmware when it runs several files.
-scenario_report run_in_child(const run_options& options, const std::string& path, ProgressLine& progress,
-                             const std::string& label)
-{
-    scenario_report report;
-    report.path = path;
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        report.error = std::string("cannot start the run: ") + std::strerror(errno);
-        return report;
-    }
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    if (child < 0) {
-        report.error = std::string("cannot start the run: ") + std::strerror(errno);
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return report;
-    }
-    if (child == 0) {
-        ::close(fds[0]);
-        const std::string text = serialise(run_scenario(options, path, progress, label));
-        size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += size_t(n);
-        }
-        std::fflush(nullptr);
-        ::_exit(done == text.size() ? 0 : 3);
-    }
-    ::close(fds[1]);
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        text.append(buffer, size_t(n));
-    }
-    ::close(fds[0]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFSIGNALED(status)) {
-        report = scenario_report{};
-        report.path = path;
-        report.error = "the run ended by signal " + std::to_string(WTERMSIG(status)) + " (" +
-                       strsignal(WTERMSIG(status)) + ")";
-    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !deserialise(text, report)) {
-        report.error = "the run ended without its report";
-    }
-    return report;
 }
 
 // Folder names for several units side by side: the scenario file's name
@@ -155,7 +45,7 @@ junit_case junit_of(const scenario_report& r)
     junit_case c;
     const std::filesystem::path path(r.path.empty() ? "norvane-run" : r.path);
     c.name = path.stem().string();
-    c.classname = path.parent_path().string();
+    c.classname = path.parent_path().generic_string();
     for (char& ch : c.classname)
         ch = ch == '/' ? '.' : ch;
     while (!c.classname.empty() && c.classname.front() == '.')
@@ -265,14 +155,14 @@ int run_scenarios(const run_options& options, std::FILE* out)
             one.scenarios.clear();
             one.actions = options.scenarios[i].actions;
             one.expectations = options.scenarios[i].expectations;
-            one.workdir = (base / folders[i]).string();
+            one.workdir = (base / folders[i]).generic_string();
             // Each file's pictures in a folder of its own, as its unit is:
             // two files checking one reference would overwrite each other's.
             if (!options.output_dir.empty())
-                one.output_dir = (std::filesystem::path(options.output_dir) / folders[i]).string();
+                one.output_dir = (std::filesystem::path(options.output_dir) / folders[i]).generic_string();
             const std::string label =
                 options.scenarios[i].path + " (" + std::to_string(i + 1) + "/" + std::to_string(files) + ")";
-            reports.push_back(run_in_child(one, options.scenarios[i].path, progress, label));
+            reports.push_back(run_apart(one, options.scenarios[i].path, progress, label));
             const scenario_report& r = reports.back();
             for (const std::string& line : r.failures)
                 std::fprintf(out, "%s\n", line.c_str());

@@ -7,7 +7,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <termios.h>
 #include <thread>
 #include <vector>
 
@@ -15,19 +14,17 @@
 
 namespace norvane {
 
-// Raw transfer with the firmware's baud index, data bits, parity and stop
-// bits; no flow control, no character translation, reads return what has
-// arrived. False for a baud index outside the table.
-bool serial_line_settings(const hal_uart_config& config, termios& t);
-
-// The serial devices present in `dev_dir`: ttyS*, ttyUSB* and ttyACM*, as
-// full paths, in natural order (ttyS2 before ttyS10).
+// The serial devices present. Linux: in `dev_dir`, ttyS*, ttyUSB* and
+// ttyACM*, as full paths, in natural order (ttyS2 before ttyS10). Windows:
+// the COM ports the system lists, as "\\.\COMn" in the order of n.
 std::vector<std::string> list_serial_devices(const std::string& dev_dir = "/dev");
 
 class SerialLink {
 public:
     // Results of open(). 1 and 2 (event mask, time-outs) have no counterpart
-    // on a POSIX terminal and are not returned here.
+    // on a POSIX terminal and are returned on Windows alone.
+    static constexpr int OPEN_EVENT_MASK_REFUSED = 1;
+    static constexpr int OPEN_TIMEOUTS_REFUSED = 2;
     static constexpr int OPEN_OK = 0;
     static constexpr int OPEN_LINE_SETTINGS_REFUSED = 4;
     static constexpr int OPEN_DEVICE_FAILED = 8;
@@ -53,11 +50,12 @@ public:
     bool is_open() const { return open_.load(std::memory_order_acquire); }
     void set_read_size(int n);
 
-    // "COMn" is /dev/ttyS<n-1> unless another device was given for it (a USB
-    // adapter, a pseudo-terminal).
+    // "COMn" is /dev/ttyS<n-1> on Linux and \\.\COMn on Windows unless
+    // another device was given for it (a USB adapter, a pseudo-terminal).
     void set_device_path(int n, const std::string& path);
     std::string device_path(int n) const;
-    // "/dev/ttyS<n-1>": the device COMn means when none was given for it.
+    // The device COMn means when none was given for it: "/dev/ttyS<n-1>"
+    // on Linux, "\\.\COMn" on Windows.
     static std::string default_device_path(int n);
     // The device of the open port; empty while closed.
     std::string open_device() const;
@@ -78,7 +76,9 @@ public:
     uint64_t dropped_bytes() const { return dropped_.load(std::memory_order_relaxed); }
 
 private:
-    void io_thread(int fd, void (*rx_entry)(const uint8_t*, uint32_t));
+    // The device's handle travels as an intptr_t: a file descriptor on
+    // Linux, a HANDLE on Windows.
+    void io_thread(intptr_t device, void (*rx_entry)(const uint8_t*, uint32_t));
     void wake();
 
     std::atomic<int> port_number_{0};
@@ -89,7 +89,7 @@ private:
     std::map<int, std::string> device_paths_;  // UI thread only
     std::string open_device_;                   // UI thread only
     std::string open_error_;                    // UI thread only
-    int wake_fd_ = -1;
+    intptr_t wake_ = -1;  // an eventfd on Linux, an event HANDLE on Windows
     std::thread io_;
 
     std::mutex pending_lock_;  // taken for each hand-over between the firmware and the I/O thread

@@ -3,20 +3,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "host/core/png_file.h"
 #include "host/core/unit_workdir.h"
+#include "support/test_os.h"
 
 namespace norvane::testing {
 
-TempDir::TempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "norvane-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary folder");
-    path_ = pattern;
-}
+TempDir::TempDir() : path_(make_temp_dir()) {}
 
 TempDir::~TempDir()
 {

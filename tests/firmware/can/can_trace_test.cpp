@@ -13,6 +13,7 @@
 #include "can/can_trace_format.h"
 #include "can_test_support.h"
 #include "host/core/virtual_clock.h"
+#include "support/test_os.h"
 #include "support/unit_fixture.h"
 
 using can_testing::map_and_open;
@@ -169,7 +170,7 @@ TEST_F(CanTrace, TraceWithNothingToPlayIsRefusedAtOpenWithAReason)
 // the read for ever.
 TEST_F(CanTrace, FifoIsRefusedWithoutWaitingForAWriter)
 {
-    ASSERT_EQ(0, ::mkfifo(path("pipe").c_str(), 0600));
+    NORVANE_MAKE_FIFO(path("pipe"));
     char why[256];
     ASSERT_TRUE(hal_can_map_port(0, ("trace:" + path("pipe")).c_str(), why, sizeof why));
     can_init();

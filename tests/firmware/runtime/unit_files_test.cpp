@@ -14,6 +14,7 @@
 #include "runtime/events.h"
 #include "platform/fs.h"
 #include "platform/settings.h"
+#include "support/test_os.h"
 #include "support/unit_fixture.h"
 
 namespace {
@@ -104,7 +105,7 @@ TEST_F(UnitFiles, FileOperationsDoNotFollowLinksOrTouchFolders)
 TEST_F(UnitFiles, FifoInPlaceOfAFileIsRefusedWithoutBlocking)
 {
     const fsys::path eeprom = unit_file("rootfs/app/data/config/eeprom.dat");
-    ASSERT_EQ(0, ::mkfifo(eeprom.c_str(), 0600));
+    NORVANE_MAKE_FIFO(eeprom);
     ::testing::internal::CaptureStderr();
     const bool loaded = finishes([] { nv_load(); }, eeprom);
     const std::string said = ::testing::internal::GetCapturedStderr();
@@ -115,7 +116,7 @@ TEST_F(UnitFiles, FifoInPlaceOfAFileIsRefusedWithoutBlocking)
         << said;
 
     const fsys::path command = event_file("app_command");
-    ASSERT_EQ(0, ::mkfifo(command.c_str(), 0600));
+    NORVANE_MAKE_FIFO(command);
     ASSERT_TRUE(finishes(
         [] {
             hal_raise_event(0);

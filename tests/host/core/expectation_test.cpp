@@ -11,6 +11,7 @@
 #include "host/core/png_file.h"
 #include "host/core/scenario.h"
 #include "host/core/scenario_suite.h"
+#include "support/test_os.h"
 #include "support/unit_fixture.h"
 
 namespace {
@@ -278,7 +279,7 @@ TEST(ExpectationCheck, FilesOfTheUnitHoldTheirText)
     write_file(dir / "rootfs/app/event/log", "a\nb\x01\"");
     // What is no file of text is refused at once: a FIFO would wait for a
     // writer for ever, /dev/zero never ends, a folder read as empty.
-    ASSERT_EQ(::mkfifo((dir / "rootfs/app/event/fifo").c_str(), 0600), 0);
+    NORVANE_MAKE_FIFO((dir / "rootfs/app/event/fifo"));
     std::filesystem::create_symlink("/dev/zero", dir / "rootfs/app/event/zero");
     std::filesystem::create_directories(dir / "rootfs/app/event/folder");
     write_file(dir / "rootfs/app/event/huge", "");
@@ -418,7 +419,7 @@ TEST_F(ScreenCheck, AReferenceOfAnotherSizeOrNoFileIsRefusedUnread)
     EXPECT_NE(failures[0].find("cannot read the reference"), std::string::npos) << failures[0];
 
     const std::string fifo = (dir_ / "refs/fifo.png").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    NORVANE_MAKE_FIFO(fifo);
     std::filesystem::create_directories(dir_ / "refs/folder.png");
     const std::string folder = (dir_ / "refs/folder.png").string();
     failures = run("10 expect screen " + fifo + "\n10 expect screen " + folder + "\n", screen_).failure_lines();
@@ -505,15 +506,15 @@ TEST(JunitReport, OneCasePerFileOneFailurePerExpectationEscaped)
 
 TEST(ProgressLine, ShowsOnlyAfterTwoSecondsAndClearsItsLine)
 {
-    char text[512] = {};
-    std::FILE* out = fmemopen(text, sizeof text - 1, "w");
+    TempDir dir;
+    std::FILE* out = std::fopen((dir / "progress").string().c_str(), "wb");
     ASSERT_NE(out, nullptr);
     double now = 100.0;
     ProgressLine line(out, true, [&now] { return now; });
     now = 101.9;
     line.show("s.txt", 5000, 9000, 0.5);
     std::fflush(out);
-    EXPECT_STREQ(text, "");
+    EXPECT_EQ(read_file(dir / "progress"), "");
     now = 102.0;
     line.show("s.txt", 6000, 9000, 0.6);
     now = 102.05;
@@ -522,17 +523,17 @@ TEST(ProgressLine, ShowsOnlyAfterTwoSecondsAndClearsItsLine)
     line.show("s.txt", 8000, 9000, 0.4);
     line.clear();
     std::fclose(out);
-    EXPECT_STREQ(text, "\rs.txt: 6000 of 9000 ms of unit time, 10 x real time\033[K"
-                       "\rs.txt: 8000 of 9000 ms of unit time, 20 x real time\033[K\r\033[K");
+    EXPECT_EQ(read_file(dir / "progress"), "\rs.txt: 6000 of 9000 ms of unit time, 10 x real time\033[K"
+                                           "\rs.txt: 8000 of 9000 ms of unit time, 20 x real time\033[K\r\033[K");
 
-    char none[64] = {};
-    out = fmemopen(none, sizeof none - 1, "w");
+    out = std::fopen((dir / "none").string().c_str(), "wb");
+    ASSERT_NE(out, nullptr);
     ProgressLine off(out, false, [&now] { return now; });
     now = 200.0;
     off.show("s.txt", 1000, 9000, 0.1);
     off.clear();
     std::fclose(out);
-    EXPECT_STREQ(none, "");
+    EXPECT_EQ(read_file(dir / "none"), "");
 }
 
 TEST(Verdict, CountsPassedFailedAndWritten)

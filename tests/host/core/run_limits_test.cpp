@@ -14,6 +14,7 @@
 #include "host/core/scenario.h"
 #include "can/can_virtual.h"
 #include "platform/hal.h"
+#include "support/test_os.h"
 #include "support/unit_fixture.h"
 
 namespace {
@@ -111,7 +112,7 @@ TEST(RunLimits, ScenarioErrorsAreWholeShortAndFailTheRun)
     EXPECT_EQ(parse({"--scenario", dir.path().string()}, options, error), RUN_BAD_INPUT);
     EXPECT_NE(error.find("holds no scenario files"), std::string::npos) << error;
     const std::string fifo = (dir / "pipe.txt").string();
-    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    NORVANE_MAKE_FIFO(fifo);
     EXPECT_EQ(parse({"--scenario", fifo}, options, error), RUN_BAD_INPUT);
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
     // A scenario of gigabytes was read whole into memory before its first

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_os.h"
+
 #include "host/installation/installation.h"
 
 using namespace installation;
@@ -123,7 +125,7 @@ TEST(Description, OnlyARegularFileOfSensibleSizeIsRead)
         std::filesystem::temp_directory_path() / ("norvane-description-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string fifo = (dir / "fifo.json").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    NORVANE_MAKE_FIFO(fifo);
     const std::string big = (dir / "big.json").string();
     std::ofstream(big) << std::string(2 << 20, ' ') << "{}";
     const std::string good = (dir / "good.json").string();

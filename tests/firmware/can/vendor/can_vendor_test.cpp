@@ -1,15 +1,15 @@
-// The Kvaser and CANdo back ends against stand-in libraries, loaded by name
-// through dlopen from ./can-libs (the test program runs with
-// LD_LIBRARY_PATH=can-libs, and each case in a folder of its own; each case
-// ends with the libraries unloaded, so the next one loads them afresh).
+// The Kvaser and CANdo back ends against stand-in libraries, loaded by the
+// vendors' file names through the system's real loader (dlopen from
+// ./can-libs with LD_LIBRARY_PATH=can-libs on Linux, LoadLibrary from the
+// current folder on Windows; standin_loader.h), each case in a folder of its
+// own; each case ends with the libraries unloaded, so the next one loads
+// them afresh.
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,46 +18,19 @@
 #include "host/core/virtual_clock.h"
 #include "platform/hal.h"
 #include "standin.h"
+#include "standin_loader.h"
 #include "support/unit_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The dynamic loader reads LD_LIBRARY_PATH once, when the program starts: a
-// program started without can-libs in it (directly, not through ctest)
-// starts itself again with it.
-[[gnu::constructor]] void search_can_libs()
-{
-    const char* search = std::getenv("LD_LIBRARY_PATH");
-    if (search && std::strstr(search, "can-libs"))
-        return;
-    const std::string value = search && *search ? std::string("can-libs:") + search : std::string("can-libs");
-    ::setenv("LD_LIBRARY_PATH", value.c_str(), 1);
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    std::vector<std::string> words;
-    for (size_t start = 0; start < all.size();) {
-        const size_t end = all.find('\0', start);
-        words.push_back(all.substr(start, end - start));
-        start = end == std::string::npos ? all.size() : end + 1;
-    }
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    ::execv("/proc/self/exe", argv.data());
-}
-
 class VendorLibrary : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* search = std::getenv("LD_LIBRARY_PATH");
-        ASSERT_TRUE(search && std::string(search).find("can-libs") != std::string::npos)
-            << "run through ctest: the stand-in libraries are found through LD_LIBRARY_PATH=can-libs";
+        ASSERT_STREQ(standin_search_problem(), "");
         old_dir_ = fs::current_path();
-        fs::create_directory(dir_ / "can-libs");
         fs::current_path(dir_.path());
         norvane::set_virtual_clock_ms(0);
         norvane::use_virtual_clock();
@@ -68,16 +41,16 @@ protected:
         // test's own handles here.
         can_reset();
         for (void* lib : held_)
-            dlclose(lib);
+            standin_close(lib);
         fs::current_path(old_dir_);
     }
 
     // Puts a built stand-in into can-libs under the vendor's file name.
     void install(const char* built, const char* name)
     {
-        const fs::path link = dir_ / "can-libs" / name;
-        fs::remove(link);
-        fs::create_symlink(built, link);
+        // Relative to the folder the program started in (on Windows a path
+        // from the root takes that folder's drive).
+        standin_install(dir_.path(), old_dir_ / built, name);
     }
 
     // The stand-in's state record; loads the library if the port layer has
@@ -85,14 +58,14 @@ protected:
     template <typename State>
     State* state_of(const char* name, const char* function)
     {
-        void* lib = dlopen(name, RTLD_NOW);
+        void* lib = standin_open(name);
         if (!lib)
             return nullptr;
         held_.push_back(lib);
-        return reinterpret_cast<State* (*)()>(dlsym(lib, function))();
+        return reinterpret_cast<State* (*)()>(standin_symbol(lib, function))();
     }
-    standin_canlib_state* canlib() { return state_of<standin_canlib_state>("libcanlib.so.1", "standin_canlib"); }
-    standin_cando_state* cando() { return state_of<standin_cando_state>("libCANdo.so", "standin_cando"); }
+    standin_canlib_state* canlib() { return state_of<standin_canlib_state>(standin_canlib_name(), "standin_canlib"); }
+    standin_cando_state* cando() { return state_of<standin_cando_state>(standin_cando_name(), "standin_cando"); }
 
     void map(uint8_t port, const char* mapping)
     {
@@ -121,7 +94,7 @@ can_frame make_frame(uint32_t id, uint8_t ext, uint8_t len)
 
 TEST_F(VendorLibrary, KvaserOpensChannelSetsBusAndWritesTheMappingLine)
 {
-    install(STANDIN_CANLIB, "libcanlib.so.1");
+    install(STANDIN_CANLIB, standin_canlib_name());
     standin_canlib_state* s = canlib();
     ASSERT_NE(s, nullptr);
     s->serial[0] = uint64_t(1) << 32 | 2;
@@ -143,7 +116,7 @@ TEST_F(VendorLibrary, KvaserOpensChannelSetsBusAndWritesTheMappingLine)
 
 TEST_F(VendorLibrary, KvaserChannelComesFromTheDeviceStringElseThePortNumber)
 {
-    install(STANDIN_CANLIB, "libcanlib.so.1");
+    install(STANDIN_CANLIB, standin_canlib_name());
     standin_canlib_state* s = canlib();
     ASSERT_NE(s, nullptr);
     map(0, "kvaser:2");
@@ -158,7 +131,7 @@ TEST_F(VendorLibrary, KvaserChannelComesFromTheDeviceStringElseThePortNumber)
 
 TEST_F(VendorLibrary, KvaserBitRateChangeReopensAtTheNewRate)
 {
-    install(STANDIN_CANLIB, "libcanlib.so.1");
+    install(STANDIN_CANLIB, standin_canlib_name());
     standin_canlib_state* s = canlib();
     ASSERT_NE(s, nullptr);
     map(0, "kvaser");
@@ -180,7 +153,7 @@ TEST_F(VendorLibrary, KvaserBitRateChangeReopensAtTheNewRate)
 
 TEST_F(VendorLibrary, KvaserSendsWithTheExtendedFlagAndReceivesWithTime)
 {
-    install(STANDIN_CANLIB, "libcanlib.so.1");
+    install(STANDIN_CANLIB, standin_canlib_name());
     standin_canlib_state* s = canlib();
     ASSERT_NE(s, nullptr);
     s->received[0] = standin_message{0x18FF0380, 3, 0x04, 1234, {13, 1, 1}};
@@ -228,11 +201,11 @@ TEST_F(VendorLibrary, KvaserWithoutLibraryFailsQuietly)
 
 TEST_F(VendorLibrary, KvaserLibraryMissingAFunctionIsReleasedAndTriedAgain)
 {
-    install(STANDIN_CANLIB_INCOMPLETE, "libcanlib.so.1");
+    install(STANDIN_CANLIB_INCOMPLETE, standin_canlib_name());
     map(0, "kvaser");
     EXPECT_EQ(-1, can_port_open(0));
-    EXPECT_EQ(nullptr, dlopen("libcanlib.so.1", RTLD_NOW | RTLD_NOLOAD)) << "the incomplete library stays loaded";
-    install(STANDIN_CANLIB, "libcanlib.so.1");
+    EXPECT_FALSE(standin_loaded(standin_canlib_name())) << "the incomplete library stays loaded";
+    install(STANDIN_CANLIB, standin_canlib_name());
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(0, can_port_open(0));
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("KVASER: Mapped CAN port 1"), std::string::npos);
@@ -240,7 +213,7 @@ TEST_F(VendorLibrary, KvaserLibraryMissingAFunctionIsReleasedAndTriedAgain)
 
 TEST_F(VendorLibrary, KvaserOpenFailureWritesTheFailureLine)
 {
-    install(STANDIN_CANLIB, "libcanlib.so.1");
+    install(STANDIN_CANLIB, standin_canlib_name());
     standin_canlib_state* s = canlib();
     ASSERT_NE(s, nullptr);
     s->fail_item = 9;
@@ -269,7 +242,7 @@ void set_devices(standin_cando_state* s, std::initializer_list<const char*> seri
 
 TEST_F(VendorLibrary, CandoChoosesTheAdapterBySerialOrByPortNumber)
 {
-    install(STANDIN_CANDO, "libCANdo.so");
+    install(STANDIN_CANDO, standin_cando_name());
     standin_cando_state* s = cando();
     ASSERT_NE(s, nullptr);
     set_devices(s, {"CD0001", "CD0002", "CD0003"});
@@ -292,7 +265,7 @@ TEST_F(VendorLibrary, CandoChoosesTheAdapterBySerialOrByPortNumber)
 
 TEST_F(VendorLibrary, CandoWithOneAdapterServesPortOneAndUnknownSerialFails)
 {
-    install(STANDIN_CANDO, "libCANdo.so");
+    install(STANDIN_CANDO, standin_cando_name());
     standin_cando_state* s = cando();
     ASSERT_NE(s, nullptr);
     set_devices(s, {"ONLY"});
@@ -308,7 +281,7 @@ TEST_F(VendorLibrary, CandoWithOneAdapterServesPortOneAndUnknownSerialFails)
 
 TEST_F(VendorLibrary, CandoSendsAndReceivesWithLengthCappedAndTimeIn25_6usUnits)
 {
-    install(STANDIN_CANDO, "libCANdo.so");
+    install(STANDIN_CANDO, standin_cando_name());
     standin_cando_state* s = cando();
     ASSERT_NE(s, nullptr);
     set_devices(s, {"CD1"});
@@ -368,7 +341,7 @@ TEST_F(VendorLibrary, CandoWithoutAdaptersOrLibraryFails)
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(-1, can_port_open(0));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    install(STANDIN_CANDO, "libCANdo.so");
+    install(STANDIN_CANDO, standin_cando_name());
     standin_cando_state* s = cando();
     ASSERT_NE(s, nullptr);
     s->fail_get_devices = 1;

@@ -9,6 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+const char* os_can_socket_unavailable()
+{
+    return nullptr;
+}
+
 int os_can_socket_open(const char* iface)
 {
     if (!iface || std::strlen(iface) >= IFNAMSIZ)

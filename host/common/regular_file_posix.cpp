@@ -50,4 +50,9 @@ bool read_regular_file(const std::string& path, uint64_t max_bytes, std::string&
     return ok;
 }
 
+int create_for_writing(const std::string& path)
+{
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
 }  // namespace norvane

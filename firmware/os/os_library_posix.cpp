@@ -26,3 +26,8 @@ void os_library_unload(void* handle)
     if (handle)
         dlclose(handle);
 }
+
+const char* os_library_error()
+{
+    return "";
+}

@@ -1,5 +1,6 @@
 // The serial link against a pseudo-terminal pair: the link opens the slave as
 // its COM port, the test plays the peer on the master.
+#include "host/core/serial_line_posix.h"
 #include "host/core/serial_link.h"
 
 #include "support/unit_fixture.h"

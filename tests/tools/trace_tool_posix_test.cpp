@@ -12,6 +12,7 @@
 #include "can/can_port.h"
 #include "host/core/virtual_clock.h"
 #include "platform/hal.h"
+#include "support/test_os.h"
 #include "support/unit_fixture.h"
 #include "tools/trace/trace_file.h"
 
@@ -262,7 +263,7 @@ TEST(TraceTool, FifoIsRefusedWithoutWaiting)
 {
     TempDir dir;
     const std::string fifo = (dir / "pipe").string();
-    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    NORVANE_MAKE_FIFO(fifo);
     norvane::trace::trace_contents trace;
     std::string why;
     EXPECT_FALSE(norvane::trace::read_trace(fifo, trace, why));
