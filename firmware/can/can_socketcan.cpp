@@ -87,18 +87,12 @@ void socketcan_reset()
     }
 }
 
-#ifdef _WIN32
-constexpr const char* SOCKETCAN_HELP = "a Linux SocketCAN interface (Linux only: not available on Windows)";
-#else
-constexpr const char* SOCKETCAN_HELP = "a Linux SocketCAN interface";
-#endif
-
 }  // namespace
 
 extern const can_backend can_backend_socketcan = {
     .name = "socketcan",
     .form = "socketcan:IFACE",
-    .help = SOCKETCAN_HELP,
+    .help = "a Linux SocketCAN interface",
     .arg = CAN_ARG_REQUIRED,
     .check_arg = check_iface,
     .open = socketcan_open,

@@ -81,6 +81,16 @@ HANDLE open_regular_handle(const char* path, DWORD access, DWORD disposition, DW
         errno = ENOENT;
         return INVALID_HANDLE_VALUE;
     }
+    // A link at the end of the path is refused before it is opened (the
+    // attributes are the link's own), and again by its handle.
+    if (flags & FILE_FLAG_OPEN_REPARSE_POINT) {
+        const DWORD attributes = GetFileAttributesW(wide.text);
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+            not_regular = true;
+            return INVALID_HANDLE_VALUE;
+        }
+    }
     HANDLE handle = CreateFileW(wide.text, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {

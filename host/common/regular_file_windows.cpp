@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -11,8 +12,19 @@ namespace norvane {
 
 namespace {
 
+// The C library's words for the common failures, as Linux gives them;
+// Windows' own for the rest.
 std::string system_text(DWORD code)
 {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return std::strerror(ENOENT);
+    case ERROR_ACCESS_DENIED:
+        return std::strerror(EACCES);
+    default:
+        break;
+    }
     char text[256];
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                                    MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);

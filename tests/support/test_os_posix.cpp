@@ -14,6 +14,18 @@ std::filesystem::path make_temp_dir()
     return pattern;
 }
 
+bool make_symlink(const std::filesystem::path& target, const std::filesystem::path& link)
+{
+    std::error_code ec;
+    std::filesystem::create_symlink(target, link, ec);
+    return !ec;
+}
+
+bool shows_as_link(const std::filesystem::path&)
+{
+    return true;
+}
+
 bool have_fifos()
 {
     return true;

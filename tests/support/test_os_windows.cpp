@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <random>
 #include <stdexcept>
+#include <windows.h>
 
 namespace norvane::testing {
 
@@ -20,6 +21,20 @@ std::filesystem::path make_temp_dir()
             return base / name;
     }
     throw std::runtime_error("cannot create a temporary folder");
+}
+
+bool make_symlink(const std::filesystem::path& target, const std::filesystem::path& link)
+{
+    // The C++ library's create_symlink is missing from mingw's; Windows 10
+    // lets a user make links without privileges in developer mode.
+    return CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+           CreateSymbolicLinkW(link.c_str(), target.c_str(), 0);
+}
+
+bool shows_as_link(const std::filesystem::path& link)
+{
+    const DWORD attributes = GetFileAttributesW(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool have_fifos()

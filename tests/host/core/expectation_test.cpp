@@ -316,8 +316,8 @@ protected:
         std::filesystem::create_directories(dir_ / "refs");
         screen_.pixels[0] = 0xFFFF;
         std::string why;
-        ASSERT_TRUE(write_png((dir_ / "refs/page.png").string(), frame_to_rgb(screen_), why)) << why;
-        options_.output_dir = (dir_ / "out").string();
+        ASSERT_TRUE(write_png((dir_ / "refs/page.png").generic_string(), frame_to_rgb(screen_), why)) << why;
+        options_.output_dir = (dir_ / "out").generic_string();
     }
     ExpectationCheck run(const std::string& text, const frame_buffer& screen)
     {
@@ -334,7 +334,7 @@ protected:
 
 TEST_F(ScreenCheck, EqualScreenPassesAndADifferentOneWritesTheDifferenceBesideTheOutput)
 {
-    const std::string ref = (dir_ / "refs/page.png").string();
+    const std::string ref = (dir_ / "refs/page.png").generic_string();
     EXPECT_EQ(run("10 expect screen " + ref + "\n", screen_).count(expect_state::passed), 1u);
 
     frame_buffer changed = screen_;
@@ -342,7 +342,7 @@ TEST_F(ScreenCheck, EqualScreenPassesAndADifferentOneWritesTheDifferenceBesideTh
     changed.pixels[GFX_WIDTH * 2 + 4] = 0x001F;
     EXPECT_EQ(run("10 expect screen " + ref + " max-diff 2\n", changed).count(expect_state::passed), 1u);
     const std::vector<std::string> failures = run("10 expect screen " + ref + " max-diff 1\n", changed).failure_lines();
-    const std::string err = (dir_ / "out/page_err.png").string();
+    const std::string err = (dir_ / "out/page_err.png").generic_string();
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0], "c.txt:1: 10 expect screen " + ref + " max-diff 1: 2 pixels differ from '" + ref +
                                "' (at most 1 allowed), the first at x 3 y 2; seen and difference in " + err);
@@ -402,7 +402,7 @@ TEST_F(ScreenCheck, AReferenceOfAnotherSizeOrNoFileIsRefusedUnread)
         uint32_t width, height;
     } sizes[] = {{65535, 21845}, {1000000, 1000000}, {GFX_WIDTH, GFX_HEIGHT + 1}};
     for (const auto& size : sizes) {
-        const std::string ref = (dir_ / "refs/lies.png").string();
+        const std::string ref = (dir_ / "refs/lies.png").generic_string();
         write_file(ref, png_claiming(size.width, size.height));
         const std::vector<std::string> failures = run("10 expect screen " + ref + "\n", screen_).failure_lines();
         ASSERT_EQ(failures.size(), 1u);
@@ -412,16 +412,16 @@ TEST_F(ScreenCheck, AReferenceOfAnotherSizeOrNoFileIsRefusedUnread)
             << failures[0];
     }
     // The screen's size but no pixel data: libpng's reason.
-    const std::string empty = (dir_ / "refs/empty.png").string();
+    const std::string empty = (dir_ / "refs/empty.png").generic_string();
     write_file(empty, png_claiming(GFX_WIDTH, GFX_HEIGHT));
     std::vector<std::string> failures = run("10 expect screen " + empty + "\n", screen_).failure_lines();
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_NE(failures[0].find("cannot read the reference"), std::string::npos) << failures[0];
 
-    const std::string fifo = (dir_ / "refs/fifo.png").string();
+    const std::string fifo = (dir_ / "refs/fifo.png").generic_string();
     NORVANE_MAKE_FIFO(fifo);
     std::filesystem::create_directories(dir_ / "refs/folder.png");
-    const std::string folder = (dir_ / "refs/folder.png").string();
+    const std::string folder = (dir_ / "refs/folder.png").generic_string();
     failures = run("10 expect screen " + fifo + "\n10 expect screen " + folder + "\n", screen_).failure_lines();
     ASSERT_EQ(failures.size(), 2u);
     EXPECT_NE(failures[0].find("cannot read the reference '" + fifo + "' (not a regular file)"), std::string::npos)
@@ -431,7 +431,7 @@ TEST_F(ScreenCheck, AReferenceOfAnotherSizeOrNoFileIsRefusedUnread)
 
 TEST_F(ScreenCheck, AReferenceCheckedTwiceKeepsEachFailuresPicture)
 {
-    const std::string ref = (dir_ / "refs/page.png").string();
+    const std::string ref = (dir_ / "refs/page.png").generic_string();
     frame_buffer changed = screen_;
     changed.pixels[5] = 0x001F;
     ExpectationCheck check = check_of(
@@ -442,8 +442,8 @@ TEST_F(ScreenCheck, AReferenceCheckedTwiceKeepsEachFailuresPicture)
     check.finished(40, false);
     const std::vector<std::string> failures = check.failure_lines();
     ASSERT_EQ(failures.size(), 2u);
-    const std::string first = (dir_ / "out/page_err.png").string();
-    const std::string second = (dir_ / "out/page_err_30.png").string();
+    const std::string first = (dir_ / "out/page_err.png").generic_string();
+    const std::string second = (dir_ / "out/page_err_30.png").generic_string();
     EXPECT_EQ(failures[0].substr(failures[0].size() - first.size()), first) << failures[0];
     EXPECT_EQ(failures[1].substr(failures[1].size() - second.size()), second) << failures[1];
     EXPECT_TRUE(std::filesystem::exists(first));
@@ -452,14 +452,14 @@ TEST_F(ScreenCheck, AReferenceCheckedTwiceKeepsEachFailuresPicture)
 
 TEST_F(ScreenCheck, MissingReferenceFailsWithTheScreenAndUpdateWritesOnlyWhatChanged)
 {
-    const std::string missing = (dir_ / "refs/new/missing.png").string();
+    const std::string missing = (dir_ / "refs/new/missing.png").generic_string();
     std::vector<std::string> failures = run("10 expect screen " + missing + "\n", screen_).failure_lines();
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_NE(failures[0].find("cannot read the reference '" + missing + "'"), std::string::npos) << failures[0];
-    EXPECT_NE(failures[0].find("the screen is in " + (dir_ / "out/missing_err.png").string()), std::string::npos);
+    EXPECT_NE(failures[0].find("the screen is in " + (dir_ / "out/missing_err.png").generic_string()), std::string::npos);
 
     options_.update_references = true;
-    const std::string ref = (dir_ / "refs/page.png").string();
+    const std::string ref = (dir_ / "refs/page.png").generic_string();
     const auto before = std::filesystem::last_write_time(ref);
     const std::string bytes = read_file(ref);
     ExpectationCheck check = run("10 expect screen " + ref + "\n10 expect screen " + missing + "\n", screen_);

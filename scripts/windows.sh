@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# The Windows programs, cross-built on Debian 12 with mingw-w64 and tested
+# under wine:
+#   1. installs the cross compiler and wine, cross-builds the libraries from
+#      Debian's source packages into a cache outside the source tree
+#      (scripts/windows/build_deps.sh; ~/.cache/norvane/windows);
+#   2. builds norvane-run.exe, the tools and every test program that has no
+#      Qt into build/windows;
+#   3. runs those test programs, the fuzz corpora and every scenario folder
+#      under tests/ with norvane-run.exe under wine;
+#   4. checks that norvane-run.exe leaves the same bytes as the Linux
+#      norvane-run (scripts/windows/compare.sh);
+#   5. writes build/windows/norvane-windows.zip: the programs, the assets and
+#      README-windows.txt.
+# The Qt window (norvane-sim.exe) needs Qt cross-built for Windows in the
+# cache (--qt builds it: about 35 minutes on two otherwise idle cores, the
+# first time only); it is not built or packed yet.
+#
+# Usage: scripts/windows.sh [--qt] [--test-stage]
+#   --qt          also cross-build Qt into the cache (once)
+#   --test-stage  what scripts/test.sh runs: skips with one line when mingw-w64
+#                 or wine is missing, installs nothing, writes no zip
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$(pwd)"
+
+want_qt=0
+test_stage=0
+for arg in "$@"; do
+  case "$arg" in
+    --qt) want_qt=1 ;;
+    --test-stage) test_stage=1 ;;
+    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "windows.sh: unknown option '$arg' (try --help)" >&2; exit 2 ;;
+  esac
+done
+
+cache="${NORVANE_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/norvane/windows}"
+export NORVANE_WINDOWS_CACHE="$cache"
+export WINEPREFIX="${WINEPREFIX:-$cache/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+build="$root/build/windows"
+
+if ((test_stage)); then
+  if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || ! command -v wine >/dev/null 2>&1; then
+    echo "=== windows: skipped (mingw-w64 or wine is not installed; scripts/windows.sh installs them)"
+    exit 0
+  fi
+fi
+
+echo "=== windows: cross tools and libraries (cache: $cache)"
+deps_args=()
+((want_qt)) && deps_args+=(--qt)
+start=$(date +%s)
+scripts/windows/build_deps.sh "${deps_args[@]}"
+echo "windows: libraries ready in $(( $(date +%s) - start )) s"
+
+echo "=== windows: build"
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+  -DNORVANE_WINDOWS_DEPS="$cache/deps" -DCMAKE_BUILD_TYPE=Release \
+  -DNORVANE_QT=OFF -DNORVANE_BENCH=OFF "${launcher[@]}" >/dev/null
+cmake --build "$build"
+
+echo "=== windows: tests under wine"
+status=0
+failed=()
+# Each test program runs directly, as one process: under wine a process
+# costs about a second to start, one per case would cost minutes.
+for exe in "$build"/tests/test_*.exe; do
+  name="$(basename "$exe" .exe)"
+  log="$build/tests/$name.log"
+  if (cd "$build/tests" && NORVANE_SOURCE_DIR="$root" wine "$exe" >"$log" 2>&1); then
+    echo "windows: $name: $(grep -E '^\[  PASSED  \]' "$log" | head -n 1 | sed 's/^\[  PASSED  \] //')$(grep -cE '^\[  SKIPPED \] [A-Za-z]' "$log" | sed 's/^0$//; s/^\(.\+\)$/, \1 skipped/')"
+  else
+    echo "windows: $name FAILED (log: $log)"
+    grep -E '^\[  FAILED  \] [A-Za-z]' "$log" | sort -u || true
+    failed+=("$name")
+  fi
+done
+for corpus in "$root"/fuzz/corpus/*/; do
+  target="$(basename "$corpus")"
+  if ! wine "$build/fuzz/fuzz_replay_$target.exe" "$corpus" >"$build/fuzz/replay_$target.log" 2>&1; then
+    echo "windows: fuzz corpus $target FAILED (log: $build/fuzz/replay_$target.log)"
+    failed+=("fuzz_$target")
+  fi
+done
+echo "windows: the fuzz corpora replay"
+# Every folder of scenario files, as the Linux test run has them.
+while IFS= read -r dir; do
+  rel="${dir#"$root"/tests/}"
+  owner="$(dirname "$rel")"
+  out="$build/tests/scenarios/$owner"
+  rm -rf "$out"
+  mkdir -p "$out"
+  installation=()
+  case "$owner" in host/installation*) installation=(--installation) ;; esac
+  if (cd "$out" && wine "$build/host/apps/norvane-run.exe" --scenario "$dir" --duration 60000 --workdir units \
+        --output failed --junit junit.xml --quiet "${installation[@]}" >"$out/run.log" 2>&1); then
+    echo "windows: scenarios of $owner: $(tail -n 1 "$out/run.log")"
+  else
+    echo "windows: scenarios of $owner FAILED (log: $out/run.log)"
+    cat "$out/run.log"
+    failed+=("scenarios $owner")
+  fi
+done < <(find "$root/tests" -type d -name scenarios | sort)
+
+echo "=== windows: the same bytes as the Linux build"
+linux_run="$root/build/release/host/apps/norvane-run"
+if [ ! -x "$linux_run" ]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target norvane-run
+fi
+if ! scripts/windows/compare.sh "$linux_run" "$build/host/apps/norvane-run.exe" "$build/compare"; then
+  failed+=("byte comparison")
+fi
+
+if [ -d "$cache/qt" ] && [ -f "$cache/qt/.done" ]; then
+  echo "=== windows: window test: skipped (norvane-sim.exe is not cross-built yet)"
+else
+  echo "=== windows: window test: skipped (no Qt for Windows in $cache/qt; scripts/windows.sh --qt builds it)"
+fi
+
+if ((${#failed[@]})); then
+  echo "=== windows: FAILED: ${failed[*]}"
+  status=1
+fi
+if ((test_stage)); then
+  exit $status
+fi
+
+echo "=== windows: zip"
+stage="$build/package/norvane"
+rm -rf "$build/package"
+mkdir -p "$stage/assets"
+cp "$build/host/apps/norvane-run.exe" "$build/tools/norvane-trace.exe" "$build/tools/norvane-dbc.exe" \
+  "$build/tools/norvane-tick-pacing.exe" "$stage/"
+cp -r "$root/assets/can" "$root/assets/installation" "$stage/assets/"
+cp "$root/scripts/windows/README-windows.txt" "$stage/"
+(cd "$build/package" && rm -f "$build/norvane-windows.zip" && zip -qr "$build/norvane-windows.zip" norvane)
+echo "windows: $build/norvane-windows.zip ($(du -h "$build/norvane-windows.zip" | cut -f1))"
+exit $status
