@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite in the release and the
 # sanitizer configurations (AddressSanitizer + UndefinedBehaviorSanitizer,
-# and ThreadSanitizer for the threaded parts).
+# and ThreadSanitizer for the threaded parts), then the Windows stage when
+# the cross tools are there (scripts/windows.sh --test-stage).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +29,11 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan --target norvane_threads_tests
 echo "=== tsan: test"
 if ! ctest --preset tsan -L threads --no-tests=error; then
+  status=1
+fi
+# The Windows programs under wine, where mingw-w64 and wine are installed
+# (scripts/windows.sh installs them); one line says so when they are not.
+if ! scripts/windows.sh --test-stage; then
   status=1
 fi
 exit $status

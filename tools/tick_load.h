@@ -24,3 +24,6 @@ private:
 // The calling thread's CPU time, in ms.
 double thread_cpu_ms();
 long online_cores();
+// What the runner's priority request asks for: "SCHED_FIFO" on Linux,
+// "time-critical priority" on Windows.
+const char* realtime_priority_name();

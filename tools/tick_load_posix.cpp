@@ -51,3 +51,8 @@ long online_cores()
 {
     return std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
 }
+
+const char* realtime_priority_name()
+{
+    return "SCHED_FIFO";
+}

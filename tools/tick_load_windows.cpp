@@ -55,3 +55,8 @@ long online_cores()
     GetSystemInfo(&info);
     return long(info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1);
 }
+
+const char* realtime_priority_name()
+{
+    return "time-critical priority";
+}

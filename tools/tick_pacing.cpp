@@ -82,9 +82,10 @@ void measure(way how, unsigned seconds, result& r)
 {
     std::thread tick([&] {
         if (how == way::runner && norvane::raise_thread_priority())
-            r.scheduling = "SCHED_FIFO";
+            r.scheduling = realtime_priority_name();
         else
-            r.scheduling = how == way::runner ? "normal priority (SCHED_FIFO refused)" : "normal priority";
+            r.scheduling = how == way::runner ? std::string("normal priority (") + realtime_priority_name() + " refused)"
+                                              : "normal priority";
         const uint64_t total = uint64_t(seconds) * 1000000000 / uint64_t(PERIOD_NS);
         r.lateness.reserve(r.lateness.size() + total);
         norvane::PeriodicTimer timer;
