@@ -189,11 +189,14 @@ run_result run_realtime(const run_options& options)
         } else if (a.kind == action_kind::plant) {
             if (plant)
                 apply_plant(*plant, a.plant);
-        } else if (plant && a.kind == action_kind::can && a.value == 0) {
-            // On the installation's bus: to the unit, the modules, the log
-            // and the server's clients alike.
-            if (hub.inject(0, a.frame, "scenario") != 0)
+        } else if (plant && a.kind == action_kind::can) {
+            // On the installation's bus, every port as in virtual time: to
+            // the unit, the modules, the log and the server's clients alike.
+            if (hub.inject(uint8_t(a.value), a.frame, "scenario") != 0)
                 note_bus_full(a);
+            // A server on another port than the hub's serves the port itself.
+            if (server && a.value != 0 && int(a.value) == options.bus_server_can_port)
+                server->publish(a.frame);
         } else {
             apply_input(a);
             // A scenario's frame is on the bus for the server's clients too.
