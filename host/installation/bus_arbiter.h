@@ -24,7 +24,7 @@
 #include <map>
 #include <tuple>
 
-#include "firmware/seam/can.h"
+#include "seam/can.h"
 
 namespace installation {
 

@@ -24,7 +24,7 @@
 #include <mutex>
 #include <vector>
 
-#include "firmware/seam/can.h"
+#include "seam/can.h"
 #include "host/installation/bus_arbiter.h"
 
 namespace installation {
