@@ -14,7 +14,9 @@
 #include "host/core/run_watcher.h"
 #include "host/core/scenario.h"
 #include "host/core/virtual_stepper.h"
-#include "host/installation/bus_hub.h"
+#include "host/bus/bus_hub.h"
+#include "host/bus/hub_bus_link.h"
+#include "host/installation/installation_on_bus.h"
 #include "host/installation/installation.h"
 
 namespace norvane {
@@ -164,7 +166,7 @@ private:
 
     // With --installation: the plant and the bus between it and the unit.
     std::unique_ptr<installation::plant> plant_;
-    installation::bus_hub hub_;
+    bus_hub hub_;
     uint64_t installation_refused_ = 0;
 
     run_options options_;

@@ -95,14 +95,14 @@ run_result run_realtime(const run_options& options)
     // through the hub, from whichever thread put it on the bus; the unit's
     // own frames reach it through the send observer.
     std::unique_ptr<installation::plant> plant;
-    installation::bus_hub hub;
+    bus_hub hub;
     std::atomic<uint64_t> installation_refused{0};
     if (options.installation) {
         plant = std::make_unique<installation::plant>(options.installation_layout);
-        hub.subscribe([&plant, &log](const installation::bus_event& e) {
+        hub.subscribe([&plant, &log](const bus_event& e) {
             if (installation::installation_hears(e))
                 plant->on_frame_from_unit(e.frame);
-            if (e.direction == installation::bus_direction::to_unit)
+            if (e.direction == bus_direction::to_unit)
                 log.write_now(e.port, e.frame);
         });
     }
@@ -144,7 +144,7 @@ run_result run_realtime(const run_options& options)
     if (options.bus_server_can_port >= 0) {
         const uint8_t can_port = uint8_t(options.bus_server_can_port);
         server = start_bus_server(options.bus_server_host, options.bus_server_port, can_port,
-                                  plant && can_port == 0 ? installation::hub_bus_link(hub, can_port)
+                                  plant && can_port == 0 ? hub_bus_link(hub, can_port)
                                                          : virtual_bus_link(can_port),
                                   [](const std::string& line) { warn(line); }, why);
         if (!server) {

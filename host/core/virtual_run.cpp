@@ -72,10 +72,10 @@ bool VirtualRun::start(std::string& why)
         plant_ = std::make_unique<installation::plant>(options_.installation_layout);
         // The unit's commands reach the modules; what the modules and the
         // scenario put on the bus goes into the CAN log beside the unit's.
-        hub_.subscribe([this](const installation::bus_event& e) {
+        hub_.subscribe([this](const bus_event& e) {
             if (installation::installation_hears(e))
                 plant_->on_frame_from_unit(e.frame);
-            if (e.direction == installation::bus_direction::to_unit) {
+            if (e.direction == bus_direction::to_unit) {
                 log_.write_now(e.port, e.frame);
                 if (options_.watcher)
                     options_.watcher->heard(e.port, hal_ms_clock(), e.frame);

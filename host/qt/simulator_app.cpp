@@ -176,16 +176,16 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         // The whole bus through the hub: the unit's frames to the plant and
         // the monitor, the plant's frames to the unit and the monitor.
         plant_ = std::make_unique<installation::plant>(*installation);
-        hub_.subscribe([plant = plant_.get(), queue = &bus_monitor_->queue()](const installation::bus_event& e) {
+        hub_.subscribe([plant = plant_.get(), queue = &bus_monitor_->queue()](const bus_event& e) {
             if (installation::installation_hears(e))
                 plant->on_frame_from_unit(e.frame);
             // Every frame carries the unit's time at which it reached the bus (the hub stamps it).
-            const bool from_unit = e.direction == installation::bus_direction::from_unit;
+            const bool from_unit = e.direction == bus_direction::from_unit;
             queue->push({e.frame, e.port, from_unit, bus_source_of(e.source, from_unit)});
         });
         bus_monitor_->set_description(*installation);
         bus_monitor_->set_figures_source([this] {
-            const installation::bus_figures f = hub_.figures(0);
+            const bus_figures f = hub_.figures(0);
             return BusMonitorFigures{f.now_ms, f.busy_bits, f.backlog, f.refused};
         });
         installation_dock_ = new InstallationDock(*plant_, this);
@@ -262,7 +262,7 @@ bool SimulatorApp::start_bus_server(const std::string& host, uint16_t port, uint
     }
     const bool whole_bus = plant_ && can_port == 0;
     bus_server_ = norvane::start_bus_server(host, port, can_port,
-                                            whole_bus ? installation::hub_bus_link(hub_, can_port)
+                                            whole_bus ? hub_bus_link(hub_, can_port)
                                                       : virtual_bus_link(can_port),
                                             std::move(say), why);
     if (bus_server_ && whole_bus)
@@ -425,10 +425,10 @@ void SimulatorApp::update_status()
                 text += QString(", %1 refused").arg(now.refused);
             if (p == 0 && plant_) {
                 // The bus's load in the unit's time, its backlog and refusals.
-                const installation::bus_figures bus = hub_.figures(0);
+                const bus_figures bus = hub_.figures(0);
                 if (bus.now_ms > last_bus_.now_ms && last_bus_.now_ms != 0)
                     text += QString(", load %1 %").arg(100.0 * double(bus.busy_bits - last_bus_.busy_bits) /
-                                                           (double(bus.now_ms - last_bus_.now_ms) * double(installation::bus_arbiter::BITS_PER_MS)),
+                                                           (double(bus.now_ms - last_bus_.now_ms) * double(bus_arbiter::BITS_PER_MS)),
                                                        0, 'f', 0);
                 if (bus.backlog != 0 || bus.refused != 0)
                     text += QString(", backlog %1, %2 refused by the bus").arg(bus.backlog).arg(bus.refused);

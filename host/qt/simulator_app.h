@@ -18,7 +18,9 @@
 #include "host/core/host_settings.h"
 #include "host/core/serial_link.h"
 #include "host/core/shown_frame.h"
-#include "host/installation/bus_hub.h"
+#include "host/bus/bus_hub.h"
+#include "host/bus/hub_bus_link.h"
+#include "host/installation/installation_on_bus.h"
 #include "host/installation/installation.h"
 
 class QAction;
@@ -154,7 +156,7 @@ private:
     // The installation, stepped on the unit's thread after each main step.
     void step_installation();
     std::unique_ptr<installation::plant> plant_;
-    installation::bus_hub hub_;
+    bus_hub hub_;
     InstallationDock* installation_dock_ = nullptr;
     DockArrangement arrangement_ = DockArrangement::beside;
     QImage screen_image_;  // 320 x 240, 32 bits, top row first
@@ -180,7 +182,7 @@ private:
     QTimer* status_timer_ = nullptr;
     QElapsedTimer since_status_;
     can_port_status last_counts_[CAN_PORT_COUNT] = {};
-    installation::bus_figures last_bus_{};  // port 0's figures at the last status update
+    bus_figures last_bus_{};  // port 0's figures at the last status update
 };
 
 // The client area: bezel, screen, grid; mouse zones, cursors and tooltip.
