@@ -2,6 +2,7 @@
 
 import os
 import pathlib
+import threading
 
 import can
 import pytest
@@ -118,9 +119,21 @@ def test_unmodified_python_can_loop_over_the_bus(unit):
         bus.set_filters(None)
         assert not unit.output("PWRB1", 1)
         python_can_send(bus)  # PWRB1's command with output 1 on: the module obeys it
-        lit_at = unit.run_until(lambda: unit.output("PWRB1", 1), timeout_ms=100, step_ms=1)
-        print("lit after", lit_at - unit.time_ms)
+        sent_at = unit.time_ms
+        assert unit.run_until(lambda: unit.output("PWRB1", 1), timeout_ms=100, step_ms=1) < sent_at + 100
         assert any(m.is_rx and m.arbitration_id == 0x18EFB000 for m in unit.frames(since_ms=start + 500))
+
+
+@pytest.mark.norvane(installation=True)
+def test_a_notifier_thread_drives_unit_time_itself(unit):
+    heard = threading.Event()
+    with unit.bus() as bus:
+        notifier = can.Notifier(bus, [lambda msg: heard.set()], timeout=0.1)
+        try:
+            assert heard.wait(timeout=60), "no frame reached the notifier's listener"
+        finally:
+            notifier.stop()
+    assert unit.time_ms > 0
 
 
 @pytest.mark.norvane(installation=True)
