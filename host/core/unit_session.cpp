@@ -49,7 +49,7 @@ void UnitSession::attach_observer()
 {
     // Without taps or watchers nobody looks at what the unit sends; the
     // observer is set once there is one and the firmware is made.
-    if (observing_ || (!stepper_ && !runner_ && !made_))
+    if (observing_ || !made_)
         return;
     bool watched = false;
     {
