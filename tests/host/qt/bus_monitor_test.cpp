@@ -428,15 +428,17 @@ TEST(BusMonitorDock, DetailsShowEverySignalWholeInAShortOrATallDock)
     auto* split = dock.findChild<QSplitter*>();
     ASSERT_NE(details, nullptr);
     ASSERT_NE(split, nullptr);
-    // The table's room as the window gives it below the unit on a laptop,
-    // and in a taller dock.
+    // The table's room as the window gives it below the unit on a laptop
+    // (the details beside), and in a taller dock.
     const struct {
         int height;
+        bool beside;
         Qt::Orientation details;
         int trace_rows;
-    } cases[] = {{200, Qt::Horizontal, 4}, {450, Qt::Vertical, 10}};
+    } cases[] = {{200, true, Qt::Horizontal, 4}, {450, false, Qt::Vertical, 10}};
     for (const auto& c : cases) {
         dock.set_table_size(QSize(dock.full_table_width(), c.height));
+        dock.set_details_beside(c.beside);
         dock.resize(dock.sizeHint());
         QCoreApplication::processEvents();
         EXPECT_EQ(split->orientation(), c.details) << c.height;
