@@ -24,9 +24,9 @@
 #include <map>
 #include <tuple>
 
-#include "firmware/seam/can.h"
+#include "seam/can.h"
 
-namespace installation {
+namespace norvane {
 
 // Bits the frame takes on the wire, stuff bits and interframe space included.
 uint32_t can_frame_wire_bits(const can_frame& frame);
@@ -59,6 +59,18 @@ public:
 private:
     bool has_room(uint64_t now_ms) const;
     void take(const can_frame& frame, uint64_t now_ms);
+    uint32_t wire_bits(const can_frame& frame);
+
+    // The bus repeats the same frames (every module's status, every
+    // command), so their lengths are remembered, by identifier and data,
+    // rather than stuffed and CRC'd bit by bit each time.
+    struct remembered_length {
+        uint32_t id = 0;
+        uint8_t shape = 0;  // length, extended and remote flags; 0 when empty
+        uint8_t data[8] = {};
+        uint32_t bits = 0;
+    };
+    remembered_length lengths_[64];
 
     // Arbitration order: the 11-bit base identifier, a standard frame before
     // an extended one of the same base, then the rest of the identifier;
@@ -78,4 +90,4 @@ private:
     uint64_t carried_ = 0;
 };
 
-}  // namespace installation
+}  // namespace norvane
