@@ -62,7 +62,7 @@ if command -v ccache >/dev/null 2>&1; then
 fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DNORVANE_WINDOWS_DEPS="$cache/deps" -DCMAKE_BUILD_TYPE=Release \
-  -DNORVANE_QT=OFF -DNORVANE_BENCH=OFF "${launcher[@]}" >/dev/null
+  -DNORVANE_QT=OFF -DNORVANE_BENCH=OFF -DNORVANE_PYTHON_PACKAGE=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build"
 
 echo "=== windows: tests under wine"

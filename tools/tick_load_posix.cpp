@@ -1,4 +1,4 @@
-#include "tools/tick_load.h"
+#include "tick_load.h"
 
 #include <algorithm>
 #include <csignal>

@@ -20,7 +20,7 @@
 #include "host/core/periodic_timer.h"
 #include "host/core/unit_workdir.h"
 #include "seam/unit.h"
-#include "tools/tick_load.h"
+#include "tick_load.h"
 
 namespace {
 
