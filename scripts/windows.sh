@@ -100,7 +100,7 @@ while IFS= read -r dir; do
   case "$owner" in host/installation*) installation=(--installation) ;; esac
   if (cd "$out" && wine "$build/host/apps/norvane-run.exe" --scenario "$dir" --duration 60000 --workdir units \
         --output failed --junit junit.xml --quiet "${installation[@]}" >"$out/run.log" 2>&1); then
-    echo "windows: scenarios of $owner: $(tail -n 1 "$out/run.log")"
+    echo "windows: scenarios of $owner: $(grep -m1 -o 'tests="[0-9]*" failures="[0-9]*"' "$out/junit.xml" | tr -d '"')"
   else
     echo "windows: scenarios of $owner FAILED (log: $out/run.log)"
     cat "$out/run.log"
