@@ -16,8 +16,8 @@
 #include "host/common/regular_file.h"
 #include "host/core/bus_signals.h"
 #include "host/core/frame_convert.h"
-#include "host/core/png_file.h"
 #include "host/core/scenario.h"
+#include "host/core/screen_check.h"
 
 namespace norvane {
 namespace {
@@ -625,113 +625,42 @@ void ExpectationCheck::check_file(size_t i)
         fail(i, "the file holds " + shown_text(text));
 }
 
-namespace {
-
-// The failed picture: the screen as seen on the left; on the right the same
-// screen dim and grey with every pixel that differs from the reference in
-// magenta.
-rgb_image difference_picture(const rgb_image& seen, const rgb_image& reference)
-{
-    rgb_image out;
-    out.width = seen.width * 2;
-    out.height = seen.height;
-    out.rgb.resize(size_t(out.width) * size_t(out.height) * 3);
-    for (int y = 0; y < seen.height; ++y)
-        for (int x = 0; x < seen.width; ++x) {
-            const size_t from = (size_t(y) * size_t(seen.width) + size_t(x)) * 3;
-            uint8_t* left = &out.rgb[(size_t(y) * size_t(out.width) + size_t(x)) * 3];
-            uint8_t* right = left + size_t(seen.width) * 3;
-            std::copy(&seen.rgb[from], &seen.rgb[from] + 3, left);
-            const bool differs = std::equal(&seen.rgb[from], &seen.rgb[from] + 3, &reference.rgb[from]) == false;
-            const uint8_t grey =
-                uint8_t((seen.rgb[from] * 30 + seen.rgb[from + 1] * 59 + seen.rgb[from + 2] * 11) / 100);
-            // Magenta as bright as the seen pixel, so shapes stay readable.
-            right[0] = differs ? uint8_t(0x80 + grey / 2) : uint8_t(grey / 3);
-            right[1] = differs ? 0x00 : uint8_t(grey / 3);
-            right[2] = differs ? uint8_t(0x80 + grey / 2) : uint8_t(grey / 3);
-        }
-    return out;
-}
-
-}  // namespace
-
 void ExpectationCheck::check_screen(size_t i, const frame_buffer& screen)
 {
     const expectation& e = list_[i];
-    const rgb_image seen = frame_to_rgb(screen);
-    rgb_image reference;
-    std::string why;
-    const bool have_reference = read_png(e.reference, reference, why, seen.width, seen.height);
-    const bool same = have_reference && reference.width == seen.width && reference.height == seen.height;
-
+    screen_check_result result;
     if (options_.update_references) {
-        if (same && reference.rgb == seen.rgb) {
-            outcomes_[i].state = expect_state::passed;
-            return;
-        }
-        std::error_code ec;
-        const std::filesystem::path parent = std::filesystem::path(e.reference).parent_path();
-        if (!parent.empty())
-            std::filesystem::create_directories(parent, ec);
-        if (!write_png(e.reference, seen, why)) {
-            fail(i, "cannot write the reference '" + e.reference + "': " + why);
-            return;
-        }
+        result = update_screen_reference(screen, e.reference);
+    } else {
+        // NAME_err.png, or NAME_err_MS.png when an earlier check of this run
+        // already left its picture under that name; that one is neither
+        // removed nor overwritten.
+        const std::string stem = std::filesystem::path(e.file).stem().string();
+        const std::filesystem::path output(options_.output_dir);
+        const auto written = [this](const std::filesystem::path& p) {
+            return std::find(err_written_.begin(), err_written_.end(), p.string()) != err_written_.end();
+        };
+        const bool name_taken = written(output / (stem + "_err.png"));
+        screen_check_options check;
+        check.reference = e.reference;
+        check.max_diff = e.max_diff;
+        check.err_file = (name_taken ? output / (stem + "_err_" + std::to_string(e.ms) + ".png")
+                                     : output / (stem + "_err.png"))
+                             .string();
+        check.remove_stale_err = !name_taken;
+        check.missing_hint = "--update-references writes it";
+        result = norvane::check_screen(screen, check);
+        if (result.err_written)
+            err_written_.push_back(check.err_file);
+    }
+    switch (result.state) {
+    case screen_check_state::passed: outcomes_[i].state = expect_state::passed; break;
+    case screen_check_state::written:
         outcomes_[i].state = expect_state::written;
-        outcomes_[i].detail = "wrote " + e.reference;
-        return;
+        outcomes_[i].detail = result.detail;
+        break;
+    case screen_check_state::failed: fail(i, result.detail); break;
     }
-
-    // NAME_err.png, or NAME_err_MS.png when an earlier check of this run
-    // already left its picture under that name.
-    const std::string stem = std::filesystem::path(e.file).stem().string();
-    const std::filesystem::path output(options_.output_dir);
-    const auto written = [this](const std::filesystem::path& p) {
-        return std::find(err_written_.begin(), err_written_.end(), p.string()) != err_written_.end();
-    };
-    const bool name_taken = written(output / (stem + "_err.png"));
-    const std::filesystem::path err =
-        name_taken ? output / (stem + "_err_" + std::to_string(e.ms) + ".png") : output / (stem + "_err.png");
-    std::error_code ec;
-    std::string detail;
-    const rgb_image* picture = &seen;
-    rgb_image difference;
-    if (!have_reference) {
-        detail = "cannot read the reference '" + e.reference + "' (" + why +
-                 "); --update-references writes it";
-    } else if (!same) {
-        detail = "the reference '" + e.reference + "' is " + std::to_string(reference.width) + " x " +
-                 std::to_string(reference.height) + ", the screen " + std::to_string(seen.width) + " x " +
-                 std::to_string(seen.height);
-    } else {
-        size_t differing = 0;
-        size_t first = 0;
-        for (size_t p = 0; p < seen.rgb.size() / 3; ++p)
-            if (!std::equal(&seen.rgb[p * 3], &seen.rgb[p * 3] + 3, &reference.rgb[p * 3]))
-                first = differing++ ? first : p;
-        if (differing <= e.max_diff) {
-            outcomes_[i].state = expect_state::passed;
-            // A picture left by an earlier run of this file is stale now.
-            if (!name_taken)
-                std::filesystem::remove(err, ec);
-            return;
-        }
-        detail = std::to_string(differing) + " pixels differ from '" + e.reference + "'" +
-                 (e.max_diff ? " (at most " + std::to_string(e.max_diff) + " allowed)" : std::string()) +
-                 ", the first at x " + std::to_string(first % size_t(seen.width)) + " y " +
-                 std::to_string(first / size_t(seen.width));
-        difference = difference_picture(seen, reference);
-        picture = &difference;
-    }
-    std::filesystem::create_directories(options_.output_dir, ec);
-    if (write_png(err.string(), *picture, why)) {
-        err_written_.push_back(err.string());
-        detail += picture == &seen ? "; the screen is in " + err.string()
-                                   : "; seen and difference in " + err.string();
-    } else {
-        detail += "; cannot write " + err.string() + ": " + why;
-    }
-    fail(i, detail);
 }
 
 }  // namespace norvane
