@@ -84,7 +84,7 @@ const char* check_device(std::string_view device)
 void say(uint8_t port, const char* what)
 {
     const sockcand_port& l = links[port];
-    hal_debug_printf("SOCKETCAND: CAN port %d: %s (%s, bus %s)\n", port + 1, what, l.where, l.channel);
+    hal_debug_printf("SOCKETCAND: CAN port %d: %s (%s, bus %s)\n", port, what, l.where, l.channel);
 }
 
 // Closes the connection and waits before the next attempt. The reason is

@@ -62,8 +62,7 @@ void read_input_module(uint8_t m)
         if (ext != 0 && data[0] == MSG_INPUT_SWITCH_KIND)
             switch_input[m][channel - 1].store(data[2] != 0 ? 1 : 0, relaxed);
     } else if (data[0] == MSG_INPUT_ANALOG_KIND) {
-        const double volts = (data[2] + 256.0 * data[3]) * VOLTS_PER_MILLIVOLT;
-        analog_input[channel - 1].store(float(volts), relaxed);
+        analog_input[channel - 1].store(model_sender_volts(uint16_t(data[2] + 256 * data[3])), relaxed);
     }
 }
 
@@ -147,6 +146,24 @@ void model_set_page_functions(const model_page_table* functions)
     page_functions = functions;
 }
 
+float model_sender_volts(uint16_t mv)
+{
+    return float(mv * VOLTS_PER_MILLIVOLT);
+}
+
+double model_tank_level(uint8_t tank, double volts, uint16_t* lookup_index)
+{
+    if (tank < 2) {
+        const double y = volts * 100.0 / 5.0;
+        if (y >= FUEL_MAX_PERCENT)
+            return FUEL_MAX_PERCENT;
+        return y > 0.0 ? y : 0.0;
+    }
+    const uint8_t i = uint8_t(tank - 2);
+    *lookup_index = sig_prelookup(float(volts), water_volts[i], 3, *lookup_index);
+    return sig_interp(*lookup_index, water_percent[i], 3);
+}
+
 void model_init()
 {
     model_nonfinite_init();
@@ -170,22 +187,13 @@ void model_step()
             switch_snapshot[4 * m + c].store(switches[m][c], relaxed);
 
     // 2. Fuel tanks, linear.
-    for (uint8_t i = 0; i < 2; ++i) {
-        const double y = analog[i] * 100.0 / 5.0;
-        double level = 0.0;
-        if (y >= FUEL_MAX_PERCENT)
-            level = FUEL_MAX_PERCENT;
-        else if (y > 0.0)
-            level = y;
-        tank_level.fuel[i].store(level, relaxed);
-    }
+    for (uint8_t i = 0; i < 2; ++i)
+        tank_level.fuel[i].store(model_tank_level(i, analog[i], nullptr), relaxed);
 
     // 3. Water tanks through their tables.
-    for (uint8_t i = 0; i < 2; ++i) {
-        const float x = float(analog[2 + i]);
-        tank_lookup_index[i] = sig_prelookup(x, water_volts[i], 3, tank_lookup_index[i]);
-        tank_level.water[i].store(sig_interp(tank_lookup_index[i], water_percent[i], 3), relaxed);
-    }
+    for (uint8_t i = 0; i < 2; ++i)
+        tank_level.water[i].store(float(model_tank_level(uint8_t(2 + i), analog[2 + i], &tank_lookup_index[i])),
+                                  relaxed);
 
     // 4. One message per input module.
     for (uint8_t m = 0; m < INPUT_MODULE_COUNT; ++m)

@@ -98,6 +98,13 @@ void model_init();
 // power modules, page entry on the first step, circuit logic, done flag.
 void model_step();
 void model_tick();  // model step, then the transmit schedule
+
+// A sender's millivolts as an analog input holds them.
+float model_sender_volts(uint16_t mv);
+// The level of tank `tank` (the tank page's order: 0, 1 fuel; 2, 3 water)
+// at `volts`, as the step computes it. A water tank's table search starts
+// at and updates *lookup_index; a fuel tank needs none (nullptr).
+double model_tank_level(uint8_t tank, double volts, uint16_t* lookup_index);
 // Every record of the model, its mailboxes included, back to its start value
 // (before model_init); no page functions registered.
 void model_reset();

@@ -12,6 +12,7 @@
 #include "model/model.h"
 #include "platform/hal.h"
 #include "screens/hmi.h"
+#include "seam/tanks.h"
 
 tank_refresh tank_refresh_records[TANK_GAUGES];
 
@@ -55,15 +56,6 @@ double clamp(double v, double lo, double hi)
     return v;
 }
 
-// The whole number a level shows: floored, never rounded up.
-double shown_value(double level)
-{
-    const double v = std::floor(clamp(level, 0, 125));
-    if (!std::isfinite(v))
-        return 0;
-    return double(uint16_t(uint32_t(v) & 0xFFFF));
-}
-
 void keys()
 {
     static const hmi_key layout[KEY_COUNT] = {
@@ -93,7 +85,7 @@ void draw_tank(uint8_t i, double level)
 
     const double now = sys_ms_since_start();
     if (now + MARK_OFFSET_MS - r.mark > REFRESH_MS) {
-        r.shown = shown_value(level);
+        r.shown = tank_shown_value(level);
         r.mark = now + MARK_OFFSET_MS;
     }
 
@@ -120,6 +112,22 @@ void draw_pass()
 }
 
 }  // namespace
+
+double tank_shown_value(double level)
+{
+    const double v = std::floor(clamp(level, 0, 125));
+    if (!std::isfinite(v))
+        return 0;
+    return double(uint16_t(uint32_t(v) & 0xFFFF));
+}
+
+int tank_reading_percent(uint8_t tank, uint16_t mv)
+{
+    if (tank >= TANK_GAUGES)
+        return -1;
+    uint16_t lookup_index = 0;  // the search's start does not change where it ends
+    return int(tank_shown_value(model_tank_level(tank, double(model_sender_volts(mv)), &lookup_index)));
+}
 
 void tank_page_enter()
 {

@@ -12,3 +12,6 @@ constexpr uint8_t TANK_GAUGES = 4;
 extern tank_refresh tank_refresh_records[TANK_GAUGES];
 
 void tank_page_enter();
+// The whole number the page shows under a gauge for a level: floored, never
+// rounded up, 0..125.
+double tank_shown_value(double level);

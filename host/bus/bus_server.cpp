@@ -136,6 +136,7 @@ enum class client_state { no_bus, bcm, raw, closing };
 
 struct BusServer::client {
     int fd = -1;
+    uint64_t number = 0;  // in the order of connection
     std::string name;
     client_state state = client_state::no_bus;
     std::string in;     // bytes read, not yet a whole message
@@ -325,14 +326,55 @@ void BusServer::run()
                 ++it;
             }
         }
+        list_clients();
     }
     for (auto& c : clients_)
         ::close(c->fd);
     clients_now_.fetch_sub(clients_.size(), std::memory_order_relaxed);
     clients_.clear();
+    list_clients();
     if (connections_not_said_ > 0)
         say_("bus server: " + std::to_string(connections_not_said_) +
              " line(s) about clients not said (ten at once, then one a second)");
+}
+
+void BusServer::list_clients()
+{
+    // Compared first, so a pass where no client came, went or changed mode
+    // neither allocates nor takes the lock.
+    bool same = listed_.size() == clients_.size();
+    for (size_t i = 0; same && i < clients_.size(); ++i)
+        same = listed_[i] == std::pair<uint64_t, int>(clients_[i]->number, int(clients_[i]->state));
+    if (same)
+        return;
+    listed_.clear();
+    std::vector<std::string> list;
+    for (const auto& c : clients_) {
+        listed_.emplace_back(c->number, int(c->state));
+        const char* what = "";
+        switch (c->state) {
+        case client_state::no_bus: what = " (no bus open yet)"; break;
+        case client_state::bcm: what = " (BCM mode)"; break;
+        case client_state::raw: what = " (raw mode)"; break;
+        case client_state::closing: what = " (closing)"; break;
+        }
+        list.push_back(c->name + what);
+    }
+    std::lock_guard<std::mutex> guard(client_list_lock_);
+    client_list_.swap(list);
+}
+
+std::vector<std::string> BusServer::clients() const
+{
+    std::lock_guard<std::mutex> guard(client_list_lock_);
+    return client_list_;
+}
+
+std::string BusServer::address() const
+{
+    const std::string& host = options_.host;
+    const bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port());
 }
 
 size_t BusServer::open_clients() const
@@ -430,6 +472,7 @@ void BusServer::accept_clients()
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         auto c = std::make_unique<client>();
         c->fd = fd;
+        c->number = connections_.load(std::memory_order_relaxed);
         c->name = name;
         c->since_ms = monotonic_ms();
         c->credit_us = monotonic_us();

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "seam/can.h"
 
@@ -102,6 +104,13 @@ public:
     void wake();
 
     bus_server_counts counts() const;
+    // Where it listens, "HOST:PORT" (IPv6 hosts in brackets).
+    std::string address() const;
+    // The clients connected now, in the order they came, each as its
+    // address and what it does: "127.0.0.1:40312 (raw mode)". Any thread;
+    // the I/O thread writes the list only when a client comes, goes or
+    // changes mode.
+    std::vector<std::string> clients() const;
 
 private:
     struct client;
@@ -120,6 +129,7 @@ private:
     void close_idle(uint64_t now_ms);
     size_t open_clients() const;
     void say_connection(const std::string& line);
+    void list_clients();
 
     bus_server_options options_;
     bus_link link_;
@@ -133,6 +143,11 @@ private:
 
     std::mutex publish_lock_;  // guards published_
     std::deque<can_frame> published_;
+
+    // What clients() gives, and what it was made from (the I/O thread's).
+    mutable std::mutex client_list_lock_;  // guards client_list_
+    std::vector<std::string> client_list_;
+    std::vector<std::pair<uint64_t, int>> listed_;  // each client's number and state
 
     std::atomic<uint64_t> clients_now_{0}, connections_{0}, from_clients_{0}, refused_{0}, to_clients_{0},
         bad_{0}, dropped_{0}, idle_closed_{0}, not_said_{0};

@@ -1,12 +1,17 @@
 #include "host/qt/installation_dock.h"
 
+#include "seam/tanks.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -54,6 +59,61 @@ public:
     QSize sizeHint() const override { return minimumSize(); }
 };
 
+// The switches' symbols, drawn beside their labels: a rocker is a rocker
+// plate that sits up (on) or down (off); a push button is a round cap that
+// springs back.
+constexpr int SYMBOL_SIZE = 16;
+
+// A symbol's square, outlined in dark grey and filled in light grey.
+template <typename Draw>
+QPixmap symbol(Draw draw)
+{
+    QPixmap pixmap(SYMBOL_SIZE, SYMBOL_SIZE);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor("#202020"), 1));
+    p.setBrush(QColor("#d0d0d0"));
+    draw(p);
+    return pixmap;
+}
+
+QPixmap rocker_symbol(bool on)
+{
+    return symbol([on](QPainter& p) {
+        p.drawRect(QRectF(3.5, 0.5, 9, 15));  // the frame
+        p.setBrush(on ? QColor("#2e7d32") : QColor("#707070"));
+        p.drawRect(on ? QRectF(4.5, 1.5, 7, 7) : QRectF(4.5, 7.5, 7, 7));  // the pressed half
+    });
+}
+
+QPixmap push_symbol()
+{
+    return symbol([](QPainter& p) {
+        p.drawEllipse(QRectF(0.5, 0.5, 15, 15));  // the bezel
+        p.setBrush(QColor("#707070"));
+        p.drawEllipse(QRectF(4, 4, 8, 8));  // the cap
+    });
+}
+
+QIcon switch_icon(channel_kind kind)
+{
+    QIcon icon;
+    if (kind == channel_kind::push) {
+        icon.addPixmap(push_symbol());
+    } else {
+        icon.addPixmap(rocker_symbol(false), QIcon::Normal, QIcon::Off);
+        icon.addPixmap(rocker_symbol(true), QIcon::Normal, QIcon::On);
+    }
+    return icon;
+}
+
+// A lamp of a module that is off: it sends nothing, so the output's state is
+// not known (the module keeps whatever it last applied).
+const char* const UNKNOWN_LAMP_STYLE =
+    "QLabel { background: #8a8a8a; color: #202020; border: 2px dashed #202020; border-radius: 4px;"
+    " font-weight: bold; }";
+
 QString lamp_style(const output_view& out)
 {
     // Lit: amber; a reported fault state or code: red frame.
@@ -89,7 +149,9 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
             QString text = QString("%1 %2").arg(c + 1).arg(QString::fromStdString(ch.label));
             auto* button = new QPushButton(text, switches);
             button->setObjectName(QString("switch_%1_%2").arg(m + 1).arg(c + 1));
-            button->setToolTip(ch.kind == channel_kind::push ? tr("push button") : tr("rocker"));
+            button->setIcon(switch_icon(ch.kind));
+            button->setToolTip(ch.kind == channel_kind::push ? tr("Push button: on while held down")
+                                                             : tr("Rocker: a click turns it on or off"));
             if (ch.kind == channel_kind::push) {
                 connect(button, &QPushButton::pressed, this, [this, m, c] { plant_.set_switch(m, c, true); });
                 connect(button, &QPushButton::released, this, [this, m, c] { plant_.set_switch(m, c, false); });
@@ -101,9 +163,26 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
             switch_grid->addWidget(button, c + 1, m);
         }
     }
+    {
+        // A legend under the switches, with the symbols the buttons carry.
+        auto* row = new QHBoxLayout;
+        row->setSpacing(4);
+        const std::pair<QPixmap, QString> keys[] = {{rocker_symbol(false), tr("rocker: a click turns it on or off")},
+                                                    {push_symbol(), tr("push button: on while held")}};
+        for (const auto& [symbol, text] : keys) {
+            auto* picture = new QLabel(switches);
+            picture->setPixmap(symbol);
+            row->addWidget(picture);
+            row->addWidget(new QLabel(text, switches));
+            row->addSpacing(12);
+        }
+        row->addStretch(1);
+        switch_grid->addLayout(row, INPUT_CHANNELS + 1, 0, 1, SWITCH_MODULES);
+    }
     column->addWidget(switches);
 
-    // Tanks in percent, the sender's volts beside.
+    // Tanks: the percent the unit will show for the sender's volts (its
+    // arithmetic floors, so a slider at 33 % may read 32), the volts beside.
     auto* tanks = new QGroupBox(tr("Tanks"), body);
     auto* tank_grid = new QGridLayout(tanks);
     for (int c = 0; c < INPUT_CHANNELS; ++c) {
@@ -123,6 +202,7 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
         tank_sliders_[t] = slider;
         tank_labels_[t] = new QLabel(tanks);
         tank_labels_[t]->setMinimumWidth(110);
+        tank_labels_[t]->setToolTip(tr("What the unit's tank page will show for the sender's volts, and the volts"));
         tank_grid->addWidget(new QLabel(TANK_NAMES[t]), t, 0);
         tank_grid->addWidget(slider, t, 1);
         tank_grid->addWidget(tank_labels_[t], t, 2);
@@ -141,10 +221,10 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
             lamp->setObjectName(QString("lamp_%1_%2").arg(p + 1).arg(o + 1));
             lamp->setFixedSize(18, 18);
             const std::string& label = layout.output_labels[p][o];
-            lamp->setToolTip(QString("%1 output %2%3")
-                                 .arg(QString::fromStdString(layout.module_names[power_module_index(p)]))
-                                 .arg(o + 1)
-                                 .arg(label.empty() ? QString() : ": " + QString::fromStdString(label)));
+            lamp_tips_[p][o] = QString("%1 output %2%3")
+                                   .arg(QString::fromStdString(layout.module_names[power_module_index(p)]))
+                                   .arg(o + 1)
+                                   .arg(label.empty() ? QString() : ": " + QString::fromStdString(label));
             lamps_[p][o] = lamp;
             lamp_grid->addWidget(lamp, p, o + 1);
         }
@@ -188,6 +268,11 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
     for (int m = 0; m < MODULE_COUNT; ++m) {
         auto* box = new QCheckBox(QString::fromStdString(layout.module_names[m]), modules);
         box->setChecked(true);
+        box->setToolTip(m < INPUT_MODULES
+                            ? tr("Off: the module falls silent (sends nothing); the unit keeps its last readings "
+                                 "until it calls them stale")
+                            : tr("Off: the module falls silent: it sends no status and takes no commands; "
+                                 "its outputs keep their last state, shown as unknown (?)"));
         module_boxes_[m] = box;
         module_grid->addWidget(box, m / 6, m % 6);
         connect(box, &QCheckBox::toggled, this, [this, m](bool on) { plant_.set_module_on(m, on); });
@@ -231,18 +316,31 @@ void InstallationDock::set_view_height(int height)
 void InstallationDock::refresh()
 {
     const snapshot now = plant_.read();
-    for (int p = 0; p < POWER_MODULES; ++p)
+    for (int p = 0; p < POWER_MODULES; ++p) {
+        const int m = power_module_index(p);
+        const bool on = now.module_on[m];
         for (int o = 0; o < POWER_OUTPUTS; ++o) {
             const output_view& out = now.outputs[p][o];
             const output_view& was = shown_.outputs[p][o];
-            if (first_ || out.command != was.command || out.state != was.state || out.code != was.code)
-                lamps_[p][o]->setStyleSheet(lamp_style(out));
+            if (!first_ && on == shown_.module_on[m] &&
+                (!on || (out.command == was.command && out.state == was.state && out.code == was.code)))
+                continue;
+            QLabel* lamp = lamps_[p][o];
+            lamp->setStyleSheet(on ? lamp_style(out) : UNKNOWN_LAMP_STYLE);
+            lamp->setText(on ? QString() : QString("?"));
+            lamp->setAlignment(Qt::AlignCenter);
+            lamp->setToolTip(lamp_tips_[p][o] +
+                             (on ? QString() : tr("\n%1 is off: the output keeps its last state, not known here")
+                                                   .arg(QString::fromStdString(plant_.layout().module_names[m]))));
         }
+    }
     for (int t = 0; t < TANK_COUNT; ++t) {
         const int c = tank_channels_[t];
         const uint16_t mv = c >= 0 ? now.analog_mv[c] : 0;
-        if (first_ || c < 0 || mv != shown_.analog_mv[c] || now.tank_percent[t] != shown_.tank_percent[t])
-            tank_labels_[t]->setText(QString("%1 %  %2 V").arg(now.tank_percent[t], 0, 'f', 0).arg(mv / 1000.0, 0, 'f', 2));
+        if (first_ || c < 0 || mv != shown_.analog_mv[c])
+            tank_labels_[t]->setText(QString("%1 %  %2 V")
+                                         .arg(tank_reading_percent(uint8_t(t), mv))
+                                         .arg(mv / 1000.0, 0, 'f', 2));
     }
     for (int m = 0; m < MODULE_COUNT; ++m)
         if (module_boxes_[m]->isChecked() != now.module_on[m]) {

@@ -1,6 +1,8 @@
 // The installation panel: the simulated boat's wall switches (rockers and
-// push buttons), tank sliders, the 64 output lamps as the power modules last
-// applied their commands, module on/off and output faults. It reads the
+// push buttons, each drawn with its own symbol), tank sliders with the
+// percent the unit will read, the 64 output lamps as the power modules last
+// applied their commands (unknown while a module is off), module on/off and
+// output faults. It reads the
 // plant's snapshot with a timer at screen rate and repaints only what
 // changed, so the unit's thread is never held up by the panel.
 #pragma once
@@ -40,6 +42,8 @@ public:
     QSlider* tank_slider(int tank) const { return tank_sliders_[tank]; }
     QComboBox* fault_output() const { return fault_output_; }
     QSpinBox* fault_state() const { return fault_state_; }
+    QCheckBox* module_box(int module) const { return module_boxes_[module]; }
+    QLabel* tank_label(int tank) const { return tank_labels_[tank]; }
 
 private:
     installation::plant& plant_;
@@ -48,6 +52,7 @@ private:
     QLabel* tank_labels_[installation::TANK_COUNT] = {};
     int tank_channels_[installation::TANK_COUNT] = {-1, -1, -1, -1};
     QLabel* lamps_[installation::POWER_MODULES][installation::POWER_OUTPUTS] = {};
+    QString lamp_tips_[installation::POWER_MODULES][installation::POWER_OUTPUTS];
     QCheckBox* module_boxes_[installation::MODULE_COUNT] = {};
     QComboBox* fault_output_ = nullptr;
     QSpinBox* fault_state_ = nullptr;

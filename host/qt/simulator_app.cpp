@@ -267,7 +267,17 @@ bool SimulatorApp::start_bus_server(const std::string& host, uint16_t port, uint
                                             std::move(say), why);
     if (bus_server_ && whole_bus)
         hub_server_.store(bus_server_.get(), std::memory_order_release);
+    update_status();
     return bus_server_ != nullptr;
+}
+
+void SimulatorApp::raise_event(int event)
+{
+    FirmwareRunner::send_event(event);
+    const uint32_t ms = hal_ms_clock();
+    statusBar()->showMessage(QString::asprintf("Event %d raised at unit time %u:%02u:%02u.%03u", event + 1,
+                                               ms / 3600000u, ms / 60000u % 60u, ms / 1000u % 60u, ms % 1000u),
+                             5000);
 }
 
 SimulatorApp::~SimulatorApp()
@@ -377,8 +387,8 @@ void SimulatorApp::build_menus()
     connect(pause_action_, &QAction::triggered, this, &SimulatorApp::pause);
     simulate->addSeparator();
     QMenu* event = simulate->addMenu("&Event");
-    connect(event->addAction("Event &1"), &QAction::triggered, this, [] { FirmwareRunner::send_event(0); });
-    connect(event->addAction("Event &2"), &QAction::triggered, this, [] { FirmwareRunner::send_event(1); });
+    connect(event->addAction("Event &1"), &QAction::triggered, this, [this] { raise_event(0); });
+    connect(event->addAction("Event &2"), &QAction::triggered, this, [this] { raise_event(1); });
 
     QMenu* port = menuBar()->addMenu("&Port");
     connect(port->addAction("&UART"), &QAction::triggered, this, &SimulatorApp::open_uart_dialog);
@@ -400,6 +410,10 @@ void SimulatorApp::build_menus()
         statusBar()->addWidget(port_labels_[p], 1);
     }
     time_label_ = new QLabel(this);
+    server_label_ = new QLabel(this);
+    server_label_->setObjectName("serverStatus");
+    server_label_->hide();
+    statusBar()->addPermanentWidget(server_label_);
     pause_label_ = new QLabel("Paused", this);
     pause_label_->setStyleSheet("font-weight: bold");
     statusBar()->addPermanentWidget(pause_label_);
@@ -446,6 +460,20 @@ void SimulatorApp::update_status()
                                            static_cast<unsigned long long>(seconds / 60 % 60),
                                            static_cast<unsigned long long>(seconds % 60)));
     time_label_->setToolTip("The unit's running time (stands still while paused)");
+    if (bus_server_) {
+        const std::vector<std::string> clients = bus_server_->clients();
+        const QString address = QString::fromStdString(bus_server_->address());
+        server_label_->setText(QString("Bus server %1: %2 client%3")
+                                   .arg(address)
+                                   .arg(clients.size())
+                                   .arg(clients.size() == 1 ? "" : "s"));
+        QString tip = QString("socketcand server on %1 (raw mode)").arg(address);
+        tip += clients.empty() ? QString("\nNo clients connected") : QString("\nClients:");
+        for (const std::string& client : clients)
+            tip += "\n" + QString::fromStdString(client);
+        server_label_->setToolTip(tip);
+    }
+    server_label_->setVisible(bus_server_ != nullptr);
     pause_label_->setVisible(runner_.is_paused());
 }
 

@@ -107,7 +107,13 @@ public:
     QLabel* port_status(int port) const { return port_labels_[port]; }
     QLabel* time_status() const { return time_label_; }
     QLabel* pause_status() const { return pause_label_; }
+    // The bus server's address and client count, its clients in the
+    // tooltip; hidden without a server.
+    QLabel* server_status() const { return server_label_; }
     void update_status();
+    // Raises test event `event` (0 or 1, the menu's Event 1 and 2) and says
+    // in the status bar which one went, at what unit time.
+    void raise_event(int event);
     // Every held button goes up (and the bezel shows it).
     void release_all_buttons();
     const QImage& screen_image() const { return screen_image_; }
@@ -177,6 +183,7 @@ private:
     QLabel* port_labels_[CAN_PORT_COUNT] = {};
     QLabel* time_label_ = nullptr;
     QLabel* pause_label_ = nullptr;
+    QLabel* server_label_ = nullptr;
     QTimer* status_timer_ = nullptr;
     QElapsedTimer since_status_;
     can_port_status last_counts_[CAN_PORT_COUNT] = {};

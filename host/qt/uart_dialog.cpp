@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "host/core/serial_link.h"
 
@@ -63,7 +64,30 @@ UartDialog::UartDialog(SerialLink& link, QWidget* parent) : QDialog(parent), lin
     connect(combo_, &QComboBox::currentIndexChanged, this, [this] { show_device(); });
     show_device();
     show_state();
-    setFixedSize(sizeHint().expandedTo(QSize(315, 150)));
+    // The width the dialog has without a reason; a reason wraps within it.
+    reason_->hide();
+    layout->activate();
+    width_ = std::max(315, sizeHint().width());
+    fit();
+}
+
+void UartDialog::fit()
+{
+    reason_->setVisible(!reason_->text().isEmpty());
+    device_->setVisible(!device_->text().isEmpty());
+    // The group's grid and size first: their cached sizes still count the
+    // reason as it was.
+    reason_->parentWidget()->layout()->invalidate();
+    reason_->parentWidget()->updateGeometry();
+    QLayout* layout = this->layout();
+    layout->invalidate();
+    layout->activate();
+    // As wide as without a reason (wider only for a word that cannot wrap),
+    // and as tall as the reason's lines need at that width.
+    const int width = std::max(width_, layout->totalMinimumSize().width());
+    const int height = std::max({150, layout->totalSizeHint().height(),
+                                 layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : 0});
+    setFixedSize(width, height);
 }
 
 void UartDialog::show_device()
@@ -102,6 +126,7 @@ void UartDialog::toggle()
                          ? QString()
                          : "Cannot open: " + QString::fromStdString(link_.open_error()));
     show_state();
+    fit();
 }
 
 }  // namespace norvane

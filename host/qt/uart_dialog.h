@@ -1,7 +1,7 @@
 // "UART Setup": chooses the COM port for the unit's serial port 3 and opens
 // or closes it. Beside the COM number it shows (and lets the user change)
 // the device that number means on this machine, offering the serial devices
-// present; a failed open says why.
+// present; a failed open says why, in full: the dialog grows to show it.
 #pragma once
 #include <QDialog>
 
@@ -32,6 +32,8 @@ private:
     void toggle();
     void show_state();
     void show_device();
+    // Sizes the dialog to show the whole reason, word-wrapped.
+    void fit();
 
     SerialLink& link_;
     QComboBox* combo_;
@@ -41,6 +43,7 @@ private:
     QLabel* reason_;
     QPushButton* toggle_;
     QPushButton* exit_;
+    int width_ = 0;
 };
 
 }  // namespace norvane

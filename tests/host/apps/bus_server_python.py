@@ -144,7 +144,7 @@ def two_units(norvane_run, workdir):
     port = int(first.wait_for_line(r"bus server: listening on 127\.0\.0\.1:(\d+)").group(1))
     second = Unit(norvane_run, workdir, "second",
                   ["--duration", "5000", "--can0", "socketcand:127.0.0.1:%d:can0" % port])
-    second.wait_for_line(r"SOCKETCAND: CAN port 1: connected, raw mode")
+    second.wait_for_line(r"SOCKETCAND: CAN port 0: connected, raw mode")
     first.wait_for_line(r"bus server: client .* receives the bus in raw mode")
     bus = connect(port)
     try:

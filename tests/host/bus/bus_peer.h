@@ -36,6 +36,14 @@ public:
     }
     bool connected() const { return connected_; }
     int fd() const { return fd_; }
+    // "127.0.0.1:PORT": this end, as the server names the client.
+    std::string local_address() const
+    {
+        sockaddr_in a{};
+        socklen_t size = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size);
+        return "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    }
     void send(const std::string& text) { ASSERT_EQ(::send(fd_, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size())); }
     // Reads until `text` has arrived (true) or 3 s passed.
     bool wait_for(const std::string& text, int limit_ms = 3000)

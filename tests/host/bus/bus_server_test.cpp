@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -95,6 +96,43 @@ TEST(BusServer, CarriesThePortOnTheVirtualBusOrPortZeroWhenUnmapped)
         EXPECT_EQ(bus_server_can_port(mapping, mapped, why), c.expected) << c.port0 << " " << c.port1;
         EXPECT_EQ(why.empty(), c.expected >= 0) << why;
     }
+}
+
+// Who is on the served bus, for the window: each client by its address with
+// what it does, in the order they came, as they come, change mode and go.
+TEST(BusServer, ListsItsClientsWithWhatTheyDo)
+{
+    Server s;
+    EXPECT_EQ(s.server->address(), "127.0.0.1:" + std::to_string(s.port()));
+    EXPECT_TRUE(s.server->clients().empty());
+    // The I/O thread updates the list after the pass that changed it.
+    const auto list_becomes = [&s](const std::vector<std::string>& want) {
+        const auto end = clock_type::now() + std::chrono::seconds(3);
+        while (s.server->clients() != want && clock_type::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return s.server->clients() == want;
+    };
+    const auto text = [](const std::vector<std::string>& list) {
+        std::string out;
+        for (const std::string& line : list)
+            out += line + "; ";
+        return out;
+    };
+    Peer a(s.port());
+    ASSERT_TRUE(a.wait_for("< hi >"));
+    Peer b(s.port());
+    ASSERT_TRUE(b.wait_for("< hi >"));
+    const std::string name_a = a.local_address(), name_b = b.local_address();
+    EXPECT_TRUE(list_becomes({name_a + " (no bus open yet)", name_b + " (no bus open yet)"}))
+        << text(s.server->clients());
+    a.send("< open can0 >");
+    ASSERT_TRUE(a.wait_for("< ok >"));
+    ASSERT_TRUE(b.open_raw());
+    EXPECT_TRUE(list_becomes({name_a + " (BCM mode)", name_b + " (raw mode)"})) << text(s.server->clients());
+    a.close();
+    EXPECT_TRUE(list_becomes({name_b + " (raw mode)"})) << text(s.server->clients());
+    s.server->stop();
+    EXPECT_TRUE(s.server->clients().empty());
 }
 
 TEST(BusServer, RawClientsSeeTheUnitAndEachOtherButNotThemselves)

@@ -170,7 +170,7 @@ TEST(SocketcandPort, ConnectsCarriesFramesComesBackAndRefusesBadMessages)
             ++n;
         return n;
     };
-    EXPECT_EQ(count("SOCKETCAND: CAN port 2: connecting"), 1u) << lines;
+    EXPECT_EQ(count("SOCKETCAND: CAN port 1: connecting"), 1u) << lines;
     EXPECT_EQ(count("connected, raw mode"), 2u) << lines;
     EXPECT_GE(count("connection lost"), 1u) << lines;
     // Between the servers the refused connections are said once, not every second.

@@ -6,9 +6,12 @@
 #include <QActionGroup>
 #include <QMenu>
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <functional>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QStatusBar>
 #include <QDockWidget>
 #include <QMenuBar>
 #include <QFile>
@@ -35,6 +38,7 @@
 #include "host/qt/signal_quit.h"
 #include "host/qt/uart_dialog.h"
 #include "qt_test_app.h"
+#include "model/model.h"
 #include "platform/hal.h"
 #include "screens/keys.h"
 #include "support/unit_fixture.h"
@@ -492,6 +496,44 @@ TEST_F(UartDialogTest, OpensAndClosesTheChosenPort)
     EXPECT_FALSE(QSettings("Norvane", "Simulator").contains("COMPortDevice3"));
 }
 
+// A failed open's reason is shown whole, wrapped over as many lines as it
+// needs: the dialog grows for it and shrinks back when the port opens.
+TEST_F(UartDialogTest, CannotOpenReasonIsShownWholeAndWrapped)
+{
+    SimulatorApp& app = open_app();
+    SerialLink& link = app.serial_link();
+    const std::string missing = "/nonexistent/a folder that is not there/and another one below it/ttyUSB0";
+    link.set_device_path(2, missing);
+    link.set_device_path(1, ::ptsname(master_));
+    UartDialog dialog(link, &app);
+    dialog.show();
+    const QSize closed = dialog.size();
+    dialog.port_combo()->setCurrentIndex(1);
+    dialog.toggle_button()->click();
+    QCoreApplication::processEvents();
+    QLabel* reason = dialog.reason_label();
+    ASSERT_EQ(reason->text().toStdString(), "Cannot open: " + missing + ": No such file or directory");
+    EXPECT_TRUE(reason->isVisible());
+    EXPECT_TRUE(reason->wordWrap());
+    // All its lines fit its box, and the box lies within the dialog.
+    EXPECT_GE(reason->height(), reason->heightForWidth(reason->width()));
+    EXPECT_GT(reason->heightForWidth(reason->width()), 2 * reason->fontMetrics().height()) << "wrapped";
+    const QRect inside(reason->mapTo(&dialog, QPoint(0, 0)), reason->size());
+    EXPECT_TRUE(dialog.rect().contains(inside)) << inside.bottom() << " below " << dialog.height();
+    EXPECT_EQ(dialog.width(), closed.width()) << "it grows downwards";
+    EXPECT_GT(dialog.height(), closed.height());
+    const int grown = dialog.height();
+
+    dialog.port_combo()->setCurrentIndex(0);
+    dialog.toggle_button()->click();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(link.is_open());
+    EXPECT_FALSE(reason->isVisible());
+    EXPECT_TRUE(dialog.device_label()->isVisible()) << "the open device in its place";
+    EXPECT_LT(dialog.height(), grown);
+    EXPECT_EQ(dialog.width(), closed.width());
+}
+
 // The unit's command frames reach the bus monitor dock, which View > Bus
 // Monitor shows and hides.
 TEST_F(SimulatorAppTest, BusMonitorShowsTheFramesTheUnitSends)
@@ -637,9 +679,20 @@ TEST_F(SimulatorAppTest, InstallationBusServerCarriesTheWholeBus)
         << error;
     const size_t colon = listening.find("127.0.0.1:");
     ASSERT_NE(colon, std::string::npos);
+    const std::string address = listening.substr(colon, listening.find(' ', colon) - colon);
     testing::BusPeer client(uint16_t(std::stoi(listening.substr(colon + 10))));
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.open_raw());
+    // The status bar says where the server listens; its tooltip names the
+    // clients and what they do.
+    QLabel* server = app_->server_status();
+    ASSERT_NE(server, nullptr);
+    EXPECT_TRUE(testing::process_events_until([&] {
+        app_->update_status();
+        return server->toolTip().contains(QString::fromStdString(client.local_address() + " (raw mode)"));
+    }, 5000)) << server->toolTip().toStdString();
+    EXPECT_TRUE(server->isVisibleTo(app_.get()));
+    EXPECT_EQ(server->text().toStdString(), "Bus server " + address + ": 1 client");
     // The unit steps while the window takes its frames.
     const auto client_gets = [&client](const char* text) {
         return testing::process_events_until([&] { return client.wait_for(text, 10); }, 5000);
@@ -789,6 +842,89 @@ TEST_F(SimulatorAppTest, PanelOffersTheFaultOutputsAndTankRangesTheBusCarries)
         EXPECT_EQ(panel.tank_slider(t)->maximum(), top[t]) << "tank " << t + 1;
     panel.tank_slider(0)->setValue(125);
     EXPECT_EQ(app.installation_plant()->read().tank_percent[0], 125.0);
+}
+
+// Each switch is drawn as what it is: a rocker's symbol shows it up or down,
+// a push button's is a round cap; a power module that is off is silent, so
+// its lamps show as unknown and say why.
+TEST_F(SimulatorAppTest, PanelDrawsEachSwitchKindAndAnOffModulesLampsAsUnknown)
+{
+    SimulatorApp& app = open_app_with_installation();
+    InstallationDock& panel = *app.installation_panel();
+    QPushButton* rocker = panel.switch_button(0, 0);  // PORT FORE CABIN
+    QPushButton* push = panel.switch_button(0, 1);    // DINING
+    ASSERT_TRUE(rocker->isCheckable());
+    ASSERT_FALSE(push->isCheckable());
+    const auto symbol = [](QPushButton* b, QIcon::State state) {
+        return b->icon().pixmap(b->iconSize(), QIcon::Normal, state).toImage();
+    };
+    ASSERT_FALSE(rocker->icon().isNull());
+    ASSERT_FALSE(push->icon().isNull());
+    EXPECT_NE(symbol(rocker, QIcon::Off), symbol(push, QIcon::Off)) << "the kinds look alike";
+    EXPECT_NE(symbol(rocker, QIcon::Off), symbol(rocker, QIcon::On)) << "a rocker's symbol shows up and down";
+
+    const int pwrb1 = installation::power_module_index(0);
+    QCheckBox* module = panel.module_box(pwrb1);
+    EXPECT_TRUE(module->toolTip().contains("silent")) << module->toolTip().toStdString();
+    EXPECT_TRUE(module->toolTip().contains("last state")) << module->toolTip().toStdString();
+    module->click();
+    ASSERT_FALSE(app.installation_plant()->read().module_on[pwrb1]);
+    panel.refresh();
+    for (int o = 0; o < installation::POWER_OUTPUTS; ++o) {
+        EXPECT_EQ(panel.lamp(0, o)->text(), "?") << "output " << o + 1;
+        EXPECT_TRUE(panel.lamp(0, o)->toolTip().contains("PWRB1 is off")) << panel.lamp(0, o)->toolTip().toStdString();
+        EXPECT_EQ(panel.lamp(1, o)->text(), "") << "PWRB2 is on";
+    }
+    module->click();
+    panel.refresh();
+    EXPECT_EQ(panel.lamp(0, 0)->text(), "");
+    EXPECT_FALSE(panel.lamp(0, 0)->toolTip().contains("off"));
+}
+
+// Beside each tank slider the panel shows the percent the unit's tank page
+// will show for the sender's volts, which the unit floors: a fuel slider at
+// 33 % gives 1.65 V, which the unit reads as 32.
+TEST_F(SimulatorAppTest, PanelShowsTheTankPercentTheUnitReads)
+{
+    SimulatorApp& app = open_app_with_installation();
+    InstallationDock& panel = *app.installation_panel();
+    const auto number = [&panel](int t) { return panel.tank_label(t)->text().section(' ', 0, 0).toInt(); };
+    panel.tank_slider(0)->setValue(33);
+    panel.refresh();
+    EXPECT_EQ(panel.tank_label(0)->text(), "32 %  1.65 V");
+    // Against the unit itself: once it took the sender's volts, the label's
+    // number is the whole part of its level.
+    const struct {
+        int tank, percent;
+    } cases[] = {{0, 33}, {1, 57}, {0, 125}, {2, 33}, {3, 71}, {2, 100}};
+    for (const auto& c : cases) {
+        panel.tank_slider(c.tank)->setValue(c.percent);
+        ASSERT_TRUE(testing::process_events_until(
+            [&] { return std::abs(tank_level[uint8_t(c.tank)] - c.percent) < 0.5; }, 5000))
+            << "tank " << c.tank + 1 << " at " << c.percent << ": the unit reads " << tank_level[uint8_t(c.tank)];
+        panel.refresh();
+        EXPECT_EQ(number(c.tank), int(std::floor(tank_level[uint8_t(c.tank)])))
+            << "tank " << c.tank + 1 << " at " << c.percent << ": " << panel.tank_label(c.tank)->text().toStdString();
+    }
+}
+
+// Simulate > Event 1 and 2 say in the status bar which event went, at what
+// unit time.
+TEST_F(SimulatorAppTest, TestEventsSayWhatWentAndWhen)
+{
+    SimulatorApp& app = open_app();
+    app.show();
+    for (const auto& [text, name] : {std::pair{"Event &1", "Event 1"}, std::pair{"Event &2", "Event 2"}}) {
+        const uint32_t before = hal_ms_clock();
+        app.action(text)->trigger();
+        const QString said = app.statusBar()->currentMessage();
+        ASSERT_TRUE(said.startsWith(QString(name) + " raised at unit time ")) << said.toStdString();
+        const QStringList hms = said.section(' ', -1).split(':');
+        ASSERT_EQ(hms.size(), 3) << said.toStdString();
+        const double ms = (hms[0].toInt() * 3600 + hms[1].toInt() * 60) * 1000.0 + hms[2].toDouble() * 1000.0;
+        EXPECT_GE(ms, before) << said.toStdString();
+        EXPECT_LE(ms, hal_ms_clock()) << said.toStdString();
+    }
 }
 
 }  // namespace
