@@ -88,7 +88,7 @@ void CanLog::write_locked(uint8_t port, uint64_t ms, const can_frame& frame)
 {
     if (pcap_) {
         record_.clear();
-        pcap_append_record(record_, ms * 1000, frame);
+        pcap_append_record(record_, ms * 1000, port, frame);
         if (std::fwrite(record_.data(), 1, record_.size(), pcap_) != record_.size())
             pcap_failed_ = true;
     }

@@ -4,13 +4,18 @@ namespace norvane {
 
 namespace {
 
-constexpr uint32_t PCAP_MAGIC_MICROSECONDS = 0xA1B2C3D4u;
+constexpr uint32_t SECTION_HEADER_BLOCK = 0x0A0D0D0Au;
+constexpr uint32_t INTERFACE_BLOCK = 0x00000001u;
+constexpr uint32_t ENHANCED_PACKET_BLOCK = 0x00000006u;
+constexpr uint32_t BYTE_ORDER_MAGIC = 0x1A2B3C4Du;
+constexpr uint16_t OPTION_END = 0;
+constexpr uint16_t OPTION_IF_NAME = 2;
 constexpr uint32_t SOCKETCAN_EFF_FLAG = 0x80000000u;
 constexpr uint32_t SOCKETCAN_RTR_FLAG = 0x40000000u;
 constexpr uint32_t SOCKETCAN_RECORD_BYTES = 16;
 
-// The file's header and record headers are in the writer's byte order,
-// which the magic number tells readers; we write little-endian everywhere.
+// The blocks are in the writer's byte order, which the section header's
+// magic tells readers; we write little-endian everywhere.
 void put_le32(std::string& out, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
@@ -23,25 +28,53 @@ void put_le16(std::string& out, uint16_t v)
     out += char(v >> 8);
 }
 
+// A block: type, total length, body (a multiple of four bytes), total length.
+void put_block(std::string& out, uint32_t type, const std::string& body)
+{
+    const uint32_t total = uint32_t(12 + body.size());
+    put_le32(out, type);
+    put_le32(out, total);
+    out += body;
+    put_le32(out, total);
+}
+
 }  // namespace
 
 std::string pcap_file_header()
 {
-    std::string out;
-    put_le32(out, PCAP_MAGIC_MICROSECONDS);
-    put_le16(out, 2);  // version 2.4
-    put_le16(out, 4);
-    put_le32(out, 0);  // time zone offset
-    put_le32(out, 0);  // timestamp accuracy
-    put_le32(out, SOCKETCAN_RECORD_BYTES);  // snapshot length: a whole record
-    put_le32(out, PCAP_LINKTYPE_CAN_SOCKETCAN);
+    std::string out, body;
+    put_le32(body, BYTE_ORDER_MAGIC);
+    put_le16(body, 1);  // version 1.0
+    put_le16(body, 0);
+    put_le32(body, 0xFFFFFFFFu);  // section length: not given
+    put_le32(body, 0xFFFFFFFFu);
+    put_block(out, SECTION_HEADER_BLOCK, body);
+    // Interface n is CAN port n; microseconds are the default resolution.
+    for (int port = 0; port < CAN_PORT_COUNT; ++port) {
+        body.clear();
+        put_le16(body, uint16_t(PCAP_LINKTYPE_CAN_SOCKETCAN));
+        put_le16(body, 0);
+        put_le32(body, SOCKETCAN_RECORD_BYTES);  // snapshot length: a whole record
+        const std::string name = "can" + std::to_string(port);
+        put_le16(body, OPTION_IF_NAME);
+        put_le16(body, uint16_t(name.size()));
+        body += name;
+        body.append((4 - name.size() % 4) % 4, '\0');
+        put_le16(body, OPTION_END);
+        put_le16(body, 0);
+        put_block(out, INTERFACE_BLOCK, body);
+    }
     return out;
 }
 
-void pcap_append_record(std::string& out, uint64_t us, const can_frame& frame)
+void pcap_append_record(std::string& out, uint64_t us, uint8_t port, const can_frame& frame)
 {
-    put_le32(out, uint32_t(us / 1000000u));
-    put_le32(out, uint32_t(us % 1000000u));
+    const uint32_t total = 12 + 20 + SOCKETCAN_RECORD_BYTES;
+    put_le32(out, ENHANCED_PACKET_BLOCK);
+    put_le32(out, total);
+    put_le32(out, port < CAN_PORT_COUNT ? port : 0u);  // the interface
+    put_le32(out, uint32_t(us >> 32));
+    put_le32(out, uint32_t(us & 0xFFFFFFFFu));
     put_le32(out, SOCKETCAN_RECORD_BYTES);
     put_le32(out, SOCKETCAN_RECORD_BYTES);
     // The SocketCAN header: identifier and flags big-endian, as on the wire.
@@ -55,6 +88,7 @@ void pcap_append_record(std::string& out, uint64_t us, const can_frame& frame)
     out.append(3, '\0');
     for (int i = 0; i < 8; ++i)
         out += char(i < len && !frame.rtr ? frame.data[i] : 0);
+    put_le32(out, total);
 }
 
 }  // namespace norvane

@@ -15,11 +15,13 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStyledItemDelegate>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -49,6 +51,34 @@ class SizedSplitter : public QSplitter {
 public:
     using QSplitter::QSplitter;
     QSize sizeHint() const override { return minimumSize(); }
+};
+
+// The figures beside the views' tabs: asks for its least width, which the
+// dock sets to leave the tabs their room.
+class FiguresLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return {minimumWidth(), QLabel::sizeHint().height()}; }
+};
+
+// The details pane: lays its text out again when its width changes.
+class DetailsPane : public QPlainTextEdit {
+public:
+    DetailsPane(QWidget* parent, std::function<void()> relayout)
+        : QPlainTextEdit(parent), relayout_(std::move(relayout))
+    {
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QPlainTextEdit::resizeEvent(event);
+        if (event->size().width() != event->oldSize().width())
+            relayout_();
+    }
+
+private:
+    std::function<void()> relayout_;
 };
 
 // The data bytes with the ones that changed a moment ago on a yellow ground.
@@ -150,7 +180,7 @@ bool write_frames(const std::string& path, const Frames& frames, std::string& wh
     std::string bytes = pcap ? pcap_file_header() : std::string();
     for (const BusMonitorFrame& row : frames) {
         if (pcap) {
-            pcap_append_record(bytes, row.frame.time_us, row.frame);
+            pcap_append_record(bytes, row.frame.time_us, row.port, row.frame);
         } else {
             can_append_candump_line(bytes, row.frame.time_us, iface_of(row.port), row.frame);
             bytes += '\n';
@@ -277,15 +307,33 @@ QVariant BusMonitorModel::headerData(int section, Qt::Orientation orientation, i
 {
     static const char* const names[kColumnCount] = {"Time",   "Port",    "Dir",  "Source", "Identifier",
                                                     "Module", "Message", "Data", "Signals"};
+    // A first click on a header sorts ascending, a second descending, a
+    // third goes back to the order of arrival.
+    if (role == Qt::InitialSortOrderRole && orientation == Qt::Horizontal)
+        return int(Qt::AscendingOrder);
     return column_header(names, kColumnCount, section, orientation, role);
 }
 
 QVariant BusMonitorModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= static_cast<int>(rows_.size()))
+    if ((role != Qt::DisplayRole && role != SortRole) || !index.isValid() ||
+        index.row() >= static_cast<int>(rows_.size()))
         return {};
     const BusMonitorFrame& row = rows_[static_cast<size_t>(index.row())];
     const can_frame& f = row.frame;
+    if (role == SortRole) {
+        switch (index.column()) {
+        case kTime:
+            return QVariant::fromValue<qulonglong>(f.time_us);
+        case kPort:
+            return static_cast<int>(row.port);
+        case kIdentifier:
+            // Standard identifiers before extended ones, each by value.
+            return QVariant::fromValue<qulonglong>((uint64_t(f.ext != 0) << 32) | f.id);
+        default:
+            return data(index, Qt::DisplayRole);
+        }
+    }
     switch (index.column()) {
     case kTime:
         return time_text(f.time_us);
@@ -679,7 +727,13 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
 
     table_ = new FramesTable(body);
     table_->setObjectName("busTrace");
-    table_->setModel(model_);
+    trace_sorted_ = new QSortFilterProxyModel(this);
+    trace_sorted_->setSourceModel(model_);
+    trace_sorted_->setSortRole(BusMonitorModel::SortRole);
+    table_->setModel(trace_sorted_);
+    table_->horizontalHeader()->setSortIndicatorClearable(true);
+    table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    table_->setSortingEnabled(true);  // by the indicator: none, the order of arrival
     table_->verticalHeader()->setVisible(false);
     // Fixed row heights and column widths keep a full bus from relaying out
     // the table on every batch.
@@ -729,7 +783,8 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     views_->setObjectName("busViews");
     views_->addTab(table_, tr("Trace"));
     views_->addTab(id_table_, tr("By identifier"));
-    details_ = new QPlainTextEdit(body);
+    details_ = new DetailsPane(body, [this] { update_details(); });
+    details_->setLineWrapMode(QPlainTextEdit::NoWrap);
     details_->setObjectName("busDetails");
     details_->setReadOnly(true);
     details_->setPlaceholderText(tr("Select a frame to see its signals"));
@@ -745,7 +800,7 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     layout->addWidget(split_, 1);
     // The figures beside the views' tabs: no row of their own, so the dock
     // fits a small screen; a narrow dock cuts them (the tooltip has them whole).
-    figures_ = new QLabel(views_);
+    figures_ = new FiguresLabel(views_);
     figures_->setObjectName("busFigures");
     figures_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     figures_->setMinimumWidth(views_->fontMetrics().horizontalAdvance("1908 frames/s  load 100.0 %") + 8);
@@ -761,7 +816,7 @@ BusMonitorDock::BusMonitorDock(QWidget* parent) : QDockWidget(tr("Bus monitor"),
     });
     connect(follow_button_, &QPushButton::toggled, this, [this](bool on) {
         if (on)
-            table_->scrollToBottom();
+            show_newest();
     });
     // Scrolling up from the bottom stops following, as terminals do.
     connect(table_->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this](int) {
@@ -876,8 +931,8 @@ void BusMonitorDock::drain()
         ids_->fade(now);
     if (!model_->paused() && !batch_.empty()) {
         if (following())
-            table_->scrollToBottom();
-        else if (dropped)
+            show_newest();
+        else if (dropped && trace_sorted_->sortColumn() < 0)
             // The rows above went out of the ring: the ones in view stay in view.
             bar->setValue(std::max(0, was - int(dropped)));
     }
@@ -941,7 +996,7 @@ void BusMonitorDock::write_log(const std::vector<BusMonitorFrame>& batch)
     log_text_.clear();
     for (const BusMonitorFrame& row : batch) {
         if (log_pcap_) {
-            pcap_append_record(log_text_, row.frame.time_us, row.frame);
+            pcap_append_record(log_text_, row.frame.time_us, row.port, row.frame);
         } else {
             can_append_candump_line(log_text_, row.frame.time_us, iface_of(row.port), row.frame);
             log_text_ += '\n';
@@ -958,11 +1013,26 @@ QString BusMonitorDock::selected_candump() const
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     std::string text;
     for (const QModelIndex& index : rows) {
-        const BusMonitorFrame& row = model_->row(size_t(index.row()));
+        const BusMonitorFrame& row = shown_frame(index.row());
         can_append_candump_line(text, row.frame.time_us, iface_of(row.port), row.frame);
         text += '\n';
     }
     return QString::fromStdString(text);
+}
+
+void BusMonitorDock::show_newest()
+{
+    if (trace_sorted_->sortColumn() < 0) {
+        table_->scrollToBottom();
+    } else if (model_->rowCount() > 0) {
+        // Sorted, the newest frame is wherever its value puts it.
+        table_->scrollTo(trace_sorted_->mapFromSource(model_->index(model_->rowCount() - 1, 0)));
+    }
+}
+
+const BusMonitorFrame& BusMonitorDock::shown_frame(int row) const
+{
+    return model_->row(size_t(trace_sorted_->mapToSource(trace_sorted_->index(row, 0)).row()));
 }
 
 QString BusMonitorDock::details_text() const
@@ -978,7 +1048,7 @@ void BusMonitorDock::update_details()
     if (views_->currentIndex() == 0) {
         const QModelIndexList rows = table_->selectionModel()->selectedRows();
         if (!rows.isEmpty() && rows.last().row() < model_->rowCount())
-            frame = &model_->row(size_t(rows.last().row()));
+            frame = &shown_frame(rows.last().row());
     } else {
         const QModelIndexList rows = id_table_->selectionModel()->selectedRows();
         if (!rows.isEmpty()) {
@@ -998,23 +1068,106 @@ void BusMonitorDock::update_details()
     }
     const can_frame& f = frame->frame;
     const bus_decoded d = decoder_.decode(f);
-    QString text = QString("%1  %2  can%3 %4 %5  %6\n")
-                       .arg(time_text(f.time_us), id_text(f))
-                       .arg(frame->port)
-                       .arg(frame->sent ? "Tx" : "Rx", bus_source_name(frame->source), data_text(f));
-    text += d.message ? QString::fromStdString(d.message->name + "  " + d.message->kind + "  " + d.message->sender +
-                                               " -> " + d.message->receiver)
-                      : QStringLiteral("unknown identifier");
+    // As many characters as a line of the pane holds.
+    const int chars = (details_->viewport()->width() - 2 * int(details_->document()->documentMargin())) /
+                      std::max(1, details_->fontMetrics().horizontalAdvance('0'));
+    const QString when = QString("%1  %2  can%3 %4 %5")
+                             .arg(time_text(f.time_us), id_text(f))
+                             .arg(frame->port)
+                             .arg(frame->sent ? "Tx" : "Rx", bus_source_name(frame->source));
+    QString text;
+    if (!d.message) {
+        text = when + "  " + data_text(f) + "\nunknown identifier";
+    } else if (chars >= 60) {
+        text = when + "  " + data_text(f) + "\n" +
+               QString::fromStdString(d.message->name + "  " + d.message->kind + "  " + d.message->sender + " -> " +
+                                      d.message->receiver);
+    } else {
+        // A narrow pane beside the trace: the same in shorter lines.
+        text = when + "\n" + QString::fromStdString(d.message->name + "  " + d.message->kind) + "\n" +
+               QString::fromStdString(d.message->sender + " -> " + d.message->receiver + "  ") + data_text(f);
+    }
     if (count)
-        text += QString("  %1 frames, every %2 ms, jitter %3 ms").arg(count).arg(cycle, 0, 'f', 1).arg(jitter, 0, 'f', 2);
+        text += QString("\n%1 frames, every %2 ms, jitter %3 ms").arg(count).arg(cycle, 0, 'f', 1).arg(jitter, 0, 'f', 2);
     text += '\n';
-    for (const bus_signal_value& v : d.values)
-        text += QString::asprintf("  %-14s %-12s %s\n", v.signal->name.c_str(), v.text.c_str(),
-                                  v.signal->label.c_str());
+    // The signals in as many columns as the pane's width holds, down then
+    // across, each column as wide as its longest name, value and label.
+    size_t name = 0, value = 0, label = 0;
+    for (const bus_signal_value& v : d.values) {
+        name = std::max(name, v.signal->name.size());
+        value = std::max(value, v.text.size());
+        label = std::max(label, v.signal->label.size());
+    }
+    const int entry = int(name + 1 + value + 1 + label), gap = 3, indent = 2;
+    const int n = int(d.values.size());
+    const int columns = std::clamp((chars - indent + gap) / (entry + gap), 1, std::max(1, n));
+    const int lines = (n + columns - 1) / columns;
+    for (int line = 0; line < lines; ++line) {
+        QString row(indent, ' ');
+        for (int c = 0; c < columns; ++c) {
+            const int i = c * lines + line;
+            if (i >= n)
+                break;
+            const bus_signal_value& v = d.values[size_t(i)];
+            row += QString::asprintf("%-*s %-*s %-*s%*s", int(name), v.signal->name.c_str(), int(value),
+                                     v.text.c_str(), int(label), v.signal->label.c_str(), gap, "");
+        }
+        while (row.endsWith(' '))
+            row.chop(1);
+        text += row + '\n';
+    }
     if (!d.note.empty())
         text += QString::fromStdString("  (" + d.note + ")\n");
+    text.chop(1);  // no empty line at the end
     if (text != details_->toPlainText())
         details_->setPlainText(text);
+    make_room_for_details(int(text.count('\n')) + 1);
+}
+
+void BusMonitorDock::arrange_details(QSize room)
+{
+    // Where the dock is short (below the unit on a laptop's screen), the
+    // details stand beside the views, as tall as they are, so the selected
+    // frame's signals show whole and the trace keeps its rows; where it has
+    // the height, they stand below.
+    const int line = details_->fontMetrics().lineSpacing();
+    const int side = details_->fontMetrics().horizontalAdvance('0') * DETAILS_BESIDE_CHARS + 24;
+    const bool beside = room.height() < DETAILS_BELOW_LINES * line && room.width() >= side + 360;
+    const Qt::Orientation want = beside ? Qt::Horizontal : Qt::Vertical;
+    if (split_->orientation() == want)
+        return;
+    split_->setOrientation(want);
+    // Beside, the details keep their width and the views take the rest.
+    split_->setStretchFactor(1, beside ? 0 : 1);
+    details_->setMinimumWidth(beside ? side : 0);
+    // The views' tabs keep their room beside the figures (cut, the tooltip
+    // has them whole).
+    const int figures = figures_->fontMetrics().horizontalAdvance("1908 frames/s  load 100.0 %") + 8;
+    const int beside_tabs = room.width() - side - views_->tabBar()->sizeHint().width() - 16;
+    figures_->setMinimumWidth(beside ? std::min(figures, beside_tabs) : figures);
+    figures_->setMaximumWidth(beside ? beside_tabs : QWIDGETSIZE_MAX);
+    if (beside)
+        split_->setSizes({room.width() - side, side});
+    else
+        split_->setSizes({room.height() * 4 / 5, room.height() / 5});
+}
+
+void BusMonitorDock::make_room_for_details(int lines)
+{
+    // Below the views: room for every line, taken from the trace down to its
+    // header and two rows; never less than the user gave the pane.
+    const QList<int> sizes = split_->sizes();
+    if (split_->orientation() != Qt::Vertical || sizes.size() != 2 || sizes[0] + sizes[1] <= 0)
+        return;
+    const int needed = lines * details_->fontMetrics().lineSpacing() + 2 * details_->frameWidth() +
+                       2 * int(details_->document()->documentMargin()) + 4;
+    const int trace_least = views_->tabBar()->sizeHint().height() + table_->horizontalHeader()->sizeHint().height() +
+                            2 * table_->verticalHeader()->defaultSectionSize() +
+                            table_->horizontalScrollBar()->sizeHint().height() + 2 * table_->frameWidth();
+    const int total = sizes[0] + sizes[1];
+    const int want = std::min(needed, total - trace_least);
+    if (want > sizes[1])
+        split_->setSizes({total - want, want});
 }
 
 int BusMonitorDock::full_table_width() const
@@ -1032,6 +1185,7 @@ void BusMonitorDock::set_table_size(QSize size)
     // table alone.
     const int rows = filters_row_->sizeHint().height() + 2 * widget()->layout()->spacing();
     split_->setMinimumSize(size.width(), std::max(48, size.height() - rows));
+    arrange_details(split_->minimumSize());
     // At once, not at the next event loop: the window measures itself now.
     widget()->layout()->activate();
     widget()->updateGeometry();

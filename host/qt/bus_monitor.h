@@ -4,8 +4,9 @@
 // with one row per identifier (count, cycle time and its jitter, last data
 // with the bytes that just changed highlighted, decoded signals), a details
 // pane with the decoded signals of the selected frame, filters by module,
-// message, source and identifier range, a Follow toggle (off, the view
-// stays where the user scrolled while frames arrive), Pause, copy of the
+// message, source and identifier range, sorting by a clicked column (and
+// back to the order of arrival), a Follow toggle (off, the view stays where
+// the user scrolled while frames arrive), Pause, copy of the
 // selected frames as candump text, Save... and a continuous "Log to file..."
 // (candump, or pcap by the file's extension).
 //
@@ -105,6 +106,8 @@ class BusMonitorModel : public QAbstractTableModel {
 
 public:
     enum Column { kTime, kPort, kDirection, kSource, kIdentifier, kModule, kMessage, kData, kSignals, kColumnCount };
+    // Sort role: times, ports and identifiers as numbers, the rest as shown.
+    static constexpr int SortRole = Qt::UserRole + 2;
 
     explicit BusMonitorModel(size_t history = 10000, QObject* parent = nullptr);
 
@@ -248,7 +251,8 @@ public:
     bool start_log(const std::string& path, std::string& why);
     bool stop_log(std::string& why);
     uint64_t logged_frames() const { return logged_; }
-    // The selected trace rows as candump text, one line each.
+    // The selected trace rows as candump text, one line each, in the order
+    // shown.
     QString selected_candump() const;
     // The details pane's text.
     QString details_text() const;
@@ -257,7 +261,8 @@ public:
     // as eight bytes), frame and scroll bar included.
     int full_table_width() const;
     // The least size of the tables with the details pane (the filters' row
-    // taken from its height); the window sizes the dock through it.
+    // taken from its height); the window sizes the dock through it. Short,
+    // the details stand beside the tables, else below them.
     void set_table_size(QSize size);
 
 private:
@@ -265,12 +270,26 @@ private:
     void update_details();
     void apply_filter();
     void write_log(const std::vector<BusMonitorFrame>& batch);
+    // The details pane below the views, or beside them where the room the
+    // window gives them (`room`) is short; and below, the height of `lines`
+    // lines as far as the trace can spare it.
+    void arrange_details(QSize room);
+    void make_room_for_details(int lines);
+    static constexpr int DETAILS_BELOW_LINES = 16;  // a split shorter than this puts them beside
+    static constexpr int DETAILS_BESIDE_CHARS = 40;  // their width there
+    // Scrolls the trace to the newest frame.
+    void show_newest();
+    // The trace's frame shown in row `row` of the table.
+    const BusMonitorFrame& shown_frame(int row) const;
 
     BusMonitorQueue queue_;
     BusDecoder decoder_;
     BusMonitorModel* model_ = nullptr;
     BusIdentifierModel* ids_ = nullptr;
     QSortFilterProxyModel* ids_sorted_ = nullptr;
+    // The trace as shown: in the order the frames came, or sorted by the
+    // column whose header was clicked (a third click goes back).
+    QSortFilterProxyModel* trace_sorted_ = nullptr;
     QTabWidget* views_ = nullptr;
     QSplitter* split_ = nullptr;
     QWidget* filters_row_ = nullptr;

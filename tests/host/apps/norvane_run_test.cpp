@@ -429,31 +429,38 @@ TEST(NorvaneRun, CanLogReadsWithPythonCan)
 }
 
 // tshark reads the pcap capture of a run and finds, frame for frame, the
-// identifiers, data and unit times of its candump log.
+// ports, identifiers, data and unit times of its candump log.
 TEST(NorvaneRun, PcapReadsWithTshark)
 {
     if (std::system("command -v tshark >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "tshark is not installed (scripts/setup.sh installs it)";
     TempDir dir;
-    write_file(dir / "s.txt", "150 switch SENB1 1 on\n250 can 0 422#0B02000078563412\n");
+    write_file(dir / "s.txt", "150 switch SENB1 1 on\n250 can 0 422#0B02000078563412\n300 can 1 123#11\n");
     const Outcome run = norvane_run(dir.path(), {"--quiet", "--duration", "700", "--workdir", "unit", "--installation",
                                                  "--scenario", "s.txt", "--can-log", "can.log", "--pcap", "can.pcap"});
     ASSERT_EQ(run.status, 0) << run.err;
 
     std::string expected;
-    const std::vector<can_frame> frames = log_frames(dir / "can.log");
-    for (const can_frame& f : frames) {
+    std::ifstream log(dir / "can.log");
+    size_t frames = 0, on_port_1 = 0;
+    for (std::string line, iface, why; std::getline(log, line);) {
+        can_frame f{};
+        ASSERT_TRUE(can_parse_candump_line(line, f, iface, why)) << line << ": " << why;
         char text[128];
-        std::snprintf(text, sizeof text, "%llu.%06llu000\t%u\t%d\t%d\t",
+        std::snprintf(text, sizeof text, "%llu.%06llu000\t%s\t%u\t%d\t%d\t",
                       static_cast<unsigned long long>(f.time_us / 1000000),
-                      static_cast<unsigned long long>(f.time_us % 1000000), unsigned(f.id), f.ext, f.len);
+                      static_cast<unsigned long long>(f.time_us % 1000000), iface.c_str(), unsigned(f.id), f.ext,
+                      f.len);
         expected += text + data_hex(f, "%02x") + "\n";
+        ++frames;
+        on_port_1 += iface == "can1";
     }
-    EXPECT_GE(frames.size(), 7u * 8u + 6u);  // the commands, the 0x421 frames, the modules' frames
+    EXPECT_GE(frames, 7u * 8u + 6u);  // the commands, the 0x421 frames, the modules' frames
+    EXPECT_EQ(on_port_1, 1u) << "the scenario's frame on port 1";
 
     const Outcome shark = run_in(dir.path(), "tshark", {"-r", "can.pcap", "-T", "fields", "-e", "frame.time_epoch",
-                                                        "-e", "can.id", "-e", "can.flags.xtd", "-e", "can.len", "-e",
-                                                        "data.data"});
+                                                        "-e", "frame.interface_name", "-e", "can.id", "-e",
+                                                        "can.flags.xtd", "-e", "can.len", "-e", "data.data"});
     ASSERT_EQ(shark.status, 0) << shark.err;
     EXPECT_EQ(shark.out, expected);
 }

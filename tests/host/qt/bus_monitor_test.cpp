@@ -4,16 +4,24 @@
 #include "host/qt/bus_monitor.h"
 
 #include <QComboBox>
+#include <QHeaderView>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTableView>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "host/core/bus_decode.h"
+#include "host/core/headless_run.h"
+#include "host/core/scenario.h"
 #include "qt_test_app.h"
 #include "host/core/pcap_file.h"
 #include "seam/can_candump.h"
@@ -301,7 +309,7 @@ TEST(BusMonitorDock, PauseDetailsCopyAndScrollBackThatStaysPut)
     trace->selectRow(0);
     const std::string details = dock.details_text().toStdString();
     EXPECT_NE(details.find("PWRB8_COMMAND"), std::string::npos) << details;
-    EXPECT_NE(details.find("out3_command   on           ANCHOR LIGHT"), std::string::npos) << details;
+    EXPECT_NE(details.find("out3_command on  ANCHOR LIGHT"), std::string::npos) << details;
     trace->selectAll();
     EXPECT_EQ(dock.selected_candump().toStdString(),
               can_format_candump_line(1200000, "can0", command) + "\n" +
@@ -340,6 +348,185 @@ TEST(BusMonitorDock, PauseDetailsCopyAndScrollBackThatStaysPut)
     EXPECT_EQ(trace->verticalScrollBar()->value(), trace->verticalScrollBar()->maximum());
 }
 
+// A click on a column's header sorts the trace by it (times and identifiers
+// as numbers), a second click the other way, a third goes back to the order
+// the frames came in; frames that come meanwhile take their sorted place,
+// and selection, details and copy follow the rows as shown.
+TEST(BusMonitorDock, TraceSortsByAClickedColumnAndGoesBackToArrivalOrder)
+{
+    BusMonitorDock dock;
+    dock.resize(900, 600);
+    dock.show();
+    auto* trace = dock.findChild<QTableView*>("busTrace");
+    ASSERT_NE(trace, nullptr);
+    QHeaderView* header = trace->horizontalHeader();
+    const auto click_header = [&](int column) {
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, at, header->viewport()->mapToGlobal(at), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(header->viewport(), &event);
+        }
+    };
+    const auto shown = [&](int column) {
+        std::string out;
+        for (int r = 0; r < trace->model()->rowCount(); ++r)
+            out += trace->model()->index(r, column).data().toString().toStdString() + " ";
+        return out;
+    };
+    can_frame test_status{0x421u, 0, 0, 8, {}, 9'500'000};
+    // Out of time order: a scenario's frame stamped before the module's.
+    dock.queue().push({ext_frame(0x18FFA0B3, 8, 10'200'000), 0, false, BusSource::module});
+    dock.queue().push({test_status, 0, true, BusSource::unit});
+    dock.queue().push({ext_frame(0x18EFB000, 6, 10'100'000), 0, true, BusSource::unit});
+    dock.drain();
+    const int id = BusMonitorModel::kIdentifier, time = BusMonitorModel::kTime;
+    const std::string arrival = shown(id);
+    EXPECT_EQ(arrival, "18FFA0B3 421 18EFB000 ");
+
+    click_header(id);
+    EXPECT_EQ(header->sortIndicatorSection(), id);
+    EXPECT_EQ(shown(id), "421 18EFB000 18FFA0B3 ");
+    dock.queue().push({ext_frame(0x18F00000, 8, 10'300'000), 0, false, BusSource::scenario});
+    dock.drain();
+    EXPECT_EQ(shown(id), "421 18EFB000 18F00000 18FFA0B3 ") << "a new frame takes its sorted place";
+    trace->selectRow(0);
+    EXPECT_NE(dock.details_text().toStdString().find("421"), std::string::npos) << dock.details_text().toStdString();
+    trace->selectionModel()->select(trace->model()->index(2, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(dock.selected_candump().toStdString(),
+              can_format_candump_line(9'500'000, "can0", test_status) + "\n" +
+                  can_format_candump_line(10'300'000, "can0", ext_frame(0x18F00000, 8, 10'300'000)) + "\n");
+
+    click_header(id);
+    EXPECT_EQ(shown(id), "18FFA0B3 18F00000 18EFB000 421 ");
+    click_header(id);
+    EXPECT_EQ(header->sortIndicatorSection(), -1);
+    EXPECT_EQ(shown(id), "18FFA0B3 421 18EFB000 18F00000 ") << "back to the order of arrival";
+
+    click_header(time);  // 9.5 s before 10.1 s: numbers, not text
+    EXPECT_EQ(shown(time), "9.500000 10.100000 10.200000 10.300000 ");
+}
+
+// The details pane shows every decoded signal of the selected frame whole,
+// with the trace keeping rows in view: in the room the window gives the
+// dock below the unit on a 1366 x 768 screen it stands beside the views, in
+// a taller dock below them (the signals in as many columns as its width
+// holds).
+TEST(BusMonitorDock, DetailsShowEverySignalWholeInAShortOrATallDock)
+{
+    BusMonitorDock dock;
+    dock.show();
+    for (uint64_t i = 0; i < 10; ++i)
+        dock.queue().push({ext_frame(0x18FFA0B4, 8, 1'000'000 + i * 100'000), 0, false, BusSource::module});
+    can_frame command = ext_frame(0x18EFB700, 6, 2'100'000);
+    command.data[2] = 0x10;  // output 3 on
+    dock.queue().push({command, 0, true, BusSource::unit});
+    dock.drain();
+    auto* trace = dock.findChild<QTableView*>("busTrace");
+    auto* details = dock.findChild<QPlainTextEdit*>("busDetails");
+    auto* split = dock.findChild<QSplitter*>();
+    ASSERT_NE(details, nullptr);
+    ASSERT_NE(split, nullptr);
+    // The table's room as the window gives it below the unit on a laptop,
+    // and in a taller dock.
+    const struct {
+        int height;
+        Qt::Orientation details;
+        int trace_rows;
+    } cases[] = {{200, Qt::Horizontal, 4}, {450, Qt::Vertical, 10}};
+    for (const auto& c : cases) {
+        dock.set_table_size(QSize(dock.full_table_width(), c.height));
+        dock.resize(dock.sizeHint());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(split->orientation(), c.details) << c.height;
+        for (int row : {0, 10}) {  // PWRB5's status (seven states), the unit's command to PWRB8 (eight outputs)
+            trace->selectRow(row);
+            QCoreApplication::processEvents();
+            const std::string text = dock.details_text().toStdString();
+            const std::string where = std::to_string(c.height) + " high, row " + std::to_string(row) + ":\n";
+            EXPECT_NE(text.find(row == 0 ? "out7_state" : "out8_command"), std::string::npos) << where << text;
+            EXPECT_EQ(details->verticalScrollBar()->maximum(), 0) << where << text;
+            EXPECT_EQ(details->horizontalScrollBar()->maximum(), 0) << where << text;
+            const int bottom = trace->rowAt(trace->viewport()->height() - 1);
+            EXPECT_TRUE(bottom < 0 || bottom >= c.trace_rows - 1) << where << "trace rows in view: " << bottom + 1;
+        }
+    }
+    EXPECT_NE(dock.details_text().toStdString().find("out3_command on  ANCHOR LIGHT"), std::string::npos)
+        << dock.details_text().toStdString();
+}
+
+// The monitor fed as the window feeds it (every frame on the bus, stamped
+// with the unit time it reached the bus, drained every 100 ms of unit time)
+// through a whole ten-minute session of the installation in virtual time:
+// its continuous log holds every frame of norvane-run's CAN log of the same
+// run, line for line, far past the history's bound.
+TEST(BusMonitorDock, ContinuousLogOfATenMinuteSessionMatchesTheRunsCanLog)
+{
+    class MonitorFeed : public run_watcher {
+    public:
+        explicit MonitorFeed(BusMonitorDock& dock) : dock_(dock) {}
+        void before(uint64_t t, const frame_buffer&) override
+        {
+            if (t >= next_drain_) {
+                dock_.drain();
+                next_drain_ = t + uint64_t(BusMonitorDock::DRAIN_MS);
+            }
+        }
+        void sent(uint8_t port, uint64_t ms, const can_frame& frame) override { push(port, ms, frame, true); }
+        void heard(uint8_t port, uint64_t ms, const can_frame& frame) override { push(port, ms, frame, false); }
+        void finished(uint64_t, bool) override { dock_.drain(); }
+
+    private:
+        void push(uint8_t port, uint64_t ms, const can_frame& frame, bool from_unit)
+        {
+            can_frame stamped = frame;
+            stamped.time_us = ms * 1000;
+            dock_.queue().push({stamped, port, from_unit, from_unit ? BusSource::unit : BusSource::module});
+        }
+        BusMonitorDock& dock_;
+        uint64_t next_drain_ = 0;
+    };
+
+    const auto dir = std::filesystem::temp_directory_path() / ("norvane-session-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    BusMonitorDock dock;
+    std::string why;
+    ASSERT_TRUE(dock.start_log((dir / "monitor.log").string(), why)) << why;
+    MonitorFeed feed(dock);
+    run_options options;
+    options.quiet = true;
+    options.workdir = (dir / "unit").string();
+    options.duration_ms = 10 * 60 * 1000;
+    options.installation = true;
+    options.can_log = (dir / "run.log").string();
+    options.watcher = &feed;
+    // Switches, a tank and a scenario frame along the way, beside the
+    // modules' and the unit's own traffic.
+    ASSERT_TRUE(parse_scenario("1000 switch SENB1 1 on\n60000 tank 1 40\n300000 can 0 422#0B02000078563412\n"
+                               "599000 switch SENB1 1 off\n",
+                               "s.txt", options.actions, why))
+        << why;
+    const run_result result = run_headless(options);
+    ASSERT_EQ(result.status, RUN_OK);
+    ASSERT_TRUE(dock.stop_log(why)) << why;
+
+    const auto read = [](const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string run_log = read(dir / "run.log"), monitor_log = read(dir / "monitor.log");
+    const size_t frames = size_t(std::count(run_log.begin(), run_log.end(), '\n'));
+    EXPECT_GT(frames, BusMonitorDock::HISTORY) << "ten minutes of a busy bus";
+    EXPECT_EQ(dock.logged_frames(), frames);
+    EXPECT_EQ(dock.queue().dropped(), 0u);
+    EXPECT_TRUE(monitor_log == run_log) << "the logs part at byte "
+                                        << std::mismatch(run_log.begin(), run_log.end(), monitor_log.begin(),
+                                                         monitor_log.end()).first - run_log.begin();
+    std::filesystem::remove_all(dir);
+}
+
 // Log to file records every frame from its start for as long as it runs,
 // far past the history's bound, as candump or pcap; Save saves what it holds.
 TEST(BusMonitorDock, LogsEveryFrameContinuouslyAndSavesWhatItHolds)
@@ -372,12 +559,17 @@ TEST(BusMonitorDock, LogsEveryFrameContinuouslyAndSavesWhatItHolds)
     EXPECT_TRUE(in_order);
     EXPECT_EQ(dock.model().history_size(), BusMonitorDock::HISTORY);
 
-    // A pcap log: the header and a 32-byte record per frame.
+    // A pcap log: the header, then each frame's record on its port's interface.
     ASSERT_TRUE(dock.start_log((dir / "bus.pcap").string(), why)) << why;
     dock.queue().push({ext_frame(0x18FFA0B0, 8, 7), 0, false, BusSource::module});
+    dock.queue().push({ext_frame(0x18FFA0B1, 8, 9), 1, false, BusSource::scenario});
     dock.drain();
     ASSERT_TRUE(dock.stop_log(why));
-    EXPECT_EQ(std::filesystem::file_size(dir / "bus.pcap"), pcap_file_header().size() + 32u);
+    std::string expected = pcap_file_header();
+    pcap_append_record(expected, 7, 0, ext_frame(0x18FFA0B0, 8, 7));
+    pcap_append_record(expected, 9, 1, ext_frame(0x18FFA0B1, 8, 9));
+    std::ifstream capture(dir / "bus.pcap", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(capture), {}), expected);
 
     EXPECT_TRUE(dock.model().save_history((dir / "all.log").string(), why)) << why;
     std::ifstream all(dir / "all.log");
