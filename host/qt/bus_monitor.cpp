@@ -1124,32 +1124,29 @@ void BusMonitorDock::update_details()
     make_room_for_details(int(text.count('\n')) + 1);
 }
 
-void BusMonitorDock::arrange_details(QSize room)
+void BusMonitorDock::set_details_beside(bool beside)
 {
-    // Where the dock is short (below the unit on a laptop's screen), the
-    // details stand beside the views, as tall as they are, so the selected
-    // frame's signals show whole and the trace keeps its rows; where it has
-    // the height, they stand below.
-    const int line = details_->fontMetrics().lineSpacing();
+    // Beside the views the details are as tall as they are, so the selected
+    // frame's signals show whole and the trace keeps its rows in a short
+    // dock; the details keep their width and the views take the rest.
     const int side = details_->fontMetrics().horizontalAdvance('0') * DETAILS_BESIDE_CHARS + 24;
-    const bool beside = room.height() < DETAILS_BELOW_LINES * line && room.width() >= side + 360;
     const Qt::Orientation want = beside ? Qt::Horizontal : Qt::Vertical;
-    if (split_->orientation() == want)
-        return;
-    split_->setOrientation(want);
-    // Beside, the details keep their width and the views take the rest.
-    split_->setStretchFactor(1, beside ? 0 : 1);
-    details_->setMinimumWidth(beside ? side : 0);
+    const QSize room = split_->minimumSize();
+    if (split_->orientation() != want) {
+        split_->setOrientation(want);
+        split_->setStretchFactor(1, beside ? 0 : 1);
+        details_->setMinimumWidth(beside ? side : 0);
+        if (beside)
+            split_->setSizes({std::max(1, room.width() - side), side});
+        else
+            split_->setSizes({room.height() * 4 / 5, room.height() / 5});
+    }
     // The views' tabs keep their room beside the figures (cut, the tooltip
     // has them whole).
     const int figures = figures_->fontMetrics().horizontalAdvance("1908 frames/s  load 100.0 %") + 8;
-    const int beside_tabs = room.width() - side - views_->tabBar()->sizeHint().width() - 16;
+    const int beside_tabs = std::max(0, room.width() - side - views_->tabBar()->sizeHint().width() - 16);
     figures_->setMinimumWidth(beside ? std::min(figures, beside_tabs) : figures);
     figures_->setMaximumWidth(beside ? beside_tabs : QWIDGETSIZE_MAX);
-    if (beside)
-        split_->setSizes({room.width() - side, side});
-    else
-        split_->setSizes({room.height() * 4 / 5, room.height() / 5});
 }
 
 void BusMonitorDock::make_room_for_details(int lines)
@@ -1185,7 +1182,6 @@ void BusMonitorDock::set_table_size(QSize size)
     // table alone.
     const int rows = filters_row_->sizeHint().height() + 2 * widget()->layout()->spacing();
     split_->setMinimumSize(size.width(), std::max(48, size.height() - rows));
-    arrange_details(split_->minimumSize());
     // At once, not at the next event loop: the window measures itself now.
     widget()->layout()->activate();
     widget()->updateGeometry();

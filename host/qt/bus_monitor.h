@@ -261,22 +261,21 @@ public:
     // as eight bytes), frame and scroll bar included.
     int full_table_width() const;
     // The least size of the tables with the details pane (the filters' row
-    // taken from its height); the window sizes the dock through it. Short,
-    // the details stand beside the tables, else below them.
+    // taken from its height); the window sizes the dock through it.
     void set_table_size(QSize size);
+    // The details pane beside the tables (for a dock that is wide and short,
+    // below the unit on a laptop's screen), or below them (the default).
+    void set_details_beside(bool beside);
 
 private:
     void update_figures();
     void update_details();
     void apply_filter();
     void write_log(const std::vector<BusMonitorFrame>& batch);
-    // The details pane below the views, or beside them where the room the
-    // window gives them (`room`) is short; and below, the height of `lines`
-    // lines as far as the trace can spare it.
-    void arrange_details(QSize room);
+    // Below the views, the details pane gets the height of `lines` lines as
+    // far as the trace can spare it.
     void make_room_for_details(int lines);
-    static constexpr int DETAILS_BELOW_LINES = 16;  // a split shorter than this puts them beside
-    static constexpr int DETAILS_BESIDE_CHARS = 40;  // their width there
+    static constexpr int DETAILS_BESIDE_CHARS = 40;  // the details' width beside the views
     // Scrolls the trace to the newest frame.
     void show_newest();
     // The trace's frame shown in row `row` of the table.

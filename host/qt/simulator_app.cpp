@@ -636,6 +636,8 @@ void SimulatorApp::place_docks(DockArrangement arrangement, int panel_height, QS
     arrangement_ = arrangement;
     installation_dock_->set_view_height(panel_height);
     bus_monitor_->set_table_size(monitor);
+    // Below the unit the monitor is wide and short: its details go beside.
+    bus_monitor_->set_details_beside(arrangement == DockArrangement::monitor_below);
     const bool floating = arrangement == DockArrangement::floating;
     installation_dock_->setFloating(floating);
     bus_monitor_->setFloating(floating);

@@ -23,6 +23,7 @@
 #include <QMouseEvent>
 #include <QSlider>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QWheelEvent>
 #include <QPushButton>
 #include <QSettings>
@@ -655,6 +656,10 @@ TEST_F(SimulatorAppTest, InstallationWindowFitsTheScreen)
         if (arrangement == Arrangement::floating) {
             EXPECT_EQ(app.size(), alone.boundedTo(room)) << name;
         }
+        // Below the unit the monitor is short: its details stand beside the tables.
+        EXPECT_EQ(app.bus_monitor()->findChild<QSplitter*>()->orientation(),
+                  arrangement == Arrangement::monitor_below ? Qt::Horizontal : Qt::Vertical)
+            << name;
     }
 }
 
