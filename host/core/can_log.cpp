@@ -7,7 +7,7 @@
 // loses at most its last step's frames and never leaves half a line. A
 // write the disk refuses stops the log at the unit time of the first frame
 // missing, and close says where and why.
-#include "host/core/headless_run.h"
+#include "host/core/can_log.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -27,10 +27,6 @@ namespace {
 constexpr auto WRITE_EVERY = std::chrono::milliseconds(20);
 constexpr size_t WRITE_AT_BYTES = 64 * 1024;
 
-void log_sent_frame(uint8_t port, const can_frame& frame, void* context)
-{
-    static_cast<CanLog*>(context)->write_now(port, frame);
-}
 }  // namespace
 
 CanLog::~CanLog()
@@ -53,7 +49,6 @@ bool CanLog::open(const std::string& path, std::string& why)
     pending_ms_ = 0;
     last_ms_ = 0;
     written_at_ = std::chrono::steady_clock::now();
-    can_set_send_observer(log_sent_frame, this);
     return true;
 }
 
@@ -68,7 +63,6 @@ bool CanLog::open_pcap(const std::string& path, std::string& why)
     pcap_path_ = path;
     const std::string header = pcap_file_header();
     pcap_failed_ = std::fwrite(header.data(), 1, header.size(), pcap_) != header.size();
-    can_set_send_observer(log_sent_frame, this);
     return true;
 }
 
@@ -152,14 +146,12 @@ bool CanLog::close(std::string& why)
         if (!pcap_ok && error_.empty())
             error_ = "the pcap file '" + pcap_path_ + "' could not be written completely";
         if (fd_ < 0) {
-            can_set_send_observer(nullptr, nullptr);
             why = error_;
             return error_.empty();
         }
     }
     if (fd_ < 0)
         return true;
-    can_set_send_observer(nullptr, nullptr);
     if (error_.empty() && !pending_.empty())
         flush_locked();
     if (::close(fd_) != 0 && error_.empty())

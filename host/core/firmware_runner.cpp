@@ -175,21 +175,6 @@ void FirmwareRunner::tick_thread()
     }
 }
 
-void FirmwareRunner::set_key(int button, bool down)
-{
-    host_key_set(button, down);
-}
-
-void FirmwareRunner::release_all_keys()
-{
-    host_keys_release_all();
-}
-
-void FirmwareRunner::send_event(int32_t event)
-{
-    hal_raise_event(event);
-}
-
 void FirmwareRunner::present(uint8_t* image, ImageRows rows)
 {
     const gfx_color* frame = gfx_front_buffer()->pixels;

@@ -68,14 +68,6 @@ public:
     // Whether the tick thread asks for SCHED_FIFO (default true). Before start().
     void set_realtime_priority(bool on) { realtime_priority_ = on; }
 
-    // Button levels: button 1..5 (F1..F5) sets or clears bit (button - 1) of
-    // key_input_mask; the firmware samples it on its next tick. A release
-    // waits until a tick has seen the press (host_keys.h).
-    static void set_key(int button, bool down);
-    // Every held button goes up (focus lost, a menu or dialog opened).
-    static void release_all_keys();
-    // The two menu test events (0 and 1).
-    static void send_event(int32_t event);
     // Converts the front output buffer into a 320 x 240 32-bit image (B, G, R,
     // A) and tells the firmware the frame was taken.
     static void present(uint8_t* image, ImageRows rows = ImageRows::bottom_up);

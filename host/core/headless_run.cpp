@@ -9,7 +9,6 @@
 #include "host/core/run_common.h"
 #include "host/common/printable.h"
 #include "host/core/unit_workdir.h"
-#include "host/core/virtual_stepper.h"
 #include "seam/can.h"
 #include "seam/events.h"
 
@@ -85,30 +84,9 @@ bool report_can_ports(bool quiet, std::string& why)
     return !ports.failed;
 }
 
-void apply_input(const scenario_action& action)
-{
-    switch (action.kind) {
-    case action_kind::press:
-    case action_kind::release:
-        VirtualStepper::set_key(action.value, action.kind == action_kind::press);
-        break;
-    case action_kind::event:
-        hal_raise_event(action.value);
-        break;
-    case action_kind::can:
-        if (can_virtual_inject(uint8_t(action.value), action.frame) != 0)
-            note_bus_full(action);
-        break;
-    case action_kind::screenshot:
-    case action_kind::exit:
-    case action_kind::plant:  // the installation's, applied by the run that has one
-        break;
-    }
-}
-
 // The set-up a run in virtual time and one in real time share: the working
-// folder, the CAN ports' mappings and the CAN log, in that order.
-bool prepare_run(const run_options& options, CanLog& log, std::string& why)
+// folder and the CAN ports' mappings, in that order.
+bool prepare_run(const run_options& options, std::string& why)
 {
     if (!prepare_unit_workdir(options.workdir, why)) {
         why = "cannot use working folder '" + options.workdir + "': " + why;
@@ -117,8 +95,7 @@ bool prepare_run(const run_options& options, CanLog& log, std::string& why)
     for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
         if (!map_port(port, options.can_mapping[port], why))
             return false;
-    return (options.can_log.empty() || log.open(options.can_log, why)) &&
-           (options.pcap.empty() || log.open_pcap(options.pcap, why));
+    return true;
 }
 
 // The whole run

@@ -10,14 +10,19 @@
 
 #include "seam/can.h"
 #include "seam/frame.h"
+#include "host/core/can_log.h"
 #include "host/core/expectation.h"
 #include "host/core/run_watcher.h"
 #include "host/core/scenario.h"
 #include "host/core/virtual_stepper.h"
-#include "host/installation/bus_hub.h"
+#include "host/bus/bus_hub.h"
+#include "host/bus/hub_bus_link.h"
+#include "host/installation/installation_on_bus.h"
 #include "host/installation/installation.h"
 
 namespace norvane {
+
+class UnitSession;
 
 // Everything one run of norvane-run is asked to do.
 struct run_options {
@@ -85,48 +90,6 @@ std::string run_usage();
 // ("FILE:LINE: reason" for a scenario). --help sets options.help.
 int parse_run_arguments(int argc, const char* const* argv, run_options& options, std::string& error);
 
-// One CAN log line per frame the unit sends, candump log format with the unit
-// time of the main step that flushed it: "(0000000001.200000) can0 421#...";
-// and, when asked, one pcap record of each at the same time.
-// In real time the unit's thread, the run's thread and the bus server's
-// thread all write it: one line at a time, under its lock. Lines reach the
-// file whole, at least every main step in real time; a disk that refuses
-// them stops the log, and close says the file, the reason and the unit time
-// of the first frame missing.
-class CanLog {
-public:
-    CanLog() = default;
-    ~CanLog();  // detaches from the ports and closes the file
-    CanLog(const CanLog&) = delete;
-    CanLog& operator=(const CanLog&) = delete;
-    bool open(const std::string& path, std::string& why);
-    // The same frames into a pcap capture file too (or alone).
-    bool open_pcap(const std::string& path, std::string& why);
-    // Writes a line for a frame sent on `port` at unit time `ms`.
-    void write(uint8_t port, uint64_t ms, const can_frame& frame);
-    // The same at the unit's time now, read under the lock, so the lines
-    // several threads write stay in order of time.
-    void write_now(uint8_t port, const can_frame& frame);
-    bool close(std::string& why);
-
-private:
-    void write_locked(uint8_t port, uint64_t ms, const can_frame& frame);
-    void flush_locked();
-    std::mutex lock_;  // guards everything below
-    int fd_ = -1;
-    std::string path_;
-    std::string pending_;      // whole lines not written yet
-    uint64_t pending_ms_ = 0;  // unit time of the first of them
-    uint64_t last_ms_ = 0;     // unit time of the last line
-    uint64_t file_bytes_ = 0;  // written so far
-    std::chrono::steady_clock::time_point written_at_;
-    std::string error_;        // why the log stopped; empty while it goes on
-    std::FILE* pcap_ = nullptr;  // the pcap capture, its path, a record's bytes
-    std::string pcap_path_;
-    std::string record_;
-    bool pcap_failed_ = false;
-};
-
 // A run in virtual time, one millisecond after the other: at each unit
 // millisecond t the actions due at t in their order, then sys_tick when t is a
 // multiple of 10, then app_main_step when t is a multiple of 25. A screenshot
@@ -158,14 +121,7 @@ public:
 private:
     void take_screenshots_before(uint64_t t);
     void screenshot(const scenario_action& action, const frame_buffer& frame);
-    static void watch_sent_frame(uint8_t port, const can_frame& frame, void* context);
     void apply(const scenario_action& action);
-    void step_installation(uint64_t now);
-
-    // With --installation: the plant and the bus between it and the unit.
-    std::unique_ptr<installation::plant> plant_;
-    installation::bus_hub hub_;
-    uint64_t installation_refused_ = 0;
 
     run_options options_;
     uint64_t end_ms_ = 0;
@@ -174,16 +130,15 @@ private:
     size_t next_shot_ = 0;
     std::vector<uint64_t> looks_;  // times a screenshot or an expectation looks at the screen, sorted
     bool compose_all_ = false;
-    std::unique_ptr<VirtualStepper> stepper_;
-    CanLog log_;
+    // The unit's bench; the stepper is the session's.
+    std::unique_ptr<UnitSession> session_;
+    VirtualStepper* stepper_ = nullptr;
     bool firmware_exit_ = false;
     int status_ = RUN_OK;
     int start_status_ = RUN_FILE_ERROR;
     double wall_s_ = 0.0;
 };
 
-// Applies a scenario's plant action to the installation.
-void apply_plant(installation::plant& plant, const plant_action& action);
 // The 64 loads as a small table: "PWRB1  1  on   PORT FORE CABIN" per output
 // under a header line. False with the reason.
 bool write_outputs_table(const std::string& path, const installation::plant& plant, std::string& why);

@@ -1,5 +1,4 @@
-// The installation in a run of norvane-run: the scenario's plant actions
-// and the table of the loads at the end.
+// The installation in a run of norvane-run: the table of the loads at the end.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,19 +6,6 @@
 #include "host/core/headless_run.h"
 
 namespace norvane {
-
-void apply_plant(installation::plant& plant, const plant_action& a)
-{
-    switch (a.verb) {
-    case plant_verb::switch_set: plant.set_switch(a.module, a.channel, a.on); break;
-    case plant_verb::push: plant.push(a.module, a.channel, uint32_t(a.held_ms)); break;
-    case plant_verb::tank: plant.set_tank_percent(a.module, a.amount); break;
-    case plant_verb::volts: plant.set_volts(a.channel, a.amount); break;
-    case plant_verb::fault: plant.set_fault(a.module, a.channel, uint8_t(a.state), uint8_t(a.code)); break;
-    case plant_verb::module_power: plant.set_module_on(a.module, a.on); break;
-    case plant_verb::module_obey: plant.set_obeying(a.module - installation::INPUT_MODULES, a.on); break;
-    }
-}
 
 bool write_outputs_table(const std::string& path, const installation::plant& plant, std::string& why)
 {

@@ -6,9 +6,9 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "host/bus/bus_server.h"
 #include "host/core/firmware_runner.h"
 #include "host/core/run_common.h"
+#include "host/core/unit_session.h"
 #include "seam/unit.h"
 
 namespace norvane {
@@ -68,8 +68,10 @@ run_result run_realtime(const run_options& options)
         return result;
     };
     std::string why;
-    CanLog log;
-    if (!prepare_run(options, log, why))
+    if (!prepare_run(options, why))
+        return fail(why);
+    UnitSession session(options.installation ? &options.installation_layout : nullptr);
+    if (!session.open_log(options.can_log, options.pcap, why))
         return fail(why);
 
     // What is due when: actions at their time, screenshots a little later.
@@ -87,28 +89,6 @@ run_result run_realtime(const run_options& options)
     std::stable_sort(schedule.begin(), schedule.end(),
                      [](const due_action& a, const due_action& b) { return a.due < b.due; });
 
-    // With --installation: the plant and the bus between it and the unit.
-    // The plant steps on the unit's thread after each main step; the run's
-    // thread applies the scenario's plant actions (the plant's setters are
-    // under its lock). Every frame the unit does not send itself (the
-    // modules', the scenario's, a bus-server client's) reaches the CAN log
-    // through the hub, from whichever thread put it on the bus; the unit's
-    // own frames reach it through the send observer.
-    std::unique_ptr<installation::plant> plant;
-    installation::bus_hub hub;
-    std::atomic<uint64_t> installation_refused{0};
-    if (options.installation) {
-        plant = std::make_unique<installation::plant>(options.installation_layout);
-        hub.subscribe([&plant, &log](const installation::bus_event& e) {
-            if (installation::installation_hears(e))
-                plant->on_frame_from_unit(e.frame);
-            if (e.direction == installation::bus_direction::to_unit)
-                log.write_now(e.port, e.frame);
-        });
-    }
-    // Set before the unit starts, reset after it stopped.
-    std::unique_ptr<BusServer> server;
-
     auto frames = std::make_unique<FrameHistory>();  // 1.2 MB: not on the stack
     std::mutex lock;
     std::condition_variable wake;
@@ -116,14 +96,6 @@ run_result run_realtime(const run_options& options)
     uint64_t exit_ms = 0;
     RunnerHooks hooks;
     hooks.take_frame = [&frames](const frame_buffer& frame) { frames->put(hal_ms_clock(), frame); };
-    if (plant)
-        hooks.after_step = [&] {
-            installation_refused.fetch_add(installation::step_installation_on_hub(*plant, hub, hal_ms_clock()),
-                                           std::memory_order_relaxed);
-            // The server's clients get the step's frames now, not at its next look.
-            if (server)
-                server->wake();
-        };
     hooks.exit_requested = [&](int32_t) {
         std::lock_guard<std::mutex> guard(lock);
         firmware_exit = true;
@@ -131,7 +103,10 @@ run_result run_realtime(const run_options& options)
         wake.notify_all();
     };
     reset_bus_full();
-    FirmwareRunner runner(hooks);
+    // The installation steps on the unit's thread after each main step; this
+    // thread applies the scenario's actions (the plant's setters are under
+    // its lock).
+    FirmwareRunner& runner = session.make_realtime(hooks);
     runner.init();
     if (!report_can_ports(options.quiet, why)) {
         warn(why);
@@ -142,12 +117,9 @@ run_result run_realtime(const run_options& options)
     // first frame. With the installation on its port it serves the whole bus
     // through the hub.
     if (options.bus_server_can_port >= 0) {
-        const uint8_t can_port = uint8_t(options.bus_server_can_port);
-        server = start_bus_server(options.bus_server_host, options.bus_server_port, can_port,
-                                  plant && can_port == 0 ? installation::hub_bus_link(hub, can_port)
-                                                         : virtual_bus_link(can_port),
-                                  [](const std::string& line) { warn(line); }, why);
-        if (!server) {
+        if (!session.start_bus_server(options.bus_server_host, options.bus_server_port,
+                                      uint8_t(options.bus_server_can_port),
+                                      [](const std::string& line) { warn(line); }, why)) {
             warn(why);
             result.status = RUN_BAD_INPUT;
             return result;
@@ -186,24 +158,13 @@ run_result run_realtime(const run_options& options)
         const scenario_action& a = *schedule[next].action;
         if (a.kind == action_kind::screenshot) {
             take_screenshot(a);
-        } else if (a.kind == action_kind::plant) {
-            if (plant)
-                apply_plant(*plant, a.plant);
-        } else if (plant && a.kind == action_kind::can && a.value == 0) {
-            // On the installation's bus: to the unit, the modules, the log
-            // and the server's clients alike.
-            if (hub.inject(0, a.frame, "scenario") != 0)
-                note_bus_full(a);
-        } else {
-            apply_input(a);
-            // A scenario's frame is on the bus for the server's clients too.
-            if (server && a.kind == action_kind::can && int(a.value) == options.bus_server_can_port)
-                server->publish(a.frame);
+        } else if (!session.apply(a)) {
+            note_bus_full(a);
         }
     }
     wait_until(end_ms);
-    runner.stop();
-    server.reset();
+    session.stop();
+    session.stop_bus_server();
     result.firmware_exit = firmware_exit;
     result.unit_ms = firmware_exit ? exit_ms : std::min<uint64_t>(hal_ms_clock(), end_ms);
 
@@ -220,13 +181,14 @@ run_result run_realtime(const run_options& options)
                  std::to_string(result.unit_ms) + " ms");
     }
     report_bus_full();
-    if (const uint64_t refused = installation_refused.load(std::memory_order_relaxed))
+    if (const uint64_t refused = session.installation_refused())
         warn(std::to_string(refused) + " installation frame(s) dropped: the virtual bus of port 0 was full");
-    if (plant && !options.outputs_file.empty() && !write_outputs_table(options.outputs_file, *plant, why)) {
+    if (session.plant() && !options.outputs_file.empty() &&
+        !write_outputs_table(options.outputs_file, *session.plant(), why)) {
         warn(why);
         result.status = RUN_FILE_ERROR;
     }
-    if (!log.close(why)) {
+    if (!session.close_log(why)) {
         warn(why);
         result.status = RUN_FILE_ERROR;
     }

@@ -1,5 +1,5 @@
-// What the parts of norvane-run share: messages, the run's set-up, the
-// inputs a scenario hands to the firmware and the CAN ports' report.
+// What the parts of norvane-run share: messages, the run's set-up and the
+// CAN ports' report.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -18,16 +18,11 @@ uint64_t can_refused();
 // Maps a port as --canN asked; false with the reason.
 bool map_port(uint8_t port, const std::string& mapping, std::string& why);
 // The set-up a run in virtual time and one in real time share: the working
-// folder, the CAN ports' mappings and the CAN log, in that order. False with
-// the reason.
-bool prepare_run(const run_options& options, CanLog& log, std::string& why);
+// folder and the CAN ports' mappings, in that order. False with the reason.
+bool prepare_run(const run_options& options, std::string& why);
 // One line per CAN port once the firmware opened its ports; every port was
 // mapped (virtual by default), so one that cannot open ends the run.
 bool report_can_ports(bool quiet, std::string& why);
-// Hands a button, event or CAN action to the firmware; the host's inputs are
-// atomics and a locked bus, so any thread may do it. Screenshots and the exit
-// are the run's own business.
-void apply_input(const scenario_action& action);
 // Scenario frames a full virtual bus refused: counted from the start of a
 // run, the count said at its end.
 void note_bus_full(const scenario_action& action);

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "host/core/run_common.h"
+#include "host/core/unit_session.h"
 #include "seam/unit.h"
 
 namespace norvane {
@@ -29,30 +30,34 @@ VirtualRun::VirtualRun(run_options options) : options_(std::move(options))
     compose_all_ = options_.watcher && options_.expectations.empty();
 }
 
-// With a watcher, the log and the watcher both see each frame the unit sends.
-void VirtualRun::watch_sent_frame(uint8_t port, const can_frame& frame, void* context)
-{
-    auto* run = static_cast<VirtualRun*>(context);
-    run->log_.write(port, hal_ms_clock(), frame);
-    run->options_.watcher->sent(port, hal_ms_clock(), frame);
-}
-
-VirtualRun::~VirtualRun()
-{
-    if (options_.watcher)
-        can_set_send_observer(nullptr, nullptr);
-}
+VirtualRun::~VirtualRun() = default;
 
 bool VirtualRun::start(std::string& why)
 {
     const auto wall_start = std::chrono::steady_clock::now();
-    if (!prepare_run(options_, log_, why))
+    if (!prepare_run(options_, why))
         return false;
-    if (options_.watcher)
-        can_set_send_observer(watch_sent_frame, this);
+    session_ = std::make_unique<UnitSession>(options_.installation ? &options_.installation_layout : nullptr);
+    if (!session_->open_log(options_.can_log, options_.pcap, why))
+        return false;
+    if (run_watcher* watcher = options_.watcher) {
+        // The checks see each frame the unit sends, and each one others put
+        // on the bus (with the installation), after the CAN log.
+        session_->on_unit_sent(
+            [watcher](uint8_t port, uint64_t ms, const can_frame& frame) { watcher->sent(port, ms, frame); });
+        if (session_->plant()) {
+            session_->watch_bus([watcher](const bus_event& e) {
+                if (e.direction == bus_direction::to_unit)
+                    watcher->heard(e.port, hal_ms_clock(), e.frame);
+            });
+            watcher->attach_outputs([plant = session_->plant()](int pwrb, int output) {
+                return plant->read().outputs[pwrb][output].lit() ? 1 : 0;
+            });
+        }
+    }
 
     reset_bus_full();
-    stepper_ = std::make_unique<VirtualStepper>();
+    stepper_ = &session_->start_virtual();
     if (!report_can_ports(options_.quiet, why)) {
         start_status_ = RUN_BAD_INPUT;
         return false;
@@ -68,23 +73,6 @@ bool VirtualRun::start(std::string& why)
             stepper_->stop();
         }
     };
-    if (options_.installation) {
-        plant_ = std::make_unique<installation::plant>(options_.installation_layout);
-        // The unit's commands reach the modules; what the modules and the
-        // scenario put on the bus goes into the CAN log beside the unit's.
-        hub_.subscribe([this](const installation::bus_event& e) {
-            if (installation::installation_hears(e))
-                plant_->on_frame_from_unit(e.frame);
-            if (e.direction == installation::bus_direction::to_unit) {
-                log_.write_now(e.port, e.frame);
-                if (options_.watcher)
-                    options_.watcher->heard(e.port, hal_ms_clock(), e.frame);
-            }
-        });
-        if (options_.watcher)
-            options_.watcher->attach_outputs(
-                [this](int pwrb, int output) { return plant_->read().outputs[pwrb][output].lit() ? 1 : 0; });
-    }
     while (next_action_ < options_.actions.size() && options_.actions[next_action_].ms == 0)
         apply(options_.actions[next_action_++]);
     wall_s_ += seconds_since(wall_start);
@@ -108,8 +96,7 @@ void VirtualRun::run_until(uint64_t t)
             options_.watcher->before(now, stepper_->frame());
         while (next_action_ < count && options_.actions[next_action_].ms <= now)
             apply(options_.actions[next_action_++]);
-        if (plant_)
-            step_installation(now);
+        session_->step_installation(uint32_t(now));
     });
     wall_s_ += seconds_since(wall_start);
 }
@@ -127,13 +114,14 @@ run_result VirtualRun::finish()
              " ms: the run ended at " + std::to_string(now()) + " ms");
     report_bus_full();
     std::string why;
-    if (installation_refused_)
-        warn(std::to_string(installation_refused_) + " installation frame(s) dropped: the virtual bus of port 0 was full");
-    if (plant_ && !options_.outputs_file.empty() && !write_outputs_table(options_.outputs_file, *plant_, why)) {
+    if (const uint64_t refused = session_->installation_refused())
+        warn(std::to_string(refused) + " installation frame(s) dropped: the virtual bus of port 0 was full");
+    if (session_->plant() && !options_.outputs_file.empty() &&
+        !write_outputs_table(options_.outputs_file, *session_->plant(), why)) {
         warn(why);
         status_ = RUN_FILE_ERROR;
     }
-    if (!log_.close(why)) {
+    if (!session_->close_log(why)) {
         warn(why);
         status_ = RUN_FILE_ERROR;
     }
@@ -149,24 +137,8 @@ run_result VirtualRun::finish()
 
 void VirtualRun::apply(const scenario_action& action)
 {
-    if (action.kind == action_kind::plant) {
-        if (plant_)
-            apply_plant(*plant_, action.plant);
-        return;
-    }
-    if (plant_ && action.kind == action_kind::can) {
-        if (hub_.inject(uint8_t(action.value), action.frame, "scenario") != 0)
-            note_bus_full(action);
-        return;
-    }
-    apply_input(action);
-}
-
-// Before unit millisecond `now`: the modules hear what the unit sent, step
-// to `now` and put their frames on the bus.
-void VirtualRun::step_installation(uint64_t now)
-{
-    installation_refused_ += installation::step_installation_on_hub(*plant_, hub_, uint32_t(now));
+    if (!session_->apply(action))
+        note_bus_full(action);
 }
 
 void VirtualRun::take_screenshots_before(uint64_t t)

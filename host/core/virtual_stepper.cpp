@@ -1,8 +1,8 @@
 #include "host/core/virtual_stepper.h"
 
+#include "host/core/host_keys.h"
 #include "host/core/virtual_clock.h"
 #include "seam/unit.h"
-#include "seam/buttons.h"
 
 namespace norvane {
 
@@ -10,19 +10,14 @@ VirtualStepper::VirtualStepper()
 {
     set_virtual_clock_ms(0);
     use_virtual_clock();
+    host_keys_reset();
     app_init();
     app_start();
 }
 
 void VirtualStepper::set_key(int button, bool down)
 {
-    if (button < 1 || button > KEY_COUNT)
-        return;
-    const uint8_t bit = uint8_t(1u << (button - 1));
-    if (down)
-        key_host_press(bit);
-    else
-        key_host_release(bit);
+    host_key_set(button, down);
 }
 
 void VirtualStepper::run_until(uint64_t t_end, const std::function<void(uint64_t)>& before)
@@ -33,7 +28,9 @@ void VirtualStepper::run_until(uint64_t t_end, const std::function<void(uint64_t
         if (before)
             before(t);
         if (t % 10 == 0) {
+            host_keys_before_tick();
             sys_tick();
+            host_keys_after_tick();
             ++ticks_;
         }
         if (t % 25 == 0) {

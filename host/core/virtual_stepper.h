@@ -26,7 +26,8 @@ public:
 
     uint64_t now() const { return now_; }
 
-    // Button levels as the host sets them: button 1..5 (F1..F5).
+    // Button 1..5 (F1..F5) goes down or up, by the window's rule
+    // (host_keys.h): a press stays down until a tick has sampled it.
     static void set_key(int button, bool down);
 
     // Runs until unit time `t_end`. `before` runs at each millisecond before

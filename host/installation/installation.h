@@ -16,7 +16,7 @@
 #include <mutex>
 #include <string>
 
-#include "firmware/seam/can.h"
+#include "seam/can.h"
 
 namespace installation {
 

@@ -126,15 +126,14 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
                            const installation::description* installation)
     : QMainWindow(parent),
       settings_(read_settings()),
-      runner_({
+      session_(installation),
+      // After each main step the serial flush, then the session's own (the
+      // installation steps, the bus server's clients get the frames).
+      runner_(session_.make_realtime({
           .repaint = [this] { QMetaObject::invokeMethod(this, &SimulatorApp::frame_ready, Qt::QueuedConnection); },
           .exit_requested = [this](int32_t) { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); },
-          .after_step =
-              [this] {
-                  link_.flush_firmware_tx();
-                  step_installation();
-              },
-      }),
+          .after_step = [this] { link_.flush_firmware_tx(); },
+      })),
       screen_image_(GFX_WIDTH, GFX_HEIGHT, QImage::Format_RGB32)
 {
     setWindowTitle("PC Simulator");
@@ -172,23 +171,20 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     setCentralWidget(unit_scroll);
     bus_monitor_ = new BusMonitorDock(this);
     addDockWidget(Qt::RightDockWidgetArea, bus_monitor_);
+    // Every frame on the bus reaches the monitor with the unit's time at
+    // which it went on the bus: with the installation the hub's whole bus,
+    // else the unit's frames.
+    session_.watch_bus([queue = &bus_monitor_->queue()](const bus_event& e) {
+        const bool from_unit = e.direction == bus_direction::from_unit;
+        queue->push({e.frame, e.port, from_unit, bus_source_of(e.source, from_unit)});
+    });
     if (installation) {
-        // The whole bus through the hub: the unit's frames to the plant and
-        // the monitor, the plant's frames to the unit and the monitor.
-        plant_ = std::make_unique<installation::plant>(*installation);
-        hub_.subscribe([plant = plant_.get(), queue = &bus_monitor_->queue()](const installation::bus_event& e) {
-            if (installation::installation_hears(e))
-                plant->on_frame_from_unit(e.frame);
-            // Every frame carries the unit's time at which it reached the bus (the hub stamps it).
-            const bool from_unit = e.direction == installation::bus_direction::from_unit;
-            queue->push({e.frame, e.port, from_unit, bus_source_of(e.source, from_unit)});
-        });
         bus_monitor_->set_description(*installation);
         bus_monitor_->set_figures_source([this] {
-            const installation::bus_figures f = hub_.figures(0);
+            const bus_figures f = session_.hub().figures(0);
             return BusMonitorFigures{f.now_ms, f.busy_bits, f.backlog, f.refused};
         });
-        installation_dock_ = new InstallationDock(*plant_, this);
+        installation_dock_ = new InstallationDock(*session_.plant(), this);
         addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
         // The panel keeps the whole height on the left when the monitor
         // goes below the unit.
@@ -198,16 +194,6 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         setTabPosition(Qt::LeftDockWidgetArea, QTabWidget::North);
     } else {
         bus_monitor_->hide();
-        // The frames the unit sends, pushed from the main loop's thread.
-        can_set_send_observer(
-            [](uint8_t port, const can_frame& frame, void* context) {
-                // The unit's frames leave without a time: the unit's time of
-                // the main step that sends them, as the CAN log has it.
-                can_frame stamped = frame;
-                stamped.time_us = uint64_t(hal_ms_clock()) * 1000u;
-                static_cast<BusMonitorQueue*>(context)->push({stamped, port, true});
-            },
-            &bus_monitor_->queue());
     }
     build_menus();
     qApp->installEventFilter(this);
@@ -243,37 +229,17 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     update_status();
 }
 
-void SimulatorApp::step_installation()
-{
-    if (!plant_)
-        return;
-    installation::step_installation_on_hub(*plant_, hub_, hal_ms_clock());
-    // The server's clients get the step's frames now, not at its next look.
-    if (BusServer* server = hub_server_.load(std::memory_order_acquire))
-        server->wake();
-}
-
 bool SimulatorApp::start_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
                                     std::function<void(const std::string&)> say, std::string& why)
 {
-    if (bus_server_) {
-        why = "the bus server is already running";
-        return false;
-    }
-    const bool whole_bus = plant_ && can_port == 0;
-    bus_server_ = norvane::start_bus_server(host, port, can_port,
-                                            whole_bus ? installation::hub_bus_link(hub_, can_port)
-                                                      : virtual_bus_link(can_port),
-                                            std::move(say), why);
-    if (bus_server_ && whole_bus)
-        hub_server_.store(bus_server_.get(), std::memory_order_release);
+    const bool started = session_.start_bus_server(host, port, can_port, std::move(say), why);
     update_status();
-    return bus_server_ != nullptr;
+    return started;
 }
 
 void SimulatorApp::raise_event(int event)
 {
-    FirmwareRunner::send_event(event);
+    UnitSession::raise_event(event);
     const uint32_t ms = hal_ms_clock();
     statusBar()->showMessage(QString::asprintf("Event %d raised at unit time %u:%02u:%02u.%03u", event + 1,
                                                ms / 3600000u, ms / 60000u % 60u, ms / 1000u % 60u, ms % 1000u),
@@ -291,11 +257,8 @@ void SimulatorApp::shut_down()
         return;
     shut_down_ = true;
     qApp->removeEventFilter(this);
-    runner_.stop();
-    // The server's link points into the hub: it stops before the hub goes.
-    hub_server_.store(nullptr, std::memory_order_release);
-    bus_server_.reset();
-    can_set_send_observer(nullptr, nullptr);
+    session_.stop();
+    session_.stop_bus_server();
     write_settings();
     link_.close();
 }
@@ -437,12 +400,12 @@ void SimulatorApp::update_status()
             text = QString("CAN%1 %2: open, %3/s in, %4/s out").arg(p).arg(mapping).arg(in, 0, 'f', 0).arg(out, 0, 'f', 0);
             if (now.refused != 0)
                 text += QString(", %1 refused").arg(now.refused);
-            if (p == 0 && plant_) {
+            if (p == 0 && session_.plant()) {
                 // The bus's load in the unit's time, its backlog and refusals.
-                const installation::bus_figures bus = hub_.figures(0);
+                const bus_figures bus = session_.hub().figures(0);
                 if (bus.now_ms > last_bus_.now_ms && last_bus_.now_ms != 0)
                     text += QString(", load %1 %").arg(100.0 * double(bus.busy_bits - last_bus_.busy_bits) /
-                                                           (double(bus.now_ms - last_bus_.now_ms) * double(installation::bus_arbiter::BITS_PER_MS)),
+                                                           (double(bus.now_ms - last_bus_.now_ms) * double(bus_arbiter::BITS_PER_MS)),
                                                        0, 'f', 0);
                 if (bus.backlog != 0 || bus.refused != 0)
                     text += QString(", backlog %1, %2 refused by the bus").arg(bus.backlog).arg(bus.refused);
@@ -460,9 +423,10 @@ void SimulatorApp::update_status()
                                            static_cast<unsigned long long>(seconds / 60 % 60),
                                            static_cast<unsigned long long>(seconds % 60)));
     time_label_->setToolTip("The unit's running time (stands still while paused)");
-    if (bus_server_) {
-        const std::vector<std::string> clients = bus_server_->clients();
-        const QString address = QString::fromStdString(bus_server_->address());
+    BusServer* const server = session_.bus_server();
+    if (server) {
+        const std::vector<std::string> clients = server->clients();
+        const QString address = QString::fromStdString(server->address());
         server_label_->setText(QString("Bus server %1: %2 client%3")
                                    .arg(address)
                                    .arg(clients.size())
@@ -473,7 +437,7 @@ void SimulatorApp::update_status()
             tip += "\n" + QString::fromStdString(client);
         server_label_->setToolTip(tip);
     }
-    server_label_->setVisible(bus_server_ != nullptr);
+    server_label_->setVisible(server != nullptr);
     pause_label_->setVisible(runner_.is_paused());
 }
 
@@ -710,7 +674,7 @@ void SimulatorApp::frame_ready()
 
 void SimulatorApp::release_all_buttons()
 {
-    FirmwareRunner::release_all_keys();
+    UnitSession::release_all_keys();
     view_->release_mouse_button();
     view_->update();
 }
@@ -793,7 +757,7 @@ bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
     const bool button_key = key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F5;
     // A release counts wherever it arrives (a menu, a dialog, another window).
     if (button_key && type == QEvent::KeyRelease && !key->isAutoRepeat()) {
-        FirmwareRunner::set_key(key->key() - Qt::Key_F1 + 1, false);
+        UnitSession::set_key(key->key() - Qt::Key_F1 + 1, false);
         view_->update();
         return widget && widget->window() == this;
     }
@@ -802,7 +766,7 @@ bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
     if (button_key) {
         // A held key repeats its press, which changes nothing.
         if (type == QEvent::KeyPress && !key->isAutoRepeat()) {
-            FirmwareRunner::set_key(key->key() - Qt::Key_F1 + 1, true);
+            UnitSession::set_key(key->key() - Qt::Key_F1 + 1, true);
             view_->update();
         }
         return true;
@@ -820,7 +784,7 @@ bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
 
 void SimulatorApp::ask_to_close_from_keyboard()
 {
-    if (!plant_) {
+    if (!session_.plant()) {
         close();
         return;
     }
@@ -893,7 +857,7 @@ void FrontView::mousePressEvent(QMouseEvent* event)
     if (n == 0)
         return;
     pressed_ = n;
-    FirmwareRunner::set_key(n, true);
+    UnitSession::set_key(n, true);
     setCursor(Qt::PointingHandCursor);
     update();
 }
@@ -904,7 +868,7 @@ void FrontView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || pressed_ == 0)
         return;
-    FirmwareRunner::set_key(pressed_, false);
+    UnitSession::set_key(pressed_, false);
     pressed_ = 0;
     update();
 }

@@ -18,7 +18,9 @@
 #include "host/core/host_settings.h"
 #include "host/core/serial_link.h"
 #include "host/core/shown_frame.h"
-#include "host/installation/bus_hub.h"
+#include "host/core/unit_session.h"
+#include "host/bus/bus_hub.h"
+#include "host/installation/installation_on_bus.h"
 #include "host/installation/installation.h"
 
 class QAction;
@@ -78,7 +80,8 @@ public:
     BusMonitorDock* bus_monitor() const { return bus_monitor_; }
     // The installation panel and its plant; null without an installation.
     InstallationDock* installation_panel() const { return installation_dock_; }
-    installation::plant* installation_plant() const { return plant_.get(); }
+    installation::plant* installation_plant() { return session_.plant(); }
+    UnitSession& session() { return session_; }
 
     // Where the installation panel and the bus monitor sit around the unit:
     // panel on the left and monitor on the right; panel on the left and
@@ -154,13 +157,12 @@ private:
     HostSettings settings_;
     SerialLink link_;
     ShownFrame shown_;  // the frame on screen, so an equal one is not painted again
-    FirmwareRunner runner_;
+    // The unit's bench: the firmware runner, the installation and its bus,
+    // the bus server. The window draws and forwards what a person does.
+    UnitSession session_;
+    FirmwareRunner& runner_;
     FrontView* view_ = nullptr;
     BusMonitorDock* bus_monitor_ = nullptr;
-    // The installation, stepped on the unit's thread after each main step.
-    void step_installation();
-    std::unique_ptr<installation::plant> plant_;
-    installation::bus_hub hub_;
     InstallationDock* installation_dock_ = nullptr;
     DockArrangement arrangement_ = DockArrangement::beside;
     QImage screen_image_;  // 320 x 240, 32 bits, top row first
@@ -168,10 +170,6 @@ private:
     QPixmap bezel_;        // scaled to the client for zooms below 4
     bool shut_down_ = false;
     QMessageBox* quit_question_ = nullptr;  // open while it asks
-    // The bus server, and the one the unit's thread wakes after it pumped
-    // the hub (cleared before the server stops).
-    std::unique_ptr<BusServer> bus_server_;
-    std::atomic<BusServer*> hub_server_{nullptr};
 
     QAction* zoom_actions_[3] = {};
     QAction* no_grid_action_ = nullptr;
@@ -187,7 +185,7 @@ private:
     QTimer* status_timer_ = nullptr;
     QElapsedTimer since_status_;
     can_port_status last_counts_[CAN_PORT_COUNT] = {};
-    installation::bus_figures last_bus_{};  // port 0's figures at the last status update
+    bus_figures last_bus_{};  // port 0's figures at the last status update
 };
 
 // The client area: bezel, screen, grid; mouse zones, cursors and tooltip.

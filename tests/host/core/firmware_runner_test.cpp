@@ -96,21 +96,21 @@ TEST_F(FirmwareRunnerTest, HostThatTakesEveryFrameKeepsTheMainLoopRunning)
 TEST_F(FirmwareRunnerTest, ButtonLevelsSetAndClearTheirBitOnceATickSawThem)
 {
     key_input_mask.store(0);
-    FirmwareRunner::set_key(3, true);
+    host_key_set(3, true);
     EXPECT_EQ(key_input_mask.load(), 0x04);
-    FirmwareRunner::set_key(5, true);
+    host_key_set(5, true);
     EXPECT_EQ(key_input_mask.load(), 0x14);
     // No tick has sampled button 3 yet: it stays down for one.
-    FirmwareRunner::set_key(3, false);
+    host_key_set(3, false);
     EXPECT_EQ(key_input_mask.load(), 0x14);
     host_keys_before_tick();
     key_sample();
     host_keys_after_tick();
     EXPECT_EQ(key_input_mask.load(), 0x10);
-    FirmwareRunner::set_key(5, false);
+    host_key_set(5, false);
     EXPECT_EQ(key_input_mask.load(), 0x00) << "a sampled press is released at once";
-    FirmwareRunner::set_key(0, true);
-    FirmwareRunner::set_key(6, true);
+    host_key_set(0, true);
+    host_key_set(6, true);
     EXPECT_EQ(key_input_mask.load(), 0x00);
 }
 
@@ -126,8 +126,8 @@ TEST_F(FirmwareRunnerTest, InstantClicksWhileTheTickRunsAreEachHeldForATick)
     for (int click = 0; click < 10; ++click) {
         SCOPED_TRACE(click);
         const uint64_t ticks = runner.stats().ticks;
-        FirmwareRunner::set_key(2, true);
-        FirmwareRunner::set_key(2, false);
+        host_key_set(2, true);
+        host_key_set(2, false);
         ASSERT_TRUE(wait_for([&] { return key_input_mask.load() == 0 && runner.stats().ticks > ticks; }));
     }
     runner.stop();

@@ -26,8 +26,9 @@ int parse(std::vector<std::string> args, run_options& options, std::string& erro
     return norvane::testing::parse_run_options(std::move(args), options, error);
 }
 
-// The frames of a CAN log the run wrote, all on can0.
-std::vector<can_frame> read_can_log(const std::filesystem::path& path)
+// The frames of a CAN log the run wrote: all on can0, or with `ifaces`
+// each frame's interface in it.
+std::vector<can_frame> read_can_log(const std::filesystem::path& path, std::vector<std::string>* ifaces = nullptr)
 {
     std::vector<can_frame> frames;
     std::istringstream log(read_file(path));
@@ -37,7 +38,10 @@ std::vector<can_frame> read_can_log(const std::filesystem::path& path)
         std::string iface;
         std::string why;
         EXPECT_TRUE(can_parse_candump_line(line, frame, iface, why)) << line << ": " << why;
-        EXPECT_EQ(iface, "can0");
+        if (ifaces)
+            ifaces->push_back(iface);
+        else
+            EXPECT_EQ(iface, "can0");
         frames.push_back(frame);
     }
     return frames;
@@ -289,6 +293,25 @@ TEST_F(Run, ButtonsAndEventsReachTheFirmwareAtTheirMillisecond)
     EXPECT_EQ(read_file(dir_ / "rootfs/app/event/app_reply"), "OK");
 }
 
+// A press and its release between two ticks (a tap by automation) is one
+// press all the same, as in the window: the press stays down until a tick
+// sampled it, then the release follows. Button 3 turns INSIDE LIGHTS on, so
+// PWRB1's last command has outputs 1 and 3 on.
+TEST_F(Run, APressReleasedBeforeAnyTickSawItIsStillOnePress)
+{
+    options_.can_log = (dir_ / "can.log").string();
+    start("2101 press 3\n2105 release 3\n", 2600);
+    run_->run_until(2105);
+    EXPECT_EQ(key_input_mask.load(), 0x04);
+    run_->run_until(2110);
+    EXPECT_EQ(key_input_mask.load(), 0);
+    EXPECT_EQ(run_->finish().status, RUN_OK);
+    const std::string text = read_file(dir_ / "can.log");
+    const size_t last = text.rfind("can0 18EFB000#");
+    ASSERT_NE(last, std::string::npos) << text;
+    EXPECT_EQ(text.substr(last, text.find('\n', last) - last), "can0 18EFB000#800050010000");
+}
+
 // The unit's own traffic on port 0: the 0x421 frame every 100 ms and the
 // eight output commands every 100 ms from the 100th ms on, each with the
 // time of the main step that flushed it. The first main step resets the
@@ -442,7 +465,7 @@ TEST(RealtimeRun, InstallationOnTheUnitsClockLogsTheWholeBus)
     TempDir dir;
     write_file(dir / "s.txt",
                "2100 press 3\n2200 release 3\n"  // INSIDE LIGHTS on: the cabin switches act
-               "2300 switch SENB1 1 on\n2300 fault PWRB4 2 0 3\n2400 can 0 18FEEE99#AABB\n");
+               "2300 switch SENB1 1 on\n2300 fault PWRB4 2 0 3\n2400 can 0 18FEEE99#AABB\n2400 can 1 123#11\n");
     run_options options;
     std::string error;
     ASSERT_EQ(parse({"--realtime", "--installation", "--quiet", "--duration", "2700", "--workdir",
@@ -458,8 +481,12 @@ TEST(RealtimeRun, InstallationOnTheUnitsClockLogsTheWholeBus)
     std::map<uint32_t, int> per_id;
     uint64_t last_us = 0;
     bool in_order = true, switch_on = false, fault_sent = false;
-    for (const can_frame& f : read_can_log(dir / "can.log")) {
+    std::vector<std::string> ifaces;
+    const std::vector<can_frame> frames = read_can_log(dir / "can.log", &ifaces);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const can_frame& f = frames[i];
         ++per_id[f.id];
+        EXPECT_EQ(ifaces[i], f.id == 0x123u ? "can1" : "can0") << std::hex << f.id;
         in_order = in_order && f.time_us >= last_us;
         last_us = f.time_us;
         switch_on = switch_on || (f.id == 0x18FF0080u && f.data[2] == 1);       // SENB1 channel 1
@@ -473,6 +500,7 @@ TEST(RealtimeRun, InstallationOnTheUnitsClockLogsTheWholeBus)
         EXPECT_LE(per_id[id], 28) << std::hex << id;
     }
     EXPECT_EQ(per_id[0x18FEEE99u], 1);
+    EXPECT_EQ(per_id[0x123u], 1);  // port 1's scenario frame, as a run in virtual time logs it
     EXPECT_TRUE(switch_on);
     EXPECT_TRUE(fault_sent);
     const std::string table = read_file(dir / "outputs.txt");

@@ -1,12 +1,12 @@
 // The bus's bandwidth: exact frame lengths, today's traffic untouched, more
 // than the bus carries waiting in arbitration order, then refused.
-#include "host/installation/bus_arbiter.h"
+#include "host/bus/bus_arbiter.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-using namespace installation;
+using namespace norvane;
 
 namespace {
 

@@ -24,10 +24,10 @@
 #include <mutex>
 #include <vector>
 
-#include "firmware/seam/can.h"
-#include "host/installation/bus_arbiter.h"
+#include "seam/can.h"
+#include "host/bus/bus_arbiter.h"
 
-namespace installation {
+namespace norvane {
 
 enum class bus_direction : uint8_t {
     from_unit,  // the unit sent it
@@ -84,35 +84,4 @@ private:
     int next_id_ = 1;
 };
 
-}  // namespace installation
-
-#include "host/bus/bus_server.h"
-#include "host/installation/installation.h"
-
-namespace installation {
-
-// The installation sits on port 0 and hears every frame on its bus but its
-// own: the unit's commands, and whatever a scenario or a bus-server client
-// puts on the bus.
-constexpr const char* INSTALLATION_SOURCE = "installation";
-bool installation_hears(const bus_event& e);
-
-// One pass of the installation on the hub, on the unit's thread after a main
-// step: the modules hear what the unit sent, step to `now_ms` and put their
-// frames on port 0. Returns the frames the full bus refused.
-uint64_t step_installation_on_hub(plant& p, bus_hub& hub, uint32_t now_ms);
-
-}  // namespace installation
-
-namespace installation {
-
-// The bus server's view of the virtual bus through the hub: it takes every
-// frame on the bus (the unit's, the installation's, the scenario's) except
-// its own, which it hands to its other clients itself; its clients' frames
-// go onto the bus through the hub, so every other subscriber sees them too.
-// Polling from_bus pumps the hub, so the unit's frames flow while the server
-// runs. The link keeps a bounded queue (the oldest frames give way) and
-// leaves the hub when the last copy of it goes.
-norvane::bus_link hub_bus_link(bus_hub& hub, uint8_t port, size_t queue_frames = 4096);
-
-}  // namespace installation
+}  // namespace norvane

@@ -1,4 +1,4 @@
-#include "host/installation/bus_hub.h"
+#include "host/bus/bus_hub.h"
 
 #include <cstring>
 #include <deque>
@@ -6,7 +6,7 @@
 
 #include "seam/unit.h"
 
-namespace installation {
+namespace norvane {
 
 int bus_hub::subscribe(subscriber s)
 {
@@ -123,78 +123,4 @@ bus_figures bus_hub::figures(uint8_t port) const
     return f;
 }
 
-bool installation_hears(const bus_event& e)
-{
-    return e.port == 0 && !(e.direction == bus_direction::to_unit && std::strcmp(e.source, INSTALLATION_SOURCE) == 0);
-}
-
-uint64_t step_installation_on_hub(plant& p, bus_hub& hub, uint32_t now_ms)
-{
-    hub.pump(0);
-    if (p.step(now_ms) == 0)
-        return 0;  // nothing queued: every frame of the last pass was taken then
-    uint64_t refused = 0;
-    can_frame frame;
-    while (p.take_frame(&frame))
-        if (hub.inject(0, frame, INSTALLATION_SOURCE) != 0)
-            ++refused;
-    return refused;
-}
-
-}  // namespace installation
-
-namespace installation {
-namespace {
-
-constexpr const char* SERVER_SOURCE = "bus-server";
-
-// The frames waiting for the bus server; subscribed while it lives.
-class server_tap {
-public:
-    server_tap(bus_hub& hub, uint8_t port, size_t capacity) : hub_(hub), port_(port), capacity_(capacity)
-    {
-        id_ = hub_.subscribe([this](const bus_event& e) {
-            if (e.port != port_ || (e.direction == bus_direction::to_unit && std::strcmp(e.source, SERVER_SOURCE) == 0))
-                return;
-            std::lock_guard<std::mutex> hold(frames_lock_);
-            if (frames_.size() >= capacity_)
-                frames_.pop_front();
-            frames_.push_back(e.frame);
-        });
-    }
-    ~server_tap() { hub_.unsubscribe(id_); }
-    server_tap(const server_tap&) = delete;
-    server_tap& operator=(const server_tap&) = delete;
-
-    bool take(can_frame& out)
-    {
-        hub_.pump(port_);
-        std::lock_guard<std::mutex> hold(frames_lock_);
-        if (frames_.empty())
-            return false;
-        out = frames_.front();
-        frames_.pop_front();
-        return true;
-    }
-
-private:
-    bus_hub& hub_;
-    uint8_t port_;
-    size_t capacity_;
-    int id_ = 0;
-    std::mutex frames_lock_;
-    std::deque<can_frame> frames_;
-};
-
-}  // namespace
-
-norvane::bus_link hub_bus_link(bus_hub& hub, uint8_t port, size_t queue_frames)
-{
-    auto tap = std::make_shared<server_tap>(hub, port, queue_frames);
-    norvane::bus_link link;
-    link.to_bus = [&hub, port](const can_frame& frame) { return hub.inject(port, frame, SERVER_SOURCE) == 0; };
-    link.from_bus = [tap](can_frame& frame) { return tap->take(frame); };
-    return link;
-}
-
-}  // namespace installation
+}  // namespace norvane

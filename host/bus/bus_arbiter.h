@@ -24,9 +24,9 @@
 #include <map>
 #include <tuple>
 
-#include "firmware/seam/can.h"
+#include "seam/can.h"
 
-namespace installation {
+namespace norvane {
 
 // Bits the frame takes on the wire, stuff bits and interframe space included.
 uint32_t can_frame_wire_bits(const can_frame& frame);
@@ -78,4 +78,4 @@ private:
     uint64_t carried_ = 0;
 };
 
-}  // namespace installation
+}  // namespace norvane

@@ -1,8 +1,8 @@
-#include "host/installation/bus_arbiter.h"
+#include "host/bus/bus_arbiter.h"
 
 #include <algorithm>
 
-namespace installation {
+namespace norvane {
 
 namespace {
 
@@ -125,4 +125,4 @@ uint64_t bus_arbiter::busy_bits(uint64_t now_ms) const
     return bits_ > ahead ? bits_ - ahead : 0;
 }
 
-}  // namespace installation
+}  // namespace norvane
