@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   xvfb xauth xdotool imagemagick x11-utils
   python3 python3-can can-utils
+  pybind11-dev python3-pybind11 python3-pytest python3-pil
   nodejs tshark
   clang-14 libclang-rt-14-dev
 )

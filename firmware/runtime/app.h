@@ -3,12 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "seam/unit.h"  // app_init, app_start, app_main_step, sys_tick
-
-// Every record of the firmware back to the state the program starts in, as if
-// the process had just begun: each layer's reset, from the spine down. For
-// tests that run many cases in one process.
-void app_reset();
+#include "seam/unit.h"  // app_init, app_start, app_main_step, sys_tick, app_reset
 
 constexpr uint32_t APP_TEST_FRAME_ID = 0x421;  // sent on port 0 every 100 ms
 

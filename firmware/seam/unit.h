@@ -10,6 +10,10 @@ void app_init();       // host UI thread, once, before the threads start
 void app_start();      // firmware thread, before the first app_main_step
 void app_main_step();  // firmware thread, every 25 ms
 void sys_tick();       // tick thread, every 10 ms
+// Every record of the firmware back to the state the program starts in, as if
+// the process had just begun: each layer's reset, from the spine down. For
+// tests and hosts that start many units one after another in one process.
+void app_reset();
 
 // The firmware's request to end, and its exit code.
 uint32_t sys_exit_requested();

@@ -1,6 +1,7 @@
 #include "host/bus/bus_arbiter.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace norvane {
 
@@ -78,9 +79,29 @@ bool bus_arbiter::has_room(uint64_t now_ms) const
     return busy_until_ <= now_bits + WINDOW_BITS;
 }
 
+uint32_t bus_arbiter::wire_bits(const can_frame& frame)
+{
+    const unsigned len = frame.len > 8 ? 8u : frame.len;
+    const uint8_t shape = uint8_t(0x80u | (frame.ext ? 0x40u : 0u) | (frame.rtr ? 0x20u : 0u) | len);
+    uint8_t data[8] = {};
+    if (!frame.rtr)
+        std::memcpy(data, frame.data, len);
+    uint32_t hash = frame.id * 0x9E3779B1u;
+    for (unsigned i = 0; i < len; ++i)
+        hash = (hash ^ data[i]) * 0x01000193u;
+    remembered_length& slot = lengths_[(hash >> 26) & 63u];
+    if (slot.shape == shape && slot.id == frame.id && std::memcmp(slot.data, data, sizeof data) == 0)
+        return slot.bits;
+    slot.id = frame.id;
+    slot.shape = shape;
+    std::memcpy(slot.data, data, sizeof data);
+    slot.bits = can_frame_wire_bits(frame);
+    return slot.bits;
+}
+
 void bus_arbiter::take(const can_frame& frame, uint64_t now_ms)
 {
-    const uint64_t bits = can_frame_wire_bits(frame);
+    const uint64_t bits = wire_bits(frame);
     busy_until_ = std::max(busy_until_, now_ms * BITS_PER_MS) + bits;
     bits_ += bits;
     ++carried_;

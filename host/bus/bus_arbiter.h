@@ -59,6 +59,18 @@ public:
 private:
     bool has_room(uint64_t now_ms) const;
     void take(const can_frame& frame, uint64_t now_ms);
+    uint32_t wire_bits(const can_frame& frame);
+
+    // The bus repeats the same frames (every module's status, every
+    // command), so their lengths are remembered, by identifier and data,
+    // rather than stuffed and CRC'd bit by bit each time.
+    struct remembered_length {
+        uint32_t id = 0;
+        uint8_t shape = 0;  // length, extended and remote flags; 0 when empty
+        uint8_t data[8] = {};
+        uint32_t bits = 0;
+    };
+    remembered_length lengths_[64];
 
     // Arbitration order: the 11-bit base identifier, a standard frame before
     // an extended one of the same base, then the rest of the identifier;

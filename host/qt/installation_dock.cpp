@@ -124,8 +124,21 @@ QString lamp_style(const output_view& out)
 
 }  // namespace
 
-InstallationDock::InstallationDock(plant& plant, QWidget* parent)
-    : QDockWidget(tr("Installation"), parent), plant_(plant)
+void InstallationDock::act(plant_verb verb, int module, int channel, bool on, double amount, int state, int code)
+{
+    plant_action a;
+    a.verb = verb;
+    a.module = module;
+    a.channel = channel;
+    a.on = on;
+    a.amount = amount;
+    a.state = state;
+    a.code = code;
+    act_(a);
+}
+
+InstallationDock::InstallationDock(const plant& plant, act_function on_act, QWidget* parent)
+    : QDockWidget(tr("Installation"), parent), plant_(plant), act_(std::move(on_act))
 {
     setObjectName("installationDock");
     const description& layout = plant_.layout();
@@ -153,11 +166,11 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
             button->setToolTip(ch.kind == channel_kind::push ? tr("Push button: on while held down")
                                                              : tr("Rocker: a click turns it on or off"));
             if (ch.kind == channel_kind::push) {
-                connect(button, &QPushButton::pressed, this, [this, m, c] { plant_.set_switch(m, c, true); });
-                connect(button, &QPushButton::released, this, [this, m, c] { plant_.set_switch(m, c, false); });
+                connect(button, &QPushButton::pressed, this, [this, m, c] { act(plant_verb::switch_set, m, c, true); });
+                connect(button, &QPushButton::released, this, [this, m, c] { act(plant_verb::switch_set, m, c, false); });
             } else {
                 button->setCheckable(true);
-                connect(button, &QPushButton::toggled, this, [this, m, c](bool on) { plant_.set_switch(m, c, on); });
+                connect(button, &QPushButton::toggled, this, [this, m, c](bool on) { act(plant_verb::switch_set, m, c, on); });
             }
             switches_[m][c] = button;
             switch_grid->addWidget(button, c + 1, m);
@@ -206,7 +219,7 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
         tank_grid->addWidget(new QLabel(TANK_NAMES[t]), t, 0);
         tank_grid->addWidget(slider, t, 1);
         tank_grid->addWidget(tank_labels_[t], t, 2);
-        connect(slider, &QSlider::valueChanged, this, [this, t](int percent) { plant_.set_tank_percent(t, percent); });
+        connect(slider, &QSlider::valueChanged, this, [this, t](int percent) { act(plant_verb::tank, t, 0, false, percent); });
     }
     column->addWidget(tanks);
 
@@ -257,8 +270,8 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
     fault_row->addWidget(apply);
     connect(apply, &QPushButton::clicked, this, [this] {
         const int index = fault_output_->currentData().toInt();
-        plant_.set_fault(index / POWER_OUTPUTS, index % POWER_OUTPUTS, static_cast<uint8_t>(fault_state_->value()),
-                         static_cast<uint8_t>(fault_code_->value()));
+        act(plant_verb::fault, index / POWER_OUTPUTS, index % POWER_OUTPUTS, false, 0, fault_state_->value(),
+            fault_code_->value());
     });
     column->addWidget(faults);
 
@@ -275,7 +288,7 @@ InstallationDock::InstallationDock(plant& plant, QWidget* parent)
                                  "its outputs keep their last state, shown as unknown (?)"));
         module_boxes_[m] = box;
         module_grid->addWidget(box, m / 6, m % 6);
-        connect(box, &QCheckBox::toggled, this, [this, m](bool on) { plant_.set_module_on(m, on); });
+        connect(box, &QCheckBox::toggled, this, [this, m](bool on) { act(plant_verb::module_power, m, 0, on); });
     }
     column->addWidget(modules);
     column->addStretch(1);

@@ -7,7 +7,9 @@
 // changed, so the unit's thread is never held up by the panel.
 #pragma once
 #include <QDockWidget>
+#include <functional>
 
+#include "host/core/scenario.h"
 #include "host/installation/installation.h"
 
 class QCheckBox;
@@ -25,7 +27,11 @@ class InstallationDock : public QDockWidget {
     Q_OBJECT
 
 public:
-    InstallationDock(installation::plant& plant, QWidget* parent = nullptr);
+    // Shows `plant`; what a person does on the panel goes to `act` as the
+    // same action a scenario line gives (the unit session applies it, so a
+    // recording sees it too).
+    using act_function = std::function<void(const plant_action&)>;
+    InstallationDock(const installation::plant& plant, act_function on_act, QWidget* parent = nullptr);
 
     // One refresh from the plant, as the timer does it.
     void refresh();
@@ -46,7 +52,9 @@ public:
     QLabel* tank_label(int tank) const { return tank_labels_[tank]; }
 
 private:
-    installation::plant& plant_;
+    const installation::plant& plant_;
+    act_function act_;
+    void act(plant_verb verb, int module, int channel, bool on, double amount = 0, int state = 0, int code = 0);
     QPushButton* switches_[installation::SWITCH_MODULES][installation::INPUT_CHANNELS] = {};
     QSlider* tank_sliders_[installation::TANK_COUNT] = {};
     QLabel* tank_labels_[installation::TANK_COUNT] = {};

@@ -184,7 +184,8 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
             const bus_figures f = session_.hub().figures(0);
             return BusMonitorFigures{f.now_ms, f.busy_bits, f.backlog, f.refused};
         });
-        installation_dock_ = new InstallationDock(*session_.plant(), this);
+        installation_dock_ = new InstallationDock(
+            *session_.plant(), [this](const plant_action& a) { session_.apply_plant(a); }, this);
         addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
         // The panel keeps the whole height on the left when the monitor
         // goes below the unit.

@@ -52,6 +52,28 @@ TEST(BusArbiter, FramesTakeTheirExactBitsStuffingIncluded)
     }
 }
 
+// The arbiter remembers the lengths of frames it has seen: over repeated
+// frames, frames differing in one byte, remote frames and more frames than
+// it remembers, the bits it carries are still each frame's exact length.
+TEST(BusArbiter, RememberedLengthsAreTheFramesOwn)
+{
+    bus_arbiter bus;
+    uint64_t expected = 0;
+    for (uint32_t round = 0; round < 3; ++round) {
+        for (uint32_t i = 0; i < 300; ++i) {
+            can_frame f = frame(0x18FF0080 + (i % 150), true, {uint8_t(i), 0x1F, 0xF0, 0, 0, uint8_t(i >> 3), 0xFF, 0});
+            if (i % 7 == 0) {
+                f.rtr = 1;
+                f.data[0] = uint8_t(round);
+            }
+            expected += can_frame_wire_bits(f);
+            bus.offer(f, round * 1000 + i, 0);
+        }
+    }
+    EXPECT_EQ(bus.carried(), 900u);
+    EXPECT_EQ(bus.busy_bits(10000), expected);
+}
+
 // Today's traffic: a step's batch of nine frames and the modules' frames in
 // between leave at once, each with the time it was offered.
 TEST(BusArbiter, TrafficWithinCapacityLeavesAtOnce)

@@ -15,16 +15,6 @@ using namespace norvane;
 
 namespace {
 
-can_frame frame(uint32_t id)
-{
-    can_frame f{};
-    f.id = id;
-    f.ext = 1;
-    f.len = 1;
-    f.data[0] = uint8_t(id);
-    return f;
-}
-
 class InstallationOnBus : public norvane::testing::UnitTest {};
 
 }  // namespace
@@ -64,7 +54,12 @@ TEST_F(InstallationOnBus, TheInstallationHearsTheBusButItselfAndCountsWhatAFullB
     // A scenario floods port 0 until its own transmit queue is full and the
     // bus refuses it; the modules' first frames (SENB1 channel 1, PWRB1's
     // status and codes) wait for the bus in theirs instead of being refused.
-    while (hub.inject(0, frame(0x123), "scenario") == 0) {
+    can_frame flood{};
+    flood.id = 0x123;
+    flood.ext = 1;
+    flood.len = 1;
+    flood.data[0] = 0x23;
+    while (hub.inject(0, flood, "scenario") == 0) {
     }
     const bus_figures before = hub.figures(0);
     EXPECT_EQ(step_installation_on_hub(modules, hub, 0), 0u);
