@@ -45,8 +45,9 @@ void warn(const std::string& message)
     std::fprintf(stderr, "norvane-run: %s\n", printable(message).c_str());
 }
 
-// Scenario frames dropped because a port's virtual bus was full (nothing
-// reads a port the unit does not open), this run. The first drop of a port
+// Scenario frames dropped because a port's virtual bus was full (more than
+// 250 kbit/s carry, or nothing reads a port the unit does not open), this
+// run. The first drop of a port
 // is said at once, the count at the end of the run.
 uint64_t bus_full_drops[CAN_PORT_COUNT];
 
@@ -54,7 +55,7 @@ void note_bus_full(const scenario_action& action)
 {
     if (bus_full_drops[action.value]++ == 0)
         warn(action.where + ": the virtual bus of port " + std::to_string(action.value) +
-             " is full (nothing takes its frames); frames are dropped, counted at the end of the run");
+             " is full (more frames than its 250 kbit/s carry, or nothing takes them); frames are dropped, counted at the end of the run");
 }
 
 void reset_bus_full()

@@ -1,5 +1,7 @@
 #include "host/core/unit_session.h"
 
+#include <cstring>
+
 #include "host/bus/bus_server.h"
 #include "host/bus/hub_bus_link.h"
 #include "host/core/host_keys.h"
@@ -106,11 +108,17 @@ int UnitSession::watch_bus(bus_hub::subscriber watcher)
 {
     if (plant_)
         return hub_.subscribe(std::move(watcher));
-    int id;
+    // Without the installation the unit's frames come from the send
+    // observer, at their send time; what others put on the bus passes the
+    // hub, with its bandwidth.
+    auto shared = std::make_shared<bus_hub::subscriber>(std::move(watcher));
+    const int id = hub_.subscribe([shared](const bus_event& e) {
+        if (e.direction == bus_direction::to_unit)
+            (*shared)(e);
+    });
     {
         std::lock_guard<std::mutex> hold(watchers_lock_);
-        watchers_.push_back(std::move(watcher));
-        id = int(watchers_.size());
+        watchers_.push_back([shared](const bus_event& e) { (*shared)(e); });
     }
     attach_observer();
     return id;
@@ -150,21 +158,7 @@ void UnitSession::raise_event(int32_t event)
 
 bool UnitSession::send(uint8_t port, const can_frame& frame, const char* source)
 {
-    bool taken;
-    if (plant_) {
-        taken = hub_.inject(port, frame, source) == 0;
-    } else {
-        taken = can_virtual_inject(port, frame) == 0;
-        if (taken) {
-            can_frame stamped = frame;
-            stamped.time_us = uint64_t(hal_ms_clock()) * 1000u;
-            publish({port, bus_direction::to_unit, source, stamped});
-        }
-    }
-    // A server on a port the hub does not carry to it serves the port itself.
-    if (server_ && int(port) == server_can_port_ && !server_on_hub_)
-        server_->publish(frame);
-    return taken;
+    return hub_.inject(port, frame, source) == 0;
 }
 
 void UnitSession::apply_plant(const plant_action& a)
@@ -207,10 +201,14 @@ bool UnitSession::apply(const scenario_action& action)
 
 void UnitSession::step_installation(uint32_t now_ms)
 {
-    if (!plant_)
-        return;
-    installation_refused_.fetch_add(installation::step_installation_on_hub(*plant_, hub_, now_ms),
-                                    std::memory_order_relaxed);
+    if (plant_)
+        installation_refused_.fetch_add(installation::step_installation_on_hub(*plant_, hub_, now_ms),
+                                        std::memory_order_relaxed);
+    // The unit's frames of the step take their share of each port's bus,
+    // and frames that waited for it leave (port 0's with the installation's
+    // step, which hears them).
+    for (uint8_t port = plant_ ? 1 : 0; port < CAN_PORT_COUNT; ++port)
+        hub_.pump(port);
     // The server's clients get the step's frames now, not at its next look.
     if (BusServer* server = hub_server_.load(std::memory_order_acquire))
         server->wake();
@@ -223,17 +221,22 @@ bool UnitSession::start_bus_server(const std::string& host, uint16_t port, uint8
         why = "the bus server is already running";
         return false;
     }
-    const bool whole_bus = plant_ && can_port == 0;
-    server_ = norvane::start_bus_server(host, port, can_port,
-                                        whole_bus ? hub_bus_link(hub_, can_port) : virtual_bus_link(can_port),
-                                        std::move(say), why);
+    // The server's clients reach the bus through the hub, which gives their
+    // frames the bus's bandwidth and hands them to the bus watchers.
+    server_ = norvane::start_bus_server(host, port, can_port, hub_bus_link(hub_, can_port), std::move(say), why);
     if (!server_)
         return false;
-    server_can_port_ = can_port;
-    server_on_hub_ = whole_bus;
-    if (whole_bus)
-        hub_server_.store(server_.get(), std::memory_order_release);
+    hub_server_.store(server_.get(), std::memory_order_release);
     return true;
+}
+
+bool UnitSession::on_virtual_bus(uint8_t port)
+{
+    uint32_t type = 0;
+    const char* device = nullptr;
+    hal_can_port_mapping(port, &type, &device);
+    const char* name = can_port_type_name(type);
+    return name && std::strcmp(name, "virtual") == 0;
 }
 
 void UnitSession::stop_bus_server()
@@ -241,8 +244,6 @@ void UnitSession::stop_bus_server()
     // The server's link points into the hub: it stops before the hub goes.
     hub_server_.store(nullptr, std::memory_order_release);
     server_.reset();
-    server_can_port_ = -1;
-    server_on_hub_ = false;
 }
 
 }  // namespace norvane

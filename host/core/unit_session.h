@@ -9,11 +9,12 @@
 // - The unit's own frames reach the sent taps (the CAN log among them) at
 //   the unit time it sent them, through the firmware's send observer, which
 //   the session alone sets.
-// - With the installation, every frame on the bus passes the hub, which
-//   gives it a bandwidth and hands it to the bus watchers; the installation
-//   hears the bus there, and the CAN log takes the frames others put on it.
-//   Without one, the bus watchers get the unit's frames at their send time
-//   and whatever send() puts on the bus.
+// - Every frame on the bus passes the hub, which gives it the bus's
+//   bandwidth and hands it to the bus watchers. With the installation the
+//   watchers get the whole bus there, the installation hears it there, and
+//   the CAN log takes the frames others put on it. Without one, the watchers
+//   get the unit's frames at their send time from the send observer and what
+//   others put on the bus (send(), bus-server clients) from the hub.
 //
 // Threads: inputs may come from any thread (the buttons go through
 // host_keys' lock, the bus through the hub or the virtual bus's lock, the
@@ -84,9 +85,8 @@ public:
     static void release_all_keys();
     static void raise_event(int32_t event);
     // A frame onto port `port` of the virtual bus, put there by `source`
-    // ("scenario", "bus-server", ...): through the hub with the installation,
-    // else straight onto the port; a bus server serving that port apart from
-    // the hub gets it too. False when the bus refused it.
+    // ("scenario", "bus-server", ...), through the hub. False when the bus
+    // refused it.
     bool send(uint8_t port, const can_frame& frame, const char* source);
     // What a scenario's plant action does to the installation (nothing
     // without one).
@@ -95,20 +95,23 @@ public:
     // and the exit are the program's. False: a frame the bus refused.
     bool apply(const scenario_action& action);
 
-    // On the unit's thread at unit time `now_ms`: the modules hear what the
-    // unit sent, step and put their frames on the bus.
+    // On the unit's thread at unit time `now_ms`, after each step: the
+    // unit's frames of port 0 go on the hub's bus; the modules hear them,
+    // step and put their frames on the bus.
     void step_installation(uint32_t now_ms);
     // Installation frames the full bus refused so far.
     uint64_t installation_refused() const { return installation_refused_.load(std::memory_order_relaxed); }
 
-    // Serves port `can_port` of the virtual bus to socketcand clients; with
-    // the installation on that port, the whole bus through the hub. `say`
+    // Serves port `can_port` of the virtual bus to socketcand clients, the
+    // whole bus through the hub. `say`
     // gets the server's lines about its clients. One server; false with the
     // reason.
     bool start_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
                           std::function<void(const std::string&)> say, std::string& why);
     void stop_bus_server();
     BusServer* bus_server() { return server_.get(); }
+    // Port `port` is mapped to the virtual bus, whose load the hub counts.
+    static bool on_virtual_bus(uint8_t port);
 
 private:
     static void unit_sent(uint8_t port, const can_frame& frame, void* context);
@@ -129,10 +132,8 @@ private:
     std::unique_ptr<VirtualStepper> stepper_;
     std::unique_ptr<FirmwareRunner> runner_;
     std::unique_ptr<BusServer> server_;
-    int server_can_port_ = -1;
-    bool server_on_hub_ = false;
     // The server the unit's thread wakes after each step: set while one
-    // serves the hub.
+    // serves.
     std::atomic<BusServer*> hub_server_{nullptr};
 };
 

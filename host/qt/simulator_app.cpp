@@ -173,17 +173,18 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     addDockWidget(Qt::RightDockWidgetArea, bus_monitor_);
     // Every frame on the bus reaches the monitor with the unit's time at
     // which it went on the bus: with the installation the hub's whole bus,
-    // else the unit's frames.
+    // else the unit's frames and what others put on the bus.
     session_.watch_bus([queue = &bus_monitor_->queue()](const bus_event& e) {
         const bool from_unit = e.direction == bus_direction::from_unit;
         queue->push({e.frame, e.port, from_unit, bus_source_of(e.source, from_unit)});
     });
-    if (installation) {
-        bus_monitor_->set_description(*installation);
+    if (UnitSession::on_virtual_bus(0))
         bus_monitor_->set_figures_source([this] {
             const bus_figures f = session_.hub().figures(0);
             return BusMonitorFigures{f.now_ms, f.busy_bits, f.backlog, f.refused};
         });
+    if (installation) {
+        bus_monitor_->set_description(*installation);
         installation_dock_ = new InstallationDock(
             *session_.plant(), [this](const plant_action& a) { session_.apply_plant(a); }, this);
         addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
@@ -401,7 +402,7 @@ void SimulatorApp::update_status()
             text = QString("CAN%1 %2: open, %3/s in, %4/s out").arg(p).arg(mapping).arg(in, 0, 'f', 0).arg(out, 0, 'f', 0);
             if (now.refused != 0)
                 text += QString(", %1 refused").arg(now.refused);
-            if (p == 0 && session_.plant()) {
+            if (p == 0 && UnitSession::on_virtual_bus(0)) {
                 // The bus's load in the unit's time, its backlog and refusals.
                 const bus_figures bus = session_.hub().figures(0);
                 if (bus.now_ms > last_bus_.now_ms && last_bus_.now_ms != 0)

@@ -53,28 +53,43 @@ TEST(RunLimits, DurationIsBoundedByTheUnitsClock)
     EXPECT_NE(error.find("at most 4294967295 ms"), std::string::npos) << error;
 }
 
-// Frames for a port nothing reads: one line when the bus fills, one count at
-// the end; it used to be a line for every frame past 4096.
+// Frames the bus cannot take: one line when it first refuses, one count at
+// the end (it used to be a line for every frame). Two ways to fill it: more
+// at once than 250 kbit/s carry, and frames the bus carries to a port
+// nothing reads until its 4096 places are taken.
 TEST(RunLimits, FullVirtualBusIsSaidOncePerPortWithACountAtTheEnd)
 {
-    TempDir dir;
-    run_options options;
-    options.workdir = dir.path().string();
-    options.duration_ms = 100;
-    options.quiet = true;  // no port lines: only what the flood makes said
-    std::string scenario;
-    for (int i = 0; i < 5000; ++i)
-        scenario += "0 can 1 123#01\n";
-    std::string error;
-    ASSERT_TRUE(parse_scenario(scenario, "flood.txt", options.actions, error)) << error;
-    can_virtual_reset();
-    ::testing::internal::CaptureStderr();
-    const run_result result = run_headless(options);
-    const std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(result.status, RUN_OK);
-    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;
-    EXPECT_NE(said.find("flood.txt:4097: the virtual bus of port 1 is full"), std::string::npos) << said;
-    EXPECT_NE(said.find("904 scenario frame(s) for port 1 dropped"), std::string::npos) << said;
+    const struct {
+        const char* name;
+        int frames_per_ms, ms;
+        const char* first_line;
+        const char* count;
+    } cases[] = {
+        {"all at once", 5000, 1, "flood.txt:365: the virtual bus of port 1 is full", "4636 scenario frame(s)"},
+        {"four a millisecond", 4, 1250, "flood.txt:4097: the virtual bus of port 1 is full", "904 scenario frame(s)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        run_options options;
+        options.workdir = dir.path().string();
+        options.duration_ms = uint32_t(c.ms) + 100;
+        options.quiet = true;  // no port lines: only what the flood makes said
+        std::string scenario;
+        for (int ms = 0; ms < c.ms; ++ms)
+            for (int i = 0; i < c.frames_per_ms; ++i)
+                scenario += std::to_string(ms) + " can 1 123#01\n";
+        std::string error;
+        ASSERT_TRUE(parse_scenario(scenario, "flood.txt", options.actions, error)) << error;
+        can_virtual_reset();
+        ::testing::internal::CaptureStderr();
+        const run_result result = run_headless(options);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(result.status, RUN_OK);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;
+        EXPECT_NE(said.find(c.first_line), std::string::npos) << said;
+        EXPECT_NE(said.find(std::string(c.count) + " for port 1 dropped"), std::string::npos) << said;
+    }
 }
 
 // Errors quote what they found; a long mapping used to push the reason out

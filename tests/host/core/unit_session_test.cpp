@@ -93,4 +93,43 @@ TEST_F(Session, WatchersSeeTheUnitsAndTheScenariosFramesWithAndWithoutTheInstall
     }
 }
 
+// 2,500 eight-byte frames a second put on the bus by a client, more than
+// 250 kbit/s carry: with the installation or without it, the bus stays at
+// most fully busy, the excess waits or is refused, and the watchers see
+// only what the bus carried.
+TEST_F(Session, AFloodTakesTheBussBandwidthWithAndWithoutTheInstallation)
+{
+    for (const bool with_installation : {false, true}) {
+        SCOPED_TRACE(with_installation ? "with the installation" : "without");
+        SetUp();
+        char reason[256] = {};
+        ASSERT_EQ(hal_can_map_port(0, "virtual", reason, sizeof reason), 1) << reason;
+        ASSERT_TRUE(UnitSession::on_virtual_bus(0));
+        const installation::description layout = installation::default_description();
+        UnitSession session(with_installation ? &layout : nullptr);
+        uint64_t client_frames_seen = 0;
+        session.watch_bus([&client_frames_seen](const bus_event& e) {
+            if (e.direction == bus_direction::to_unit && std::string(e.source) == "bus-server")
+                ++client_frames_seen;
+        });
+        can_frame flood{};
+        flood.id = 0x100;
+        flood.len = 8;
+        uint64_t offered = 0;
+        VirtualStepper& unit = session.start_virtual();
+        unit.run_until(4000, [&](uint64_t now) {
+            if (now >= 1000 && now < 4000)
+                for (int i = 0; i < (now % 2 == 0 ? 3 : 2); ++i, ++offered)
+                    session.send(0, flood, "bus-server");
+            session.step_installation(uint32_t(now));
+        });
+        const bus_figures bus = session.hub().figures(0);
+        EXPECT_EQ(offered, 7500u);
+        EXPECT_LE(bus.busy_bits, 4000u * bus_arbiter::BITS_PER_MS);
+        EXPECT_GT(bus.busy_bits, 2900u * bus_arbiter::BITS_PER_MS) << "the last three seconds the bus is full";
+        EXPECT_GT(bus.refused + bus.backlog, 0u);
+        EXPECT_LT(client_frames_seen, offered);
+    }
+}
+
 }  // namespace
