@@ -1,6 +1,6 @@
 // The window's own settings, kept per user between runs: six raw binary
-// values with fixed names and sizes. No Qt here; the window reads and writes
-// the bytes through QSettings.
+// values with fixed names and sizes. No Qt here; the window stores the bytes
+// through host/qt/settings_store.h (the registry on Windows).
 #pragma once
 #include <cstdint>
 #include <string>

@@ -31,6 +31,7 @@
 #include "host/core/host_keys.h"
 #include "host/core/frame_convert.h"
 #include "host/core/png_file.h"
+#include "host/qt/settings_store.h"
 #include "host/qt/uart_dialog.h"
 #include "host/qt/widget_places.h"
 
@@ -69,8 +70,6 @@ protected:
     }
 };
 
-constexpr const char* ORGANISATION = "Norvane";
-constexpr const char* APPLICATION = "Simulator";
 constexpr int ZOOMS[3] = {1, 2, 4};
 constexpr int GRID_WIDTHS[4] = {40, 20, 10, 5};
 
@@ -212,7 +211,7 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     can_lines_ = ports.lines;
     runner_.start();
 
-    QSettings store(ORGANISATION, APPLICATION);
+    QSettings store(SETTINGS_ORGANISATION, SETTINGS_APPLICATION);
     for (int n = 1; n <= SerialLink::MAX_PORT_NUMBER; ++n)
         link_.set_device_path(n, store.value(QString("COMPortDevice%1").arg(n)).toString().toStdString());
     link_.set_port_number(settings_.com_port);
@@ -268,13 +267,10 @@ void SimulatorApp::shut_down()
 HostSettings SimulatorApp::read_settings()
 {
     HostSettings s;
-    QSettings store(ORGANISATION, APPLICATION);
     for (const SettingValue& v : encode_host_settings(s)) {
-        const QVariant value = store.value(QString::fromStdString(v.name));
-        if (!value.isValid())
-            continue;
-        const QByteArray bytes = value.toByteArray();
-        decode_host_setting(s, v.name, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        std::vector<uint8_t> bytes;
+        if (read_setting_bytes(v.name, v.bytes.size(), bytes))
+            decode_host_setting(s, v.name, bytes);
     }
     std::vector<PanelRect> screens;
     for (const QScreen* screen : QGuiApplication::screens()) {
@@ -289,10 +285,9 @@ void SimulatorApp::write_settings()
 {
     settings_.com_port = uint8_t(link_.port_number());
     settings_.com_connected = link_.is_open() ? 1 : 0;
-    QSettings store(ORGANISATION, APPLICATION);
     for (const SettingValue& v : encode_host_settings(settings_))
-        store.setValue(QString::fromStdString(v.name),
-                       QByteArray(reinterpret_cast<const char*>(v.bytes.data()), qsizetype(v.bytes.size())));
+        write_setting_bytes(v.name, v.bytes);
+    QSettings store(SETTINGS_ORGANISATION, SETTINGS_APPLICATION);
     // Devices chosen in the UART dialog for a COM number, kept for next time.
     for (int n = 1; n <= SerialLink::MAX_PORT_NUMBER; ++n) {
         const QString key = QString("COMPortDevice%1").arg(n);
