@@ -20,6 +20,9 @@ bool shows_as_link(const std::filesystem::path& link);
 bool have_fifos();
 // Makes a FIFO at the path; true on success.
 bool make_fifo(const std::filesystem::path& path);
+// Sets the environment variable `name` to `value` for this process and the
+// programs it starts; a null `value` removes it.
+void set_env(const char* name, const char* value);
 
 }  // namespace norvane::testing
 

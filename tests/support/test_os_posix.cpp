@@ -1,5 +1,6 @@
 #include "support/test_os.h"
 
+#include <cstdlib>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +35,14 @@ bool have_fifos()
 bool make_fifo(const std::filesystem::path& path)
 {
     return ::mkfifo(path.c_str(), 0600) == 0;
+}
+
+void set_env(const char* name, const char* value)
+{
+    if (value)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
 }
 
 }  // namespace norvane::testing

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <random>
+#include <cstdlib>
 #include <stdexcept>
 #include <windows.h>
 
@@ -45,6 +46,11 @@ bool have_fifos()
 bool make_fifo(const std::filesystem::path&)
 {
     return false;
+}
+
+void set_env(const char* name, const char* value)
+{
+    ::_putenv_s(name, value ? value : "");  // an empty value removes it
 }
 
 }  // namespace norvane::testing

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/core/png_file.h"
+#include "support/test_os.h"
 #include "support/unit_fixture.h"
 
 namespace {
@@ -29,12 +30,12 @@ protected:
     {
         if (const char* v = std::getenv(UPDATE))
             saved_ = v;
-        ::unsetenv(UPDATE);
+        ::norvane::testing::set_env(UPDATE, nullptr);
     }
     void TearDown() override
     {
         if (!saved_.empty())
-            ::setenv(UPDATE, saved_.c_str(), 1);
+            ::norvane::testing::set_env(UPDATE, saved_.c_str());
     }
     static constexpr const char* UPDATE = "NORVANE_UPDATE_GOLDENS";
     std::string saved_;
