@@ -135,12 +135,7 @@ void sys_tick()
     if (divider_due(div_50ms))
         hal_hook_50ms();
     if (divider_due(div_100ms)) {
-        // The hold timers count down in 100 ms steps, before the handler.
-        for (auto& timer : key_hold_timer) {
-            uint8_t t = timer.load(std::memory_order_relaxed);
-            while (t != 0 && !timer.compare_exchange_weak(t, uint8_t(t - 1), std::memory_order_relaxed)) {
-            }
-        }
+        key_hold_countdown();  // before the 100 ms handler
         every_100ms();
     }
     if (divider_due(div_500ms))

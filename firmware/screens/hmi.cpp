@@ -6,9 +6,6 @@
 #include "gfx/gfx.h"
 #include "screens/panel.h"
 #include "gfx/text.h"
-#include "screens/circuit_pages.h"
-#include "screens/status_page.h"
-#include "screens/tank_page.h"
 
 std::atomic<uint8_t> hmi_page_index{0};
 std::atomic<uint8_t> hmi_sel{0};
@@ -96,26 +93,9 @@ void page_prev()
 
 void page_show_current()
 {
-    switch (hmi_page_index.load()) {
-    case 0:
-        lighting_page_enter();
-        break;
-    case 1:
-        navigation_page_enter();
-        break;
-    case 2:
-        refrigeration_page_enter();
-        break;
-    case 3:
-        pumps_page_enter();
-        break;
-    case 4:
-        tank_page_enter();
-        break;
-    default:
-        status_page_enter();
-        break;
-    }
+    // A position past the ring shows its last page.
+    const uint8_t i = hmi_page_index.load();
+    hmi_ring[i < HMI_RING_SIZE ? i : HMI_RING_SIZE - 1]();
 }
 
 void hmi_install_keys(const hmi_key (&keys)[KEY_COUNT])

@@ -2,6 +2,7 @@
 // pass. The first model step enters the start-up page from the tick, so the
 // screen state is atomic.
 #pragma once
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -11,7 +12,7 @@ struct gfx_image;
 
 using hmi_fn = void (*)();
 
-extern std::atomic<uint8_t> hmi_page_index;  // ring position 0..5
+extern std::atomic<uint8_t> hmi_page_index;  // ring position 0..HMI_RING_SIZE - 1
 extern std::atomic<uint8_t> hmi_sel;         // selected row of a list page
 extern std::atomic<uint8_t> hmi_item_count;  // rows of the current list page
 extern std::atomic<hmi_fn> hmi_draw_full;
@@ -33,9 +34,11 @@ void hmi_reset();     // the framework's records back to their start values
 void sel_next();
 void sel_prev();
 
-// The ring of main pages: 0..3 the circuit pages, 4 the tank page, 5 the
-// module status page. The outer buttons walk it both ways.
+// The ring of main pages the outer buttons walk both ways: the entry
+// functions in ring order, listed in page_table.cpp (the circuit pages, the
+// tank page, the module status page).
 constexpr uint8_t HMI_RING_SIZE = 6;
+extern const std::array<hmi_fn, HMI_RING_SIZE> hmi_ring;
 void page_next();
 void page_prev();
 void page_show_current();

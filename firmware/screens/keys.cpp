@@ -71,6 +71,17 @@ void key_sample()
     key_prev = cur;
 }
 
+void key_hold_countdown()
+{
+    // key_scan restarts a timer from the main loop: a compare-exchange keeps
+    // a restart that comes between the read and the write.
+    for (auto& timer : key_hold_timer) {
+        uint8_t t = timer.load(relaxed);
+        while (t != 0 && !timer.compare_exchange_weak(t, uint8_t(t - 1), relaxed)) {
+        }
+    }
+}
+
 void key_scan()
 {
     const uint8_t taken = key_taken.load(relaxed);

@@ -39,6 +39,7 @@ extern uint8_t key_hold_armed;  // main loop only
 
 void key_sample();  // tick context
 void key_scan();    // main loop: at most one handler per call
+void key_hold_countdown();  // tick context, every 100 ms: the hold timers count down one step
 void key_reset_state();  // clears the masks that app_start clears
 void key_reset();        // every record of the engine back to its start value
 

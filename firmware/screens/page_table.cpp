@@ -2,10 +2,13 @@
 // page_callbacks. Unwired entries hold hmi_noop.
 #include "screens/page_table.h"
 
+#include <array>
+
 #include "screens/circuit_pages.h"
 #include "screens/hmi.h"
 #include "screens/keys.h"
 #include "screens/panel.h"
+#include "screens/status_page.h"
 #include "screens/tank_page.h"
 #include "screens/version_page.h"
 
@@ -21,7 +24,20 @@ constexpr model_page_table page_function_table()
     return table;
 }
 
+// The main pages in the order the outer buttons walk them.
+constexpr std::array RING{
+    lighting_page_enter,
+    navigation_page_enter,
+    refrigeration_page_enter,
+    pumps_page_enter,
+    tank_page_enter,
+    status_page_enter,
+};
+
 }  // namespace
+
+// A count other than HMI_RING_SIZE does not compile.
+const std::array<hmi_fn, HMI_RING_SIZE> hmi_ring = RING;
 
 const model_page_table page_functions = page_function_table();
 

@@ -16,13 +16,11 @@
 #include "host/common/regular_file.h"
 #include "host/core/bus_signals.h"
 #include "host/core/frame_convert.h"
-#include "host/core/png_file.h"
-#include "host/core/scenario.h"
+#include "host/core/scenario_words.h"
+#include "host/core/screen_check.h"
 
 namespace norvane {
 namespace {
-
-const char* const KINDS = "can, no-can, screen, pixel, file, output or signal";
 
 // The bus's messages as 'expect signal' reads them. Signal names do not
 // depend on the installation's labels, so the default table serves every run.
@@ -144,9 +142,8 @@ std::string id_text(const can_frame& frame)
     return text;
 }
 
-std::string parse_can(std::string_view kind, std::string_view& rest, expectation& out)
+std::string parse_can_or_no_can(bool positive, std::string_view rest, expectation& out)
 {
-    const bool positive = kind == "can";
     out.kind = positive ? expect_kind::can : expect_kind::no_can;
     out.window_ms = positive ? EXPECT_CAN_WITHIN_MS : EXPECT_NO_CAN_FOR_MS;
     const std::string_view port = take_word(rest);
@@ -252,8 +249,6 @@ std::string parse_file(std::string_view rest, expectation& out)
     return "";
 }
 
-}  // namespace
-
 std::string parse_output(std::string_view rest, expectation& out)
 {
     out.kind = expect_kind::output;
@@ -327,69 +322,144 @@ std::string parse_signal(std::string_view rest, expectation& out)
     return "";
 }
 
+std::string parse_can(std::string_view rest, expectation& out)
+{
+    return parse_can_or_no_can(true, rest, out);
+}
+
+std::string parse_no_can(std::string_view rest, expectation& out)
+{
+    return parse_can_or_no_can(false, rest, out);
+}
+
+std::string format_can(const expectation& e)
+{
+    std::string frame = can_format_candump(e.frame);
+    const size_t data = frame.find('#') + 1;
+    if (!e.frame.rtr)
+        for (int i = 0; i < e.frame.len; ++i)
+            if (!(e.care & (1u << i)))
+                frame.replace(data + size_t(i) * 2, 2, "..");
+    return std::to_string(e.port) + " " + frame + " within " + std::to_string(e.window_ms);
+}
+
+std::string format_no_can(const expectation& e)
+{
+    return std::to_string(e.port) + " " + id_text(e.frame) + " for " + std::to_string(e.window_ms);
+}
+
+std::string format_screen(const expectation& e)
+{
+    return e.file + (e.max_diff ? " max-diff " + std::to_string(e.max_diff) : std::string());
+}
+
+std::string format_pixel(const expectation& e)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%d %d %06X", e.x, e.y, unsigned(e.rgb));
+    return text;
+}
+
+std::string format_file(const expectation& e)
+{
+    return e.text.empty() ? e.file : e.file + " " + escape(e.text);
+}
+
+std::string format_output(const expectation& e)
+{
+    return "PWRB" + std::to_string(e.pwrb + 1) + " " + std::to_string(e.output + 1) + (e.on ? " on" : " off");
+}
+
+std::string format_signal(const expectation& e)
+{
+    return e.module + " " + e.signal + " " + e.value_text + " within " + std::to_string(e.window_ms);
+}
+
+// One kind of expectation: the word after "expect", its parser (the words
+// after the kind into `out`; "" or the reason), its formatter (those words as
+// the parser reads them back) and its lines of norvane-run's usage.
+struct expect_row {
+    const char* word;
+    expect_kind kind;
+    std::string (*parse)(std::string_view rest, expectation& out);
+    std::string (*format)(const expectation& e);
+    const char* usage;
+};
+
+const expect_row ROWS[] = {
+    {"can", expect_kind::can, parse_can, format_can,
+     "  MS expect can P ID#DATA [within W]\n"
+     "                        the unit sends that frame on port P between MS and MS+W\n"
+     "                        (default 100); '..' stands for a data byte that does not matter\n"},
+    {"no-can", expect_kind::no_can, parse_no_can, format_no_can,
+     "  MS expect no-can P ID [for W]\n"
+     "                        no frame with that identifier on port P from MS to MS+W\n"
+     "                        (default 100)\n"},
+    {"screen", expect_kind::screen, parse_screen, format_screen,
+     "  MS expect screen FILE.png [max-diff N]\n"
+     "                        the screen at MS is the reference picture FILE.png (relative\n"
+     "                        to the scenario file's folder), with at most N pixels apart\n"},
+    {"pixel", expect_kind::pixel, parse_pixel, format_pixel,
+     "  MS expect pixel X Y RRGGBB\n"
+     "                        the pixel at X, Y of the screen at MS has that colour\n"},
+    {"file", expect_kind::file, parse_file, format_file,
+     "  MS expect file PATH TEXT\n"
+     "                        the file PATH of the unit's file system (/app/event/app_reply\n"
+     "                        is DIR/rootfs/app/event/app_reply) holds exactly TEXT, the\n"
+     "                        rest of the line; \\n, \\t, \\\\ and \\# stand for a line end, a\n"
+     "                        tab, a backslash and '#'\n"},
+    {"output", expect_kind::output, parse_output, format_output,
+     "  MS expect output PWRBp OUT on|off\n"
+     "                        with --installation: output OUT (1..8) of PWRBp is lit (or not)\n"},
+    {"signal", expect_kind::signal, parse_signal, format_signal,
+     "  MS expect signal MODULE SIGNAL VALUE [within W]\n"
+     "                        a frame on the bus of port 0 between MS and MS+W (default 100)\n"
+     "                        carries SIGNAL of MODULE with VALUE: on or off, or a number\n"
+     "                        (within half a step of the signal's resolution); for example\n"
+     "                        'expect signal PWRB1 out3_command on', 'expect signal SENB4\n"
+     "                        ch1_percent 50'; the signals are those of\n"
+     "                        assets/can/norvane_bus.dbc; the modules' own frames need\n"
+     "                        --installation\n"},
+};
+
+// "can, no-can, ... or signal".
+std::string kind_list()
+{
+    std::string list;
+    for (size_t i = 0; i < std::size(ROWS); ++i)
+        list += (i == 0 ? "" : i + 1 == std::size(ROWS) ? " or " : ", ") + std::string(ROWS[i].word);
+    return list;
+}
+
+}  // namespace
+
+std::string expectation_usage()
+{
+    std::string usage;
+    for (const expect_row& row : ROWS)
+        usage += row.usage;
+    return usage;
+}
+
 std::string parse_expectation(std::string_view rest, expectation& out)
 {
     const std::string_view kind = take_word(rest);
     if (kind.empty())
-        return std::string("expected what to expect after 'expect': ") + KINDS;
-    if (kind == "can" || kind == "no-can")
-        return parse_can(kind, rest, out);
-    if (kind == "screen")
-        return parse_screen(rest, out);
-    if (kind == "pixel")
-        return parse_pixel(rest, out);
-    if (kind == "file")
-        return parse_file(rest, out);
-    if (kind == "output")
-        return parse_output(rest, out);
-    if (kind == "signal")
-        return parse_signal(rest, out);
-    return "unknown expectation '" + std::string(kind) + "'; expected " + KINDS;
+        return "expected what to expect after 'expect': " + kind_list();
+    for (const expect_row& row : ROWS)
+        if (kind == row.word) {
+            out.kind = row.kind;
+            return row.parse(rest, out);
+        }
+    return "unknown expectation '" + std::string(kind) + "'; expected " + kind_list();
 }
 
 std::string format_expectation(const expectation& e)
 {
-    std::string line = std::to_string(e.ms) + " expect ";
-    switch (e.kind) {
-    case expect_kind::can: {
-        std::string frame = can_format_candump(e.frame);
-        const size_t data = frame.find('#') + 1;
-        if (!e.frame.rtr)
-            for (int i = 0; i < e.frame.len; ++i)
-                if (!(e.care & (1u << i)))
-                    frame.replace(data + size_t(i) * 2, 2, "..");
-        line += "can " + std::to_string(e.port) + " " + frame + " within " + std::to_string(e.window_ms);
-        break;
-    }
-    case expect_kind::no_can:
-        line += "no-can " + std::to_string(e.port) + " " + id_text(e.frame) + " for " +
-                std::to_string(e.window_ms);
-        break;
-    case expect_kind::screen:
-        line += "screen " + e.file;
-        if (e.max_diff)
-            line += " max-diff " + std::to_string(e.max_diff);
-        break;
-    case expect_kind::pixel: {
-        char text[48];
-        std::snprintf(text, sizeof text, "pixel %d %d %06X", e.x, e.y, unsigned(e.rgb));
-        line += text;
-        break;
-    }
-    case expect_kind::file:
-        line += "file " + e.file;
-        if (!e.text.empty())
-            line += " " + escape(e.text);
-        break;
-    case expect_kind::output:
-        line += "output PWRB" + std::to_string(e.pwrb + 1) + " " + std::to_string(e.output + 1) +
-                (e.on ? " on" : " off");
-        break;
-    case expect_kind::signal:
-        line += "signal " + e.module + " " + e.signal + " " + e.value_text + " within " + std::to_string(e.window_ms);
-        break;
-    }
-    return line;
+    for (const expect_row& row : ROWS)
+        if (row.kind == e.kind)
+            return std::to_string(e.ms) + " expect " + row.word + " " + row.format(e);
+    return std::to_string(e.ms) + " expect";
 }
 
 std::string expectation_after_end(const expectation& e, uint64_t end_ms)
@@ -625,113 +695,42 @@ void ExpectationCheck::check_file(size_t i)
         fail(i, "the file holds " + shown_text(text));
 }
 
-namespace {
-
-// The failed picture: the screen as seen on the left; on the right the same
-// screen dim and grey with every pixel that differs from the reference in
-// magenta.
-rgb_image difference_picture(const rgb_image& seen, const rgb_image& reference)
-{
-    rgb_image out;
-    out.width = seen.width * 2;
-    out.height = seen.height;
-    out.rgb.resize(size_t(out.width) * size_t(out.height) * 3);
-    for (int y = 0; y < seen.height; ++y)
-        for (int x = 0; x < seen.width; ++x) {
-            const size_t from = (size_t(y) * size_t(seen.width) + size_t(x)) * 3;
-            uint8_t* left = &out.rgb[(size_t(y) * size_t(out.width) + size_t(x)) * 3];
-            uint8_t* right = left + size_t(seen.width) * 3;
-            std::copy(&seen.rgb[from], &seen.rgb[from] + 3, left);
-            const bool differs = std::equal(&seen.rgb[from], &seen.rgb[from] + 3, &reference.rgb[from]) == false;
-            const uint8_t grey =
-                uint8_t((seen.rgb[from] * 30 + seen.rgb[from + 1] * 59 + seen.rgb[from + 2] * 11) / 100);
-            // Magenta as bright as the seen pixel, so shapes stay readable.
-            right[0] = differs ? uint8_t(0x80 + grey / 2) : uint8_t(grey / 3);
-            right[1] = differs ? 0x00 : uint8_t(grey / 3);
-            right[2] = differs ? uint8_t(0x80 + grey / 2) : uint8_t(grey / 3);
-        }
-    return out;
-}
-
-}  // namespace
-
 void ExpectationCheck::check_screen(size_t i, const frame_buffer& screen)
 {
     const expectation& e = list_[i];
-    const rgb_image seen = frame_to_rgb(screen);
-    rgb_image reference;
-    std::string why;
-    const bool have_reference = read_png(e.reference, reference, why, seen.width, seen.height);
-    const bool same = have_reference && reference.width == seen.width && reference.height == seen.height;
-
+    screen_check_result result;
     if (options_.update_references) {
-        if (same && reference.rgb == seen.rgb) {
-            outcomes_[i].state = expect_state::passed;
-            return;
-        }
-        std::error_code ec;
-        const std::filesystem::path parent = std::filesystem::path(e.reference).parent_path();
-        if (!parent.empty())
-            std::filesystem::create_directories(parent, ec);
-        if (!write_png(e.reference, seen, why)) {
-            fail(i, "cannot write the reference '" + e.reference + "': " + why);
-            return;
-        }
+        result = update_screen_reference(screen, e.reference);
+    } else {
+        // NAME_err.png, or NAME_err_MS.png when an earlier check of this run
+        // already left its picture under that name; that one is neither
+        // removed nor overwritten.
+        const std::string stem = std::filesystem::path(e.file).stem().string();
+        const std::filesystem::path output(options_.output_dir);
+        const auto written = [this](const std::filesystem::path& p) {
+            return std::find(err_written_.begin(), err_written_.end(), p.string()) != err_written_.end();
+        };
+        const bool name_taken = written(output / (stem + "_err.png"));
+        screen_check_options check;
+        check.reference = e.reference;
+        check.max_diff = e.max_diff;
+        check.err_file = (name_taken ? output / (stem + "_err_" + std::to_string(e.ms) + ".png")
+                                     : output / (stem + "_err.png"))
+                             .string();
+        check.remove_stale_err = !name_taken;
+        check.missing_hint = "--update-references writes it";
+        result = norvane::check_screen(screen, check);
+        if (result.err_written)
+            err_written_.push_back(check.err_file);
+    }
+    switch (result.state) {
+    case screen_check_state::passed: outcomes_[i].state = expect_state::passed; break;
+    case screen_check_state::written:
         outcomes_[i].state = expect_state::written;
-        outcomes_[i].detail = "wrote " + e.reference;
-        return;
+        outcomes_[i].detail = result.detail;
+        break;
+    case screen_check_state::failed: fail(i, result.detail); break;
     }
-
-    // NAME_err.png, or NAME_err_MS.png when an earlier check of this run
-    // already left its picture under that name.
-    const std::string stem = std::filesystem::path(e.file).stem().string();
-    const std::filesystem::path output(options_.output_dir);
-    const auto written = [this](const std::filesystem::path& p) {
-        return std::find(err_written_.begin(), err_written_.end(), p.string()) != err_written_.end();
-    };
-    const bool name_taken = written(output / (stem + "_err.png"));
-    const std::filesystem::path err =
-        name_taken ? output / (stem + "_err_" + std::to_string(e.ms) + ".png") : output / (stem + "_err.png");
-    std::error_code ec;
-    std::string detail;
-    const rgb_image* picture = &seen;
-    rgb_image difference;
-    if (!have_reference) {
-        detail = "cannot read the reference '" + e.reference + "' (" + why +
-                 "); --update-references writes it";
-    } else if (!same) {
-        detail = "the reference '" + e.reference + "' is " + std::to_string(reference.width) + " x " +
-                 std::to_string(reference.height) + ", the screen " + std::to_string(seen.width) + " x " +
-                 std::to_string(seen.height);
-    } else {
-        size_t differing = 0;
-        size_t first = 0;
-        for (size_t p = 0; p < seen.rgb.size() / 3; ++p)
-            if (!std::equal(&seen.rgb[p * 3], &seen.rgb[p * 3] + 3, &reference.rgb[p * 3]))
-                first = differing++ ? first : p;
-        if (differing <= e.max_diff) {
-            outcomes_[i].state = expect_state::passed;
-            // A picture left by an earlier run of this file is stale now.
-            if (!name_taken)
-                std::filesystem::remove(err, ec);
-            return;
-        }
-        detail = std::to_string(differing) + " pixels differ from '" + e.reference + "'" +
-                 (e.max_diff ? " (at most " + std::to_string(e.max_diff) + " allowed)" : std::string()) +
-                 ", the first at x " + std::to_string(first % size_t(seen.width)) + " y " +
-                 std::to_string(first / size_t(seen.width));
-        difference = difference_picture(seen, reference);
-        picture = &difference;
-    }
-    std::filesystem::create_directories(options_.output_dir, ec);
-    if (write_png(err.string(), *picture, why)) {
-        err_written_.push_back(err.string());
-        detail += picture == &seen ? "; the screen is in " + err.string()
-                                   : "; seen and difference in " + err.string();
-    } else {
-        detail += "; cannot write " + err.string() + ": " + why;
-    }
-    fail(i, detail);
 }
 
 }  // namespace norvane

@@ -62,6 +62,9 @@ struct expectation {
 // caller set); "" or the reason. Never reads past `rest`.
 std::string parse_expectation(std::string_view rest, expectation& out);
 
+// The expectation part of norvane-run's usage: every kind's lines.
+std::string expectation_usage();
+
 // The whole line the scenario parser reads back: "2000 expect can 0 18EFB000#01..",
 // with every optional word written out.
 std::string format_expectation(const expectation& e);

@@ -6,6 +6,7 @@
 
 #include "seam/can.h"
 #include "host/core/expectation.h"
+#include "host/core/scenario_words.h"
 
 namespace norvane {
 
@@ -16,6 +17,7 @@ namespace norvane {
 //   MS switch SENBm CH on|off | MS push SENBm CH MS_HELD | MS tank N PERCENT
 //   MS volts CH VOLTS | MS fault PWRBp OUT STATE CODE
 //   MS module NAME off|on|ignore|obey
+// scenario_verbs.cpp reads and writes each verb's words.
 enum class action_kind { press, release, event, can, screenshot, exit, plant };
 
 // What a plant action does to the installation.
@@ -74,12 +76,5 @@ bool load_scenario_files(const std::vector<std::string>& paths, std::vector<scen
 // Whether a screenshot file name ends in a format the runner writes (.bmp,
 // .png; either case).
 bool screenshot_format_known(std::string_view file);
-
-// Reads a whole number of milliseconds (decimal digits only).
-bool parse_ms(std::string_view text, uint64_t& out);
-
-// Takes the next blank-separated word off the front of `rest` and the blanks
-// after it.
-std::string_view take_word(std::string_view& rest);
 
 }  // namespace norvane

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "host/core/png_file.h"
+#include "host/core/screen_check.h"
 #include "host/core/unit_workdir.h"
 
 namespace norvane::testing {
@@ -67,43 +67,25 @@ void write_file(const std::filesystem::path& path, const std::string& bytes)
                                                 const std::string& golden_path)
 {
     const std::filesystem::path reference = test_source_path(golden_path);
-    const rgb_image actual = frame_to_rgb(frame);
-    std::string why;
     const char* update = std::getenv("NORVANE_UPDATE_GOLDENS");
     if (update && std::string(update) == "1") {
-        std::filesystem::create_directories(reference.parent_path());
-        if (!write_png(reference.string(), actual, why))
-            return ::testing::AssertionFailure() << "cannot write " << reference << ": " << why;
-        return ::testing::AssertionSuccess() << "wrote " << reference;
+        const screen_check_result written = update_screen_reference(frame, reference.string());
+        if (written.state == screen_check_state::failed)
+            return ::testing::AssertionFailure() << written.detail;
+        return ::testing::AssertionSuccess() << written.detail;
     }
     // The failed picture goes to the same place in the build folder, never
     // into the source tree.
     std::filesystem::path err = std::filesystem::path(NORVANE_TESTS_BUILD_ROOT) / golden_path;
     err.replace_filename(reference.stem().string() + "_err.png");
-    std::error_code made;
-    std::filesystem::create_directories(err.parent_path(), made);
-    rgb_image expected;
-    if (!read_png(reference.string(), expected, why)) {
-        write_png(err.string(), actual, why);
-        return ::testing::AssertionFailure()
-               << "missing reference " << reference << " (" << why << "); the picture is in " << err
-               << "; scripts/update-goldens.sh makes the references";
-    }
-    if (expected.width != actual.width || expected.height != actual.height ||
-        expected.rgb != actual.rgb) {
-        size_t first = 0;
-        while (first < std::min(expected.rgb.size(), actual.rgb.size()) &&
-               expected.rgb[first] == actual.rgb[first])
-            ++first;
-        write_png(err.string(), actual, why);
-        const size_t px = first / 3;
-        return ::testing::AssertionFailure()
-               << "frame differs from " << reference << " first at x " << px % GFX_WIDTH << " y "
-               << px / GFX_WIDTH << "; the frame is in " << err;
-    }
-    std::error_code ec;
-    std::filesystem::remove(err, ec);
-    return ::testing::AssertionSuccess();
+    screen_check_options check;
+    check.reference = reference.string();
+    check.err_file = err.string();
+    check.missing_hint = "scripts/update-goldens.sh makes the references";
+    const screen_check_result result = check_screen(frame, check);
+    if (result.state == screen_check_state::passed)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << result.detail;
 }
 
 }  // namespace norvane::testing

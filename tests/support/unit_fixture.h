@@ -37,9 +37,11 @@ protected:
     std::unique_ptr<VirtualStepper> unit_;
 };
 
-// Compares a frame with the PNG reference tests/<golden_path> exactly. On a
-// mismatch it writes <name>_err.png at the same place in the build folder's
-// tests/ and fails; a missing reference fails. With NORVANE_UPDATE_GOLDENS=1 it writes the reference.
+// Compares a frame with the PNG reference tests/<golden_path> exactly, with
+// the check 'expect screen' uses. On a mismatch it writes <name>_err.png (the
+// frame, and its differences beside it) at the same place in the build
+// folder's tests/ and fails; a missing reference fails. With
+// NORVANE_UPDATE_GOLDENS=1 it writes the reference.
 ::testing::AssertionResult frame_matches_golden(const frame_buffer& frame,
                                                 const std::string& golden_path);
 

@@ -16,17 +16,19 @@ TEST_F(ScreenFramework, OuterButtonsWalkTheRingBothWays)
     lighting_page_enter();
     const char* forward[] = {"NAVIGATION", "REFRIGERATION", "PUMPS", "tank", "module status",
                              "LIGHTING & SOUND"};
-    for (int i = 0; i < 6; ++i) {
+    static_assert(std::size(forward) == HMI_RING_SIZE);
+    for (int i = 0; i < HMI_RING_SIZE; ++i) {
         press(5);
         EXPECT_EQ(current_page(), forward[i]);
-        EXPECT_EQ(hmi_page_index.load(), (i + 1) % 6);
+        EXPECT_EQ(hmi_page_index.load(), (i + 1) % HMI_RING_SIZE);
     }
     const char* backward[] = {"module status", "tank", "PUMPS", "REFRIGERATION", "NAVIGATION",
                               "LIGHTING & SOUND"};
-    for (int i = 0; i < 6; ++i) {
+    static_assert(std::size(backward) == HMI_RING_SIZE);
+    for (int i = 0; i < HMI_RING_SIZE; ++i) {
         press(1);
         EXPECT_EQ(current_page(), backward[i]);
-        EXPECT_EQ(hmi_page_index.load(), (6 - 1 - i) % 6);
+        EXPECT_EQ(hmi_page_index.load(), (HMI_RING_SIZE - 1 - i) % HMI_RING_SIZE);
     }
 }
 

@@ -161,6 +161,20 @@ TEST_F(KeyEngine, SettersIgnoreKeysAboveFour)
         EXPECT_EQ(h.load(), KEY_DEFAULT_HOLD_TIME);
 }
 
+// The engine's own countdown, one 100 ms step per call: a running timer
+// steps down, a stopped one (0) stays stopped.
+TEST_F(KeyEngine, HoldCountdownStepsEveryRunningTimerOnceAndStopsAtZero)
+{
+    boot();
+    const uint8_t start[KEY_COUNT] = {0, 1, 2, 20, 255};
+    const uint8_t after[KEY_COUNT] = {0, 0, 1, 19, 254};
+    for (uint8_t i = 0; i < KEY_COUNT; ++i)
+        key_hold_timer[i].store(start[i]);
+    key_hold_countdown();
+    for (uint8_t i = 0; i < KEY_COUNT; ++i)
+        EXPECT_EQ(key_hold_timer[i].load(), after[i]) << "key " << int(i);
+}
+
 TEST_F(KeyEngine, HostLevelsSetAndClearOneBitPerButton)
 {
     boot();

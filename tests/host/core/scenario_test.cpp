@@ -1,10 +1,16 @@
 #include "host/core/scenario.h"
 
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
+
+#include "host/core/scenario_verbs.h"
 
 namespace {
 
 using norvane::action_kind;
+using norvane::format_action;
 using norvane::parse_scenario;
 using norvane::scenario_action;
 
@@ -24,34 +30,95 @@ TEST(Scenario, ReadsEveryActionWithCommentsAndBlankLines)
     std::vector<scenario_action> actions;
     std::string error;
     ASSERT_TRUE(parse_scenario(text, "s.txt", actions, error)) << error;
-    ASSERT_EQ(actions.size(), 8u);
-
-    EXPECT_EQ(actions[0].kind, action_kind::press);
-    EXPECT_EQ(actions[0].value, 1);
+    const std::vector<std::string> lines = {
+        "0 press 1",
+        "250 release 5",
+        "300 event 1",
+        "300 can 0 18FF0380#0D01010000000000",
+        "400 can 1 421#",
+        "500 screenshot shots/page one.png",
+        "500 screenshot a#b.BMP",
+        "900 exit",
+    };
+    std::vector<std::string> read;
+    for (const scenario_action& a : actions)
+        read.push_back(format_action(a));
+    EXPECT_EQ(read, lines);
+    ASSERT_EQ(actions.size(), lines.size());
     EXPECT_EQ(actions[0].where, "s.txt:3");
-    EXPECT_EQ(actions[1].kind, action_kind::release);
-    EXPECT_EQ(actions[1].ms, 250u);
-    EXPECT_EQ(actions[1].value, 5);
-    EXPECT_EQ(actions[2].kind, action_kind::event);
-    EXPECT_EQ(actions[2].value, 1);
-
-    EXPECT_EQ(actions[3].kind, action_kind::can);
-    EXPECT_EQ(actions[3].value, 0);
-    EXPECT_EQ(actions[3].frame.id, 0x18FF0380u);
-    EXPECT_EQ(actions[3].frame.ext, 1);
     EXPECT_EQ(actions[3].frame.len, 8);
-    EXPECT_EQ(actions[3].frame.data[0], 0x0D);
-    EXPECT_EQ(actions[4].value, 1);
-    EXPECT_EQ(actions[4].frame.id, 0x421u);
-    EXPECT_EQ(actions[4].frame.ext, 0);
-    EXPECT_EQ(actions[4].frame.len, 0);
-
-    EXPECT_EQ(actions[5].kind, action_kind::screenshot);
-    EXPECT_EQ(actions[5].file, "shots/page one.png");
-    EXPECT_EQ(actions[6].file, "a#b.BMP");
-    EXPECT_EQ(actions[7].kind, action_kind::exit);
-    EXPECT_EQ(actions[7].ms, 900u);
     EXPECT_EQ(actions[7].where, "s.txt:10");
+}
+
+// Every verb's line reads back as the formatter writes it: the canonical
+// form, and the same again when that is read.
+TEST(Scenario, EveryLineReadsBackAsItsFormatterWritesIt)
+{
+    const struct {
+        const char* line;
+        const char* formatted;  // nullptr: the line itself
+    } cases[] = {
+        {"0 press 1", nullptr},
+        {"  250\trelease   5  ", "250 release 5"},
+        {"300 event 0", nullptr},
+        {"300 can 0 18ff0380#0d01010000000000", "300 can 0 18FF0380#0D01010000000000"},
+        {"400 can 1 421#", nullptr},
+        {"400 can 1 7FF#R", nullptr},
+        {"500 screenshot shots/page one.png", nullptr},
+        {"500 screenshot a#b.BMP", nullptr},
+        {"900 exit", nullptr},
+        {"100 switch SENB3 10 on", nullptr},
+        {"100 switch SENB1 1 off", nullptr},
+        {"100 push SENB2 3 3600000", nullptr},
+        {"200 tank 4 62.5", nullptr},
+        {"200 tank 1 007.50", "200 tank 1 7.5"},
+        {"200 tank 2 125", nullptr},
+        {"200 tank 3 0.001", nullptr},
+        {"200 volts 10 12.75", nullptr},
+        {"200 volts 1 65.535", nullptr},
+        {"300 fault PWRB8 7 3 15", nullptr},
+        {"300 fault PWRB1 1 0 0", nullptr},
+        {"400 module PWRB1 off", nullptr},
+        {"400 module SENB4 on", nullptr},
+        {"500 module PWRB2 ignore", nullptr},
+        {"500 module PWRB8 obey", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::string formatted = c.formatted ? c.formatted : c.line;
+        std::vector<scenario_action> actions;
+        std::string error;
+        ASSERT_TRUE(parse_scenario(c.line, "r.txt", actions, error)) << error;
+        ASSERT_EQ(actions.size(), 1u);
+        EXPECT_EQ(format_action(actions[0]), formatted);
+        ASSERT_TRUE(parse_scenario(formatted, "r.txt", actions, error)) << error;
+        ASSERT_EQ(actions.size(), 1u);
+        EXPECT_EQ(format_action(actions[0]), formatted);
+    }
+}
+
+// The usage text and the error lists are the verbs' rows: every verb is in
+// both, with its own usage line.
+TEST(Scenario, UsageAndErrorListsNameEveryVerb)
+{
+    const std::string usage = norvane::scenario_usage();
+    std::vector<scenario_action> actions;
+    std::string unknown;
+    EXPECT_FALSE(parse_scenario("1 jump\n", "f.txt", actions, unknown));
+    size_t rows = 0;
+    for (; const norvane::scenario_verb* row = norvane::scenario_verb_at(rows); ++rows) {
+        SCOPED_TRACE(row->verb);
+        EXPECT_NE(usage.find(std::string("  MS ") + row->verb + " "), std::string::npos);
+        EXPECT_NE(usage.find(row->usage), std::string::npos);
+        const std::string word = std::string(" ") + row->verb;
+        const size_t at = unknown.find(word);
+        ASSERT_NE(at, std::string::npos) << unknown;
+        const size_t end = at + word.size();
+        EXPECT_TRUE(end == unknown.size() || unknown[end] == ',') << unknown;
+        EXPECT_EQ(norvane::scenario_verb_named(row->verb), row);
+    }
+    EXPECT_GT(rows, 0u);
+    EXPECT_NE(usage.find(norvane::expectation_usage()), std::string::npos);
 }
 
 // The installation's actions: 1-based numbers in the text, 0-based in the
