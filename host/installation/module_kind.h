@@ -4,9 +4,12 @@
 // (the shipped default, the file's member, read and written), the frames
 // they put on the bus and take from it (identifiers and bytes), and those
 // frames as named signals for the decoder and the DBC file. The description
-// parser and writer, the plant and the bus's message table all walk the
-// registry, so they cannot disagree about a module. A kind is added with its
-// own file `module_NAME.cpp` and one row in module_kinds.cpp.
+// parser and writer, the shipped default and the bus's message table walk
+// the registry; the plant builds and reads its frames with the kinds' frame
+// functions below, so the plant and the decoder cannot disagree about a
+// frame. A kind is added with its own file `module_NAME.cpp` and one row in
+// module_kinds.cpp (the plant's state and setters, the scenario verbs and
+// the panel still name the kinds: docs/architecture.md lists them).
 //
 // Inside the installation library only: the readers take the JSON library's
 // values, which the rest of the host never sees.
