@@ -10,60 +10,11 @@
 #include "host/common/printable.h"
 #include "host/common/regular_file.h"
 #include "host/installation/installation.h"
+#include "host/installation/module_kind.h"
 
 namespace installation {
 
 namespace {
-
-const char* const MODULE_NAMES[MODULE_COUNT] = {"SENB1", "SENB2", "SENB3", "SENB4", "PWRB1", "PWRB2",
-                                                "PWRB3", "PWRB4", "PWRB5", "PWRB6", "PWRB7", "PWRB8"};
-
-// The wall switches the circuits read: module, channel, label, and push when
-// a press detector reads it (a change detector reads a rocker).
-struct wired_switch {
-    int senb, channel;
-    const char* label;
-    channel_kind kind;
-};
-const wired_switch SWITCHES[] = {
-    {0, 0, "PORT FORE CABIN", channel_kind::rocker}, {0, 1, "DINING", channel_kind::push},
-    {0, 2, "STBD FORE CABIN", channel_kind::rocker}, {0, 3, "SALOON", channel_kind::push},
-    {1, 0, "PORT AFT CABIN", channel_kind::rocker},  {1, 1, "PORT CORRIDOR", channel_kind::rocker},
-    {1, 2, "KITCHEN", channel_kind::push},           {2, 0, "MASTER CABIN", channel_kind::rocker},
-    {2, 1, "DINGHY", channel_kind::push},            {2, 2, "MASTER CORRIDOR", channel_kind::push},
-    {2, 3, "MASTER CABIN", channel_kind::push},
-};
-
-// Each output's label: the page row or override row that drives it, "" for
-// the outputs no circuit uses.
-const char* const OUTPUTS[POWER_MODULES][POWER_OUTPUTS] = {
-    {"PORT FORE CABIN", "DINING", "INSIDE LIGHTS", "INSIDE LIGHTS", "INSIDE LIGHTS", "DECK WASH", "", ""},
-    {"FRESH WATER", "FRESH WATER", "PORT BATHROOMS", "PORT BATHROOMS", "PORT BATHROOMS", "PORT BATHROOMS", "", ""},
-    {"KITCHEN", "PORT CORRIDOR", "RIGHT FRIDGE", "LEFT FREEZER", "", "", "", ""},
-    {"PORT AFT CABIN", "INSIDE LIGHTS", "INSIDE LIGHTS", "", "SALON", "BAR OUTSIDE", "", ""},
-    {"INSIDE LIGHTS", "MASTER CABIN", "INSIDE LIGHTS", "DINGHY", "SAILING LIGHT", "INSTRUMENTS", "", ""},
-    {"INSIDE LIGHTS", "MASTER CORRIDOR", "INSIDE LIGHTS", "", "STBD BATHROOMS", "STBD BATHROOMS", "", ""},
-    {"STBD FORE CABIN", "SALOON", "INSIDE LIGHTS", "INSIDE LIGHTS", "STBD BATHROOMS", "STBD BATHROOMS", "", ""},
-    {"VHF RADIO", "SALON CHART PLOTTER", "ANCHOR LIGHT", "DECK LIGHTS", "SAILING LIGHT", "HELM CHART PLOTTER",
-     "FRONT SPEAKERS", ""},
-};
-
-const sender_curve FUEL_CURVE{0, 5000, 6250};
-const sender_curve WATER_CURVE{4900, 2500, 2500};
-
-const char* kind_name(channel_kind k)
-{
-    switch (k) {
-    case channel_kind::rocker: return "rocker";
-    case channel_kind::push: return "push";
-    case channel_kind::analog: return "analog";
-    }
-    return "rocker";
-}
-
-struct description_error {
-    std::string place, reason;
-};
 
 // The line and column of a byte offset in the text, both from 1.
 std::string line_column(const std::string& text, size_t offset)
@@ -183,6 +134,27 @@ private:
     }
 };
 
+// The modules in bus order, each read by its kind.
+void read_description(const json& root, description* out)
+{
+    const json& modules = array_at(root, "", "modules", MODULE_COUNT);
+    for (int m = 0; m < MODULE_COUNT; ++m) {
+        std::string path = "/modules/" + std::to_string(m);
+        const json& j = modules[size_t(m)];
+        std::string name = text_at(member(j, path, "name"), path + "/name");
+        int n = 0;
+        const module_kind* kind = module_kind_of(m, &n);
+        const std::string expected = kind->prefix + std::to_string(n + 1);
+        if (name != expected)
+            throw description_error{path + "/name", "expected \"" + expected + "\" (the modules come in bus order, " +
+                                                        module_order_text() + ")"};
+        out->module_names[m] = name;
+        kind->read(j, path, n, out);
+    }
+}
+
+}  // namespace
+
 const json& member(const json& object, const std::string& path, const char* key)
 {
     if (!object.is_object())
@@ -233,96 +205,15 @@ const json& array_at(const json& object, const std::string& path, const char* ke
     return v;
 }
 
-void read_channel(const json& j, const std::string& path, int module, channel_description* out)
-{
-    out->label = label_at(member(j, path, "label"), path + "/label");
-    std::string kind = text_at(member(j, path, "kind"), path + "/kind");
-    if (module == ANALOG_MODULE) {
-        if (kind != "analog")
-            throw description_error{path + "/kind", "expected \"analog\" (SENB4 reads millivolts)"};
-        out->kind = channel_kind::analog;
-        out->tank = -1;
-        if (j.contains("tank")) {
-            const json& t = j["tank"];
-            if (!t.is_number_integer() || t.get<int64_t>() < 1 || t.get<int64_t>() > TANK_COUNT)
-                throw description_error{path + "/tank", "expected a tank of 1 to 4 (the tank page's order)"};
-            out->tank = int(t.get<int64_t>()) - 1;
-            out->curve.empty_mv = millivolts_at(j, path, "empty_mv");
-            out->curve.full_mv = millivolts_at(j, path, "full_mv");
-            out->curve.max_mv = millivolts_at(j, path, "max_mv");
-            if (out->curve.empty_mv == out->curve.full_mv)
-                throw description_error{path + "/full_mv", "a sender's full reading must differ from its empty one"};
-            // Readings are clamped to max_mv: short of full_mv the tank
-            // could never read full.
-            const sender_curve& c = out->curve;
-            if (c.full_mv > c.empty_mv ? c.max_mv < c.full_mv : c.max_mv > c.full_mv)
-                throw description_error{path + "/max_mv", "a sender's maximum must be its full reading or lie beyond "
-                                                           "it, away from the empty one"};
-        }
-    } else if (kind == "rocker") {
-        out->kind = channel_kind::rocker;
-    } else if (kind == "push") {
-        out->kind = channel_kind::push;
-    } else {
-        throw description_error{path + "/kind", "expected \"rocker\" or \"push\""};
-    }
-}
-
-void read_description(const json& root, description* out)
-{
-    const json& modules = array_at(root, "", "modules", MODULE_COUNT);
-    bool tank_seen[TANK_COUNT] = {};
-    for (int m = 0; m < MODULE_COUNT; ++m) {
-        std::string path = "/modules/" + std::to_string(m);
-        const json& j = modules[size_t(m)];
-        std::string name = text_at(member(j, path, "name"), path + "/name");
-        if (name != MODULE_NAMES[m])
-            throw description_error{path + "/name", std::string("expected \"") + MODULE_NAMES[m] +
-                                                        "\" (the modules come in bus order, SENB1-4 then PWRB1-8)"};
-        out->module_names[m] = name;
-        if (m < INPUT_MODULES) {
-            const json& channels = array_at(j, path, "channels", INPUT_CHANNELS);
-            for (int c = 0; c < INPUT_CHANNELS; ++c) {
-                std::string cpath = path + "/channels/" + std::to_string(c);
-                read_channel(channels[size_t(c)], cpath, m, &out->channels[m][c]);
-                int tank = out->channels[m][c].tank;
-                if (tank >= 0) {
-                    if (tank_seen[tank])
-                        throw description_error{cpath + "/tank", "tank " + std::to_string(tank + 1) +
-                                                                     " has a sender already"};
-                    tank_seen[tank] = true;
-                }
-            }
-        } else {
-            const json& outputs = array_at(j, path, "outputs", POWER_OUTPUTS);
-            for (int o = 0; o < POWER_OUTPUTS; ++o)
-                out->output_labels[m - INPUT_MODULES][o] =
-                    label_at(outputs[size_t(o)], path + "/outputs/" + std::to_string(o));
-        }
-    }
-}
-
-}  // namespace
-
 description default_description()
 {
     description d;
-    for (int m = 0; m < MODULE_COUNT; ++m)
-        d.module_names[m] = MODULE_NAMES[m];
-    for (int m = 0; m < SWITCH_MODULES; ++m)
-        for (int c = 0; c < INPUT_CHANNELS; ++c)
-            d.channels[m][c] = {"SPARE " + std::to_string(c + 1), channel_kind::rocker, -1, {}};
-    for (const wired_switch& s : SWITCHES)
-        d.channels[s.senb][s.channel] = {s.label, s.kind, -1, {}};
-    for (int c = 0; c < INPUT_CHANNELS; ++c)
-        d.channels[ANALOG_MODULE][c] = {"SPARE " + std::to_string(c + 1), channel_kind::analog, -1, {}};
-    d.channels[ANALOG_MODULE][0] = {"FUEL 1", channel_kind::analog, 0, FUEL_CURVE};
-    d.channels[ANALOG_MODULE][1] = {"FUEL 2", channel_kind::analog, 1, FUEL_CURVE};
-    d.channels[ANALOG_MODULE][2] = {"WATER 1", channel_kind::analog, 2, WATER_CURVE};
-    d.channels[ANALOG_MODULE][3] = {"WATER 2", channel_kind::analog, 3, WATER_CURVE};
-    for (int p = 0; p < POWER_MODULES; ++p)
-        for (int o = 0; o < POWER_OUTPUTS; ++o)
-            d.output_labels[p][o] = OUTPUTS[p][o];
+    for (int m = 0; m < MODULE_COUNT; ++m) {
+        int n = 0;
+        const module_kind* kind = module_kind_of(m, &n);
+        d.module_names[m] = kind->prefix + std::to_string(n + 1);
+        kind->fill_default(n, &d);
+    }
     return d;
 }
 
@@ -371,23 +262,10 @@ std::string description_json(const description& d)
     using ordered = nlohmann::ordered_json;
     ordered modules = ordered::array();
     for (int m = 0; m < MODULE_COUNT; ++m) {
+        int n = 0;
+        const module_kind* kind = module_kind_of(m, &n);
         ordered j{{"name", d.module_names[m]}};
-        if (m < INPUT_MODULES) {
-            ordered channels = ordered::array();
-            for (const channel_description& c : d.channels[m]) {
-                ordered jc{{"label", c.label}, {"kind", kind_name(c.kind)}};
-                if (c.tank >= 0) {
-                    jc["tank"] = c.tank + 1;
-                    jc["empty_mv"] = c.curve.empty_mv;
-                    jc["full_mv"] = c.curve.full_mv;
-                    jc["max_mv"] = c.curve.max_mv;
-                }
-                channels.push_back(jc);
-            }
-            j["channels"] = channels;
-        } else {
-            j["outputs"] = d.output_labels[m - INPUT_MODULES];
-        }
+        j[kind->payload] = kind->write(d, n);
         modules.push_back(j);
     }
     return ordered{{"modules", modules}}.dump(2) + "\n";

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "host/installation/module_kind.h"
+
 namespace installation {
 
 namespace {
@@ -17,11 +19,6 @@ constexpr uint32_t CHANNEL_SPACING_MS = 100;
 constexpr uint32_t INPUT_MODULE_SPACING_MS = 25;
 constexpr uint32_t POWER_PERIOD_MS = 100;
 constexpr uint32_t POWER_MODULE_SPACING_MS = 12;
-
-constexpr uint32_t INPUT_CHANNEL_ID = 0x18FF0000u;  // + (channel - 1) * 256 + 0x80 + module
-constexpr uint32_t OUTPUT_STATUS_ID = 0x18FFA0B0u;  // + p
-constexpr uint32_t OUTPUT_CODES_ID = 0x18FFA1B0u;   // + p
-constexpr uint32_t OUTPUT_COMMAND_ID = 0x18EFB000u; // + p * 256
 
 bool due(uint32_t now, uint32_t at) { return int32_t(now - at) >= 0; }
 
@@ -86,18 +83,9 @@ int plant::module_by_name(const std::string& name) const
 
 void plant::queue_input(int m, int c, uint32_t now_ms)
 {
-    can_frame f = extended_frame(INPUT_CHANNEL_ID + uint32_t(c) * 256 + 0x80 + uint32_t(m), now_ms);
+    can_frame f = extended_frame(input_channel_id(m, c), now_ms);
     const input_channel& ch = inputs_[m][c];
-    if (m == ANALOG_MODULE) {
-        f.data[0] = 10;
-        f.data[1] = 1;
-        f.data[2] = uint8_t(ch.mv & 0xFF);
-        f.data[3] = uint8_t(ch.mv >> 8);
-    } else {
-        f.data[0] = 13;
-        f.data[1] = 1;
-        f.data[2] = ch.on ? 1 : 0;
-    }
+    fill_input_channel_frame(m, ch.on, ch.mv, &f);
     out_.push_back(f);
     ++state_.frames_sent;
 }
@@ -105,14 +93,9 @@ void plant::queue_input(int m, int c, uint32_t now_ms)
 void plant::queue_power(int p)
 {
     const output_view* o = state_.outputs[p];
-    can_frame status = extended_frame(OUTPUT_STATUS_ID + uint32_t(p), now_ms_);
-    status.data[1] = uint8_t((o[0].state & 3) | (o[1].state & 3) << 2 | (o[2].state & 3) << 4 | (o[3].state & 3) << 6);
-    status.data[2] = uint8_t((o[4].state & 3) | (o[5].state & 3) << 2 | (o[6].state & 3) << 4);
-    can_frame codes = extended_frame(OUTPUT_CODES_ID + uint32_t(p), now_ms_);
-    codes.data[1] = uint8_t((o[0].code & 15) | (o[1].code & 15) << 4);
-    codes.data[2] = uint8_t((o[2].code & 15) | (o[3].code & 15) << 4);
-    codes.data[3] = uint8_t((o[4].code & 15) | (o[5].code & 15) << 4);
-    codes.data[4] = uint8_t(o[6].code & 15);
+    can_frame status = extended_frame(0, now_ms_);
+    can_frame codes = extended_frame(0, now_ms_);
+    fill_power_frames(p, o, &status, &codes);
     out_.push_back(status);
     out_.push_back(codes);
     state_.frames_sent += 2;
@@ -193,22 +176,17 @@ int plant::step(uint32_t now_ms)
 
 void plant::on_frame_from_unit(const can_frame& frame)
 {
-    if (!frame.ext || frame.rtr || frame.len < 4)
-        return;
-    uint32_t id = frame.id & 0x1FFFFFFFu;
-    if ((id & 0x1FFFF0FFu) != (OUTPUT_COMMAND_ID & 0x1FFFF0FFu))
-        return;
-    uint32_t p = ((id >> 8) & 0xFF) - 0xB0;
-    if (p >= uint32_t(POWER_MODULES))
+    const int p = power_command_target(frame);
+    if (p < 0)
         return;
     std::lock_guard<std::mutex> hold(state_lock_);
-    if (!state_.module_on[power_module_index(int(p))])
+    if (!state_.module_on[power_module_index(p)])
         return;
     ++state_.commands_taken;
     if (!state_.obeying[p])
         return;
     for (int o = 0; o < POWER_OUTPUTS; ++o)
-        state_.outputs[p][o].command = uint8_t((frame.data[2 + o / 4] >> (2 * (o % 4))) & 3);
+        state_.outputs[p][o].command = power_command_of(frame, o);
 }
 
 int plant::take_frame(can_frame* out)

@@ -16,7 +16,13 @@
 #include <mutex>
 #include <string>
 
+#include <vector>
+
 #include "seam/can.h"
+
+namespace norvane {
+struct bus_message;
+}
 
 namespace installation {
 
@@ -78,6 +84,9 @@ bool parse_description(const std::string& text, const std::string& name, descrip
 // The description as the JSON text a file holds (the shipped default file
 // is this of default_description()).
 std::string description_json(const description& d);
+// Every module's frames as named signals, in bus order (the modules' kinds
+// in host/installation/module_kind.h give them).
+void add_module_messages(const description& d, std::vector<norvane::bus_message>& out);
 
 // What a UI reads, copied under the lock at screen rate.
 struct output_view {

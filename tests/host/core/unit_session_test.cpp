@@ -88,8 +88,9 @@ TEST_F(Session, WatchersSeeTheUnitsAndTheScenariosFramesWithAndWithoutTheInstall
         const std::string log = norvane::testing::read_file(log_path);
         EXPECT_NE(log.find(" can0 "), std::string::npos) << "the unit's frames";
         EXPECT_EQ(log.find("can1 123#11\n") != std::string::npos, with_installation) << log;
-        if (with_installation)
+        if (with_installation) {
             EXPECT_NE(session.plant()->read().frames_sent, 0u) << "the modules answer on the bus";
+        }
     }
 }
 

@@ -527,8 +527,9 @@ TEST(BusMonitorDock, ContinuousLogOfATenMinuteSessionMatchesTheRunsCanLog)
     };
     const std::string run_log = read(dir / "run.log"), monitor_log = read(dir / "monitor.log");
     const size_t frames = size_t(std::count(run_log.begin(), run_log.end(), '\n'));
-    if (SESSION_MS >= 10 * 60 * 1000)
+    if (SESSION_MS >= 10 * 60 * 1000) {
         EXPECT_GT(frames, BusMonitorDock::HISTORY) << "ten minutes of a busy bus";
+    }
     EXPECT_EQ(dock.logged_frames(), frames);
     EXPECT_EQ(dock.queue().dropped(), 0u);
     EXPECT_TRUE(monitor_log == run_log) << "the logs part at byte "
