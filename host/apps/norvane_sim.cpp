@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,7 +37,14 @@ std::string usage()
     "                   a JSON description otherwise) on CAN port 0 over the\n"
     "                   virtual bus, with its panel and the bus monitor beside\n"
     "                   the unit\n"
+    "  --record FILE    start recording into FILE at once, as File > Record\n"
+    "                   Scenario... does (the unit starts afresh)\n"
     "  --help           this text\n"
+    "\n"
+    "Simulate > Speed runs the unit at 1x to 10x or as fast as it goes; F6 steps\n"
+    "25 ms, F7 10 ms, F8 runs for a time you give. While recording, Ctrl+Shift+S,\n"
+    "O and C add checks of the screen, the outputs and the commands; Ctrl+Shift+R\n"
+    "stops. File > Play Scenario... (Ctrl+P) replays a file and shows its verdict.\n"
     "\n"
     "F1 to F5 press the five buttons; Escape on the unit's view closes the window\n"
     "(asking first while an installation runs); SIGINT, SIGTERM and SIGHUP close\n"
@@ -137,11 +145,18 @@ int main(int argc, char** argv)
     norvane::unit_options options;
     bool with_installation = false;
     std::string installation_file;
+    std::string record_file;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage().c_str(), stdout);
             return 0;
+        }
+        if (arg == "--record") {
+            if (i + 1 >= argc)
+                return bad_argument("--record needs a file name");
+            record_file = argv[++i];
+            continue;
         }
         if (arg == "--installation") {
             with_installation = true;
@@ -218,6 +233,15 @@ int main(int argc, char** argv)
             [](const std::string& line) { std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(line).c_str()); }, why)) {
         app.reset();
         return start_failed(argc, argv, why);
+    }
+    if (!installation_file.empty())
+        app->installation_file = std::filesystem::absolute(installation_file).string();
+    if (!record_file.empty()) {
+        QString reason;
+        if (!app->start_recording(QString::fromStdString(record_file), reason)) {
+            app.reset();
+            return start_failed(argc, argv, "--record " + record_file + ": " + reason.toStdString());
+        }
     }
     // Ctrl+C, kill and a closed terminal close the window as Exit does.
     norvane::SignalQuit quit_on_signal([&app](int) { app->close(); });

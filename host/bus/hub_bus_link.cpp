@@ -13,7 +13,8 @@ constexpr const char* SERVER_SOURCE = "bus-server";
 // The frames waiting for the bus server; subscribed while it lives.
 class server_tap {
 public:
-    server_tap(bus_hub& hub, uint8_t port, size_t capacity) : hub_(hub), port_(port), capacity_(capacity)
+    server_tap(bus_hub& hub, uint8_t port, size_t capacity, bool pumps)
+        : hub_(hub), port_(port), capacity_(capacity), pumps_(pumps)
     {
         id_ = hub_.subscribe([this](const bus_event& e) {
             if (e.port != port_ || (e.direction == bus_direction::to_unit && std::strcmp(e.source, SERVER_SOURCE) == 0))
@@ -30,7 +31,8 @@ public:
 
     bool take(can_frame& out)
     {
-        hub_.pump(port_);
+        if (pumps_)
+            hub_.pump(port_);
         std::lock_guard<std::mutex> hold(frames_lock_);
         if (frames_.empty())
             return false;
@@ -43,6 +45,7 @@ private:
     bus_hub& hub_;
     uint8_t port_;
     size_t capacity_;
+    bool pumps_;
     int id_ = 0;
     std::mutex frames_lock_;
     std::deque<can_frame> frames_;
@@ -52,9 +55,18 @@ private:
 
 bus_link hub_bus_link(bus_hub& hub, uint8_t port, size_t queue_frames)
 {
-    auto tap = std::make_shared<server_tap>(hub, port, queue_frames);
+    auto tap = std::make_shared<server_tap>(hub, port, queue_frames, true);
     bus_link link;
     link.to_bus = [&hub, port](const can_frame& frame) { return hub.inject(port, frame, SERVER_SOURCE) == 0; };
+    link.from_bus = [tap](can_frame& frame) { return tap->take(frame); };
+    return link;
+}
+
+bus_link hub_bus_link(bus_hub& hub, uint8_t port, std::function<bool(const can_frame&)> to_bus, size_t queue_frames)
+{
+    auto tap = std::make_shared<server_tap>(hub, port, queue_frames, false);
+    bus_link link;
+    link.to_bus = std::move(to_bus);
     link.from_bus = [tap](can_frame& frame) { return tap->take(frame); };
     return link;
 }

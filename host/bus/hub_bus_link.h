@@ -8,6 +8,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "host/bus/bus_hub.h"
 #include "host/bus/bus_server.h"
@@ -15,5 +16,13 @@
 namespace norvane {
 
 bus_link hub_bus_link(bus_hub& hub, uint8_t port, size_t queue_frames = 4096);
+
+// The same for a unit run in unit time (the window's paced runner): the
+// clients' frames go to `to_bus` (which hands them to the unit's thread, to
+// be put on the bus at a unit millisecond) and polling does not pump the hub
+// (the unit's thread pumps it at each millisecond), so nothing the server
+// does changes when a frame reaches the bus.
+bus_link hub_bus_link(bus_hub& hub, uint8_t port, std::function<bool(const can_frame&)> to_bus,
+                      size_t queue_frames = 4096);
 
 }  // namespace norvane

@@ -89,6 +89,10 @@ bool report_can_ports(bool quiet, std::string& why)
 // folder and the CAN ports' mappings, in that order.
 bool prepare_run(const run_options& options, std::string& why)
 {
+    if (!options.start_from.empty() && !copy_unit_state(options.start_from, options.workdir, why)) {
+        why = "--start-from '" + options.start_from + "': " + why;
+        return false;
+    }
     if (!prepare_unit_workdir(options.workdir, why)) {
         why = "cannot use working folder '" + options.workdir + "': " + why;
         return false;

@@ -27,6 +27,9 @@ class UnitSession;
 // Everything one run of norvane-run is asked to do.
 struct run_options {
     std::string workdir = ".";
+    // --start-from: a folder whose rootfs replaces the working folder's
+    // before the unit starts; empty: the working folder as it is.
+    std::string start_from;
     uint64_t duration_ms = 10000;
     bool realtime = false;
     std::string can_mapping[CAN_PORT_COUNT] = {"virtual", "virtual"};

@@ -23,6 +23,9 @@ std::string run_usage()
     "                         4294967295, where the unit's millisecond clock wraps)\n"
     "  --realtime             pace with the wall clock on two threads, as the window does;\n"
     "                         default: virtual time, as fast as possible, deterministic\n"
+    "  --start-from DIR       the unit starts from DIR's unit state (its rootfs folder,\n"
+    "                         the settings image in it) instead of the working\n"
+    "                         folder's: a window's recording keeps it beside the file\n"
     "  --scenario FILE        timed actions and expectations, see below; repeatable, and a\n"
     "                         folder stands for its *.txt files: several files run one\n"
     "                         after the other, each from a fresh unit in DIR/NAME (NAME:\n"
@@ -132,6 +135,17 @@ int parse_run_arguments(int argc, const char* const* argv, run_options& options,
                  : arg == "--pcap"  ? options.pcap
                  : arg == "--junit" ? options.junit
                                     : options.output_dir) = v;
+        } else if (arg == "--start-from") {
+            options.start_from = value();
+            if (options.start_from.empty()) {
+                error = "--start-from needs a folder";
+                return RUN_BAD_INPUT;
+            }
+            std::error_code ec;
+            if (!std::filesystem::is_directory(std::filesystem::path(options.start_from) / "rootfs", ec)) {
+                error = "--start-from '" + options.start_from + "': no rootfs folder in it";
+                return RUN_BAD_INPUT;
+            }
         } else if (arg == "--installation") {
             options.installation = true;
             // FILE is optional: the next word is it unless it is an option.

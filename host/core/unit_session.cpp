@@ -223,7 +223,12 @@ bool UnitSession::start_bus_server(const std::string& host, uint16_t port, uint8
     }
     // The server's clients reach the bus through the hub, which gives their
     // frames the bus's bandwidth and hands them to the bus watchers.
-    server_ = norvane::start_bus_server(host, port, can_port, hub_bus_link(hub_, can_port), std::move(say), why);
+    bus_link link = outside_gate_ ? hub_bus_link(hub_, can_port,
+                                                 [gate = outside_gate_, can_port](const can_frame& frame) {
+                                                     return gate(can_port, frame);
+                                                 })
+                                  : hub_bus_link(hub_, can_port);
+    server_ = norvane::start_bus_server(host, port, can_port, std::move(link), std::move(say), why);
     if (!server_)
         return false;
     hub_server_.store(server_.get(), std::memory_order_release);

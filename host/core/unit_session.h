@@ -109,6 +109,13 @@ public:
     bool start_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
                           std::function<void(const std::string&)> say, std::string& why);
     void stop_bus_server();
+    // Before start_bus_server, for a unit run in unit time: the clients'
+    // frames for port P go to `gate` instead of straight onto the bus, and
+    // the server does not pump the hub (see hub_bus_link).
+    void gate_outside_frames(std::function<bool(uint8_t port, const can_frame& frame)> gate)
+    {
+        outside_gate_ = std::move(gate);
+    }
     BusServer* bus_server() { return server_.get(); }
     // Port `port` is mapped to the virtual bus, whose load the hub counts.
     static bool on_virtual_bus(uint8_t port);
@@ -132,6 +139,7 @@ private:
     std::unique_ptr<VirtualStepper> stepper_;
     std::unique_ptr<FirmwareRunner> runner_;
     std::unique_ptr<BusServer> server_;
+    std::function<bool(uint8_t, const can_frame&)> outside_gate_;
     // The server the unit's thread wakes after each step: set while one
     // serves.
     std::atomic<BusServer*> hub_server_{nullptr};

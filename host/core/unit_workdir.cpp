@@ -22,6 +22,29 @@ bool prepare_unit_workdir(const std::string& dir, std::string& why)
     return true;
 }
 
+bool copy_unit_state(const std::string& from, const std::string& to, std::string& why)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path source = fs::path(from.empty() ? "." : from) / "rootfs";
+    const fs::path target = fs::path(to.empty() ? "." : to) / "rootfs";
+    if (fs::equivalent(source, target, ec)) {
+        why = "the start folder is the working folder";
+        return false;
+    }
+    ec.clear();
+    fs::remove_all(target, ec);
+    if (!ec)
+        fs::create_directories(target, ec);
+    if (!ec && fs::exists(source))
+        fs::copy(source, target, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        why = ec.message();
+        return false;
+    }
+    return true;
+}
+
 void create_unit_roots()
 {
     fs_make_roots();

@@ -10,6 +10,8 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QFileInfo>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
@@ -24,11 +26,16 @@
 #include <QToolTip>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <stdexcept>
 
 #include "host/bus/bus_server.h"
 #include "host/core/bitmap_file.h"
 #include "host/core/can_port_report.h"
+#include "host/core/headless_run.h"
+#include "host/core/scenario_suite.h"
 #include "host/core/host_keys.h"
+#include "host/core/unit_workdir.h"
 #include "host/core/frame_convert.h"
 #include "host/core/png_file.h"
 #include "host/qt/settings_store.h"
@@ -72,12 +79,22 @@ protected:
 
 constexpr int ZOOMS[3] = {1, 2, 4};
 constexpr int GRID_WIDTHS[4] = {40, 20, 10, 5};
+// Simulate > Speed: unit milliseconds per wall millisecond.
+constexpr double SPEEDS[5] = {1, 2, 5, 10, PacedRunner::AS_FAST_AS_POSSIBLE};
+const char* const SPEED_TEXTS[5] = {"&1x", "&2x", "&5x", "1&0x", "As &Fast As Possible"};
+
+QString unit_time_text(uint64_t ms)
+{
+    return QString::asprintf("%llu:%02llu:%02llu.%03llu", static_cast<unsigned long long>(ms / 3600000),
+                             static_cast<unsigned long long>(ms / 60000 % 60),
+                             static_cast<unsigned long long>(ms / 1000 % 60), static_cast<unsigned long long>(ms % 1000));
+}
 
 // Pauses for a modal command and restores the pause state it found, whatever
 // way the command ends; `shown` runs after each change so the window says it.
 class PauseDuring {
 public:
-    PauseDuring(FirmwareRunner& runner, std::function<void()> shown)
+    PauseDuring(PacedRunner& runner, std::function<void()> shown)
         : runner_(runner), shown_(std::move(shown)), was_paused_(runner.set_paused(true))
     {
         shown_();
@@ -89,7 +106,7 @@ public:
     }
 
 private:
-    FirmwareRunner& runner_;
+    PacedRunner& runner_;
     std::function<void()> shown_;
     bool was_paused_;
 };
@@ -125,14 +142,7 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
                            const installation::description* installation)
     : QMainWindow(parent),
       settings_(read_settings()),
-      session_(installation),
-      // After each main step the serial flush, then the session's own (the
-      // installation steps, the bus server's clients get the frames).
-      runner_(session_.make_realtime({
-          .repaint = [this] { QMetaObject::invokeMethod(this, &SimulatorApp::frame_ready, Qt::QueuedConnection); },
-          .exit_requested = [this](int32_t) { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); },
-          .after_step = [this] { link_.flush_firmware_tx(); },
-      })),
+      layout_(installation),
       screen_image_(GFX_WIDTH, GFX_HEIGHT, QImage::Format_RGB32)
 {
     setWindowTitle("PC Simulator");
@@ -155,7 +165,30 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         return dialog.selectedFiles().first();
     };
 
-    view_ = new FrontView(*this, runner_);
+    ask_scenario_name = [this](const QString& title, bool save) {
+        QFileDialog dialog(this, title);
+        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        dialog.setNameFilters({"Scenario (*.txt)", "All files (*)"});
+        dialog.setDefaultSuffix("txt");
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().first();
+    };
+    ask_run_for = [this]() -> uint64_t {
+        bool ok = false;
+        const int ms = QInputDialog::getInt(this, "Run For", "Unit time to run, in milliseconds:", 1000, 1,
+                                            3600000, 25, &ok);
+        return ok ? uint64_t(ms) : 0;
+    };
+    show_verdict = [this](const QString& title, const QString& text) {
+        QMessageBox::information(this, title, text);
+    };
+    unit_dir_ = hal_base_dir();
+    for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p)
+        can_mappings_[p] = can_port_mapping_text(p);
+
+    view_ = new FrontView(*this);
     // The unit's view takes the keyboard (a click on it gives it back), so
     // F1 to F5 and Escape reach it rather than a dock's edit box.
     view_->setFocusPolicy(Qt::StrongFocus);
@@ -170,22 +203,27 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
     setCentralWidget(unit_scroll);
     bus_monitor_ = new BusMonitorDock(this);
     addDockWidget(Qt::RightDockWidgetArea, bus_monitor_);
-    // Every frame on the bus reaches the monitor with the unit's time at
-    // which it went on the bus: with the installation the hub's whole bus,
-    // else the unit's frames and what others put on the bus.
-    session_.watch_bus([queue = &bus_monitor_->queue()](const bus_event& e) {
-        const bool from_unit = e.direction == bus_direction::from_unit;
-        queue->push({e.frame, e.port, from_unit, bus_source_of(e.source, from_unit)});
-    });
+    // The firmware boots here (app_init, app_start), the ports the command
+    // line mapped are opened if the unit left them closed.
+    std::string boot_why;
+    if (!boot_unit(nullptr, boot_why, check_can))
+        throw std::runtime_error(boot_why);
     if (UnitSession::on_virtual_bus(0))
         bus_monitor_->set_figures_source([this] {
-            const bus_figures f = session_.hub().figures(0);
+            const bus_figures f = session_->hub().figures(0);
             return BusMonitorFigures{f.now_ms, f.busy_bits, f.backlog, f.refused};
         });
     if (installation) {
         bus_monitor_->set_description(*installation);
+        // The panel's actions reach the installation through the unit's
+        // thread, at a unit millisecond, as a scenario's do.
         installation_dock_ = new InstallationDock(
-            *session_.plant(), [this](const plant_action& a) { session_.apply_plant(a); }, this);
+            *session_->plant(), [this](const plant_action& a) {
+                scenario_action action;
+                action.kind = action_kind::plant;
+                action.plant = a;
+                runner_->post(action);
+            }, this);
         addDockWidget(Qt::LeftDockWidgetArea, installation_dock_);
         // The panel keeps the whole height on the left when the monitor
         // goes below the unit.
@@ -204,12 +242,6 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
         move(settings_.left, settings_.top);
     apply_zoom(settings_.zoom);
     set_grid(settings_.grid_enabled != 0, settings_.grid_width);
-
-    runner_.init();
-    const bool none[CAN_PORT_COUNT] = {};
-    const can_port_check ports = check_can_ports(check_can ? check_can : none);
-    can_lines_ = ports.lines;
-    runner_.start();
 
     QSettings store(SETTINGS_ORGANISATION, SETTINGS_APPLICATION);
     for (int n = 1; n <= SerialLink::MAX_PORT_NUMBER; ++n)
@@ -233,18 +265,166 @@ SimulatorApp::SimulatorApp(QWidget* parent, const bool check_can[CAN_PORT_COUNT]
 bool SimulatorApp::start_bus_server(const std::string& host, uint16_t port, uint8_t can_port,
                                     std::function<void(const std::string&)> say, std::string& why)
 {
-    const bool started = session_.start_bus_server(host, port, can_port, std::move(say), why);
+    const bool started = session_->start_bus_server(host, port, can_port, say, why);
+    if (started)
+        server_place_ = std::make_unique<server_place>(server_place{host, port, can_port, std::move(say)});
     update_status();
     return started;
 }
 
 void SimulatorApp::raise_event(int event)
 {
-    UnitSession::raise_event(event);
-    const uint32_t ms = hal_ms_clock();
-    statusBar()->showMessage(QString::asprintf("Event %d raised at unit time %u:%02u:%02u.%03u", event + 1,
-                                               ms / 3600000u, ms / 60000u % 60u, ms / 1000u % 60u, ms % 1000u),
-                             5000);
+    // Said once the unit's thread applied it, with the unit time it acted at.
+    scenario_action a;
+    a.kind = action_kind::event;
+    a.value = event;
+    runner_->post(a);
+}
+
+bool SimulatorApp::boot_unit(const std::string* from, std::string& why, const bool check_can[CAN_PORT_COUNT])
+{
+    const bool again = runner_ != nullptr;
+    const bool link_open = link_.is_open();
+    if (again) {
+        runner_->stop();
+        // The last scenario's check goes with its unit.
+        live_check_.store(nullptr, std::memory_order_release);
+        play_check_.reset();
+        session_->stop_bus_server();
+        // The serial link's thread hands bytes to the firmware: not while
+        // it restarts.
+        link_.close();
+        runner_.reset();
+        session_.reset();
+    }
+    if (from) {
+        // A power cycle: every record of the firmware as at the program's
+        // start, in a fresh folder holding a copy of the kept unit state.
+        app_reset();
+        fresh_dir_ = std::make_unique<QTemporaryDir>();
+        if (!fresh_dir_->isValid()) {
+            why = "cannot make a folder for the unit: " + fresh_dir_->errorString().toStdString();
+            return false;
+        }
+        const std::string dir = fresh_dir_->path().toStdString();
+        if (!copy_unit_state(*from, dir, why) || !prepare_unit_workdir(dir, why))
+            return false;
+        unit_dir_ = dir;
+        for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
+            char reason[256] = {};
+            hal_can_map_port(p, can_mappings_[p].c_str(), reason, sizeof reason);
+        }
+    }
+    session_ = std::make_unique<UnitSession>(layout_);
+    // A bus-server client's frame reaches the bus at a unit millisecond, on
+    // the unit's thread, as a scenario's 'can' line does.
+    session_->gate_outside_frames([this](uint8_t port, const can_frame& frame) {
+        scenario_action a;
+        a.kind = action_kind::can;
+        a.value = port;
+        a.frame = frame;
+        runner_->post(a);
+        return true;
+    });
+    // Every frame on the bus reaches the monitor with the unit's time at
+    // which it went on the bus: with the installation the hub's whole bus,
+    // else the unit's frames and what others put on the bus.
+    session_->watch_bus([queue = &bus_monitor_->queue()](const bus_event& e) {
+        const bool from_unit = e.direction == bus_direction::from_unit;
+        queue->push({e.frame, e.port, from_unit, bus_source_of(e.source, from_unit)});
+    });
+    commands_ = CommandFrames{};
+    session_->on_unit_sent([this](uint8_t port, uint64_t ms, const can_frame& frame) {
+        commands_.sent(port, ms, frame);
+        if (ExpectationCheck* check = live_check_.load(std::memory_order_acquire))
+            check->sent(port, ms, frame);
+    });
+    if (session_->plant())
+        session_->watch_bus([this](const bus_event& e) {
+            ExpectationCheck* check = live_check_.load(std::memory_order_acquire);
+            if (check && e.direction == bus_direction::to_unit)
+                check->heard(e.port, hal_ms_clock(), e.frame);
+        });
+    PacedRunner::hooks hooks;
+    hooks.after_step = [this](uint64_t) { link_.flush_firmware_tx(); };
+    hooks.frame_kept = [this] { QMetaObject::invokeMethod(this, &SimulatorApp::frame_ready, Qt::QueuedConnection); };
+    hooks.paused = [this] { QMetaObject::invokeMethod(this, &SimulatorApp::update_checks, Qt::QueuedConnection); };
+    hooks.exit_requested = [this](int32_t) { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); };
+    hooks.applied = [this](const scenario_action& a) { unit_applied(a); };
+    runner_ = std::make_unique<PacedRunner>(*session_, std::move(hooks));
+    // The ports the command line mapped are opened if the unit left them
+    // closed; after a power cycle the same ones again.
+    if (!again) {
+        for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p)
+            check_can_[p] = check_can && check_can[p];
+        can_lines_ = check_can_ports(check_can_).lines;
+    } else {
+        check_can_ports(check_can_);
+    }
+    runner_->set_speed(speed_);
+    buttons_down_ = 0;
+    shown_.show_next();
+    if (again) {
+        if (view_)
+            view_->release_mouse_button();
+        if (installation_dock_) {
+            // The panel shows the fresh installation.
+            QAction* old_toggle = installation_dock_->toggleViewAction();
+            const bool visible = !installation_dock_->isHidden();
+            const bool floating = installation_dock_->isFloating();
+            auto* dock = new InstallationDock(
+                *session_->plant(), [this](const plant_action& a) {
+                    scenario_action action;
+                    action.kind = action_kind::plant;
+                    action.plant = a;
+                    runner_->post(action);
+                }, this);
+            QAction* toggle = dock->toggleViewAction();
+            toggle->setText(old_toggle->text());
+            if (view_menu_) {
+                view_menu_->insertAction(old_toggle, toggle);
+                view_menu_->removeAction(old_toggle);
+                connect(toggle, &QAction::triggered, this, [this] { fit_window(screen()->availableGeometry()); });
+            }
+            if (floating) {
+                dock->setFloating(true);
+                dock->setGeometry(installation_dock_->geometry());
+            } else {
+                addDockWidget(dockWidgetArea(installation_dock_), dock);
+                if (arrangement_ == DockArrangement::tabbed)
+                    tabifyDockWidget(dock, bus_monitor_);
+            }
+            removeDockWidget(installation_dock_);
+            installation_dock_->deleteLater();
+            installation_dock_ = dock;
+            installation_dock_->setVisible(visible);
+            fit_docks(screen()->availableGeometry());
+        }
+        if (server_place_ && !session_->start_bus_server(server_place_->host, server_place_->port,
+                                                         server_place_->can_port, server_place_->say, why))
+            return false;
+        if (link_open && link_.open() == SerialLink::OPEN_OK)
+            link_.set_read_size(1);
+    }
+    runner_->start();
+    return true;
+}
+
+void SimulatorApp::unit_applied(const scenario_action& a)
+{
+    // The unit's thread: the input acted at unit time a.ms.
+    recorder_.action(a);
+    if (a.kind == action_kind::event) {
+        const int event = a.value;
+        const uint64_t ms = a.ms;
+        QMetaObject::invokeMethod(
+            this,
+            [this, event, ms] {
+                statusBar()->showMessage(
+                    QString("Event %1 raised at unit time %2").arg(event + 1).arg(unit_time_text(ms)), 5000);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 SimulatorApp::~SimulatorApp()
@@ -258,8 +438,13 @@ void SimulatorApp::shut_down()
         return;
     shut_down_ = true;
     qApp->removeEventFilter(this);
-    session_.stop();
-    session_.stop_bus_server();
+    if (recorder_.is_open()) {
+        QString why;
+        stop_recording(why);
+    }
+    runner_->stop();
+    session_->stop();
+    session_->stop_bus_server();
     write_settings();
     link_.close();
 }
@@ -305,9 +490,34 @@ void SimulatorApp::build_menus()
     QMenu* file = menuBar()->addMenu("&File");
     connect(file->addAction("&Save Screen"), &QAction::triggered, this, &SimulatorApp::save_screen);
     file->addSeparator();
+    record_action_ = file->addAction("&Record Scenario...");
+    record_action_->setShortcut(QKeySequence("Ctrl+R"));
+    connect(record_action_, &QAction::triggered, this, [this] {
+        const QString path = ask_scenario_name("Record Scenario", true);
+        QString why;
+        if (!path.isEmpty() && !start_recording(path, why))
+            show_error("Record Scenario", QString("Cannot record into \"%1\": %2").arg(path, why));
+    });
+    stop_record_action_ = file->addAction("S&top Recording");
+    stop_record_action_->setShortcut(QKeySequence("Ctrl+Shift+R"));
+    connect(stop_record_action_, &QAction::triggered, this, [this] {
+        QString why;
+        if (!stop_recording(why))
+            show_error("Stop Recording", why);
+    });
+    QAction* play_file = file->addAction("&Play Scenario...");
+    play_file->setShortcut(QKeySequence("Ctrl+P"));
+    connect(play_file, &QAction::triggered, this, [this] {
+        const QString path = ask_scenario_name("Play Scenario", false);
+        QString why;
+        if (!path.isEmpty() && !play_scenario(path, why))
+            show_error("Play Scenario", QString("Cannot play \"%1\": %2").arg(path, why));
+    });
+    file->addSeparator();
     connect(file->addAction("&Exit"), &QAction::triggered, this, &QWidget::close);
 
     QMenu* view = menuBar()->addMenu("&View");
+    view_menu_ = view;
     QMenu* zoom = view->addMenu("&Zoom Factor");
     const char* zoom_texts[3] = {"1:&1", "1:&2", "1:&4"};
     for (int i = 0; i < 3; ++i) {
@@ -346,9 +556,50 @@ void SimulatorApp::build_menus()
     connect(play_action_, &QAction::triggered, this, &SimulatorApp::play);
     connect(pause_action_, &QAction::triggered, this, &SimulatorApp::pause);
     simulate->addSeparator();
+    QMenu* speed = simulate->addMenu("S&peed");
+    auto* speed_group = new QActionGroup(this);
+    for (int i = 0; i < 5; ++i) {
+        speed_actions_[i] = speed->addAction(SPEED_TEXTS[i]);
+        speed_actions_[i]->setCheckable(true);
+        speed_group->addAction(speed_actions_[i]);
+        connect(speed_actions_[i], &QAction::triggered, this, [this, i] { set_speed(SPEEDS[i]); });
+    }
+    // Step and Run For pause once their unit time ran.
+    QAction* step = simulate->addAction("&Step (25 ms)");
+    step->setShortcut(QKeySequence(Qt::Key_F6));
+    connect(step, &QAction::triggered, this, [this] {
+        pause();
+        step_main();
+    });
+    QAction* tick = simulate->addAction("Step &Tick (10 ms)");
+    tick->setShortcut(QKeySequence(Qt::Key_F7));
+    connect(tick, &QAction::triggered, this, [this] {
+        pause();
+        step_tick();
+    });
+    QAction* run_some = simulate->addAction("&Run For...");
+    run_some->setShortcut(QKeySequence(Qt::Key_F8));
+    connect(run_some, &QAction::triggered, this, [this] {
+        pause();
+        if (const uint64_t ms = ask_run_for())
+            run_for(ms);
+    });
+    simulate->addSeparator();
     QMenu* event = simulate->addMenu("&Event");
     connect(event->addAction("Event &1"), &QAction::triggered, this, [this] { raise_event(0); });
     connect(event->addAction("Event &2"), &QAction::triggered, this, [this] { raise_event(1); });
+
+    // While recording: the state now, as expectations.
+    checks_menu_ = menuBar()->addMenu("&Checks");
+    QAction* check = checks_menu_->addAction("&Screen");
+    check->setShortcut(QKeySequence("Ctrl+Shift+S"));
+    connect(check, &QAction::triggered, this, &SimulatorApp::check_screen);
+    check = checks_menu_->addAction("&Outputs");
+    check->setShortcut(QKeySequence("Ctrl+Shift+O"));
+    connect(check, &QAction::triggered, this, &SimulatorApp::check_outputs);
+    check = checks_menu_->addAction("&Commands");
+    check->setShortcut(QKeySequence("Ctrl+Shift+C"));
+    connect(check, &QAction::triggered, this, &SimulatorApp::check_commands);
 
     QMenu* port = menuBar()->addMenu("&Port");
     connect(port->addAction("&UART"), &QAction::triggered, this, &SimulatorApp::open_uart_dialog);
@@ -374,6 +625,11 @@ void SimulatorApp::build_menus()
     server_label_->setObjectName("serverStatus");
     server_label_->hide();
     statusBar()->addPermanentWidget(server_label_);
+    recording_label_ = new QLabel("Recording", this);
+    recording_label_->setObjectName("recordingStatus");
+    recording_label_->setStyleSheet("font-weight: bold; color: #b00000");
+    recording_label_->hide();
+    statusBar()->addPermanentWidget(recording_label_);
     pause_label_ = new QLabel("Paused", this);
     pause_label_->setStyleSheet("font-weight: bold");
     statusBar()->addPermanentWidget(pause_label_);
@@ -399,7 +655,7 @@ void SimulatorApp::update_status()
                 text += QString(", %1 refused").arg(now.refused);
             if (p == 0 && UnitSession::on_virtual_bus(0)) {
                 // The bus's load in the unit's time, its backlog and refusals.
-                const bus_figures bus = session_.hub().figures(0);
+                const bus_figures bus = session_->hub().figures(0);
                 if (bus.now_ms > last_bus_.now_ms && last_bus_.now_ms != 0)
                     text += QString(", load %1 %").arg(100.0 * double(bus.busy_bits - last_bus_.busy_bits) /
                                                            (double(bus.now_ms - last_bus_.now_ms) * double(bus_arbiter::BITS_PER_MS)),
@@ -415,12 +671,13 @@ void SimulatorApp::update_status()
         port_labels_[p]->setToolTip(text);
         last_counts_[p] = now;
     }
-    const uint64_t seconds = runner_.stats().ticks / (1000 / FirmwareRunner::TICK_PERIOD_MS);
-    time_label_->setText(QString::asprintf("%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
-                                           static_cast<unsigned long long>(seconds / 60 % 60),
-                                           static_cast<unsigned long long>(seconds % 60)));
-    time_label_->setToolTip("The unit's running time (stands still while paused)");
-    BusServer* const server = session_.bus_server();
+    QString time = unit_time_text(runner_->now());
+    if (!runner_->is_paused())
+        time += QString(" at %1x").arg(runner_->speed_reached(), 0, 'f', 1);
+    time_label_->setText(time);
+    time_label_->setToolTip("The unit's time (stands still while paused) and the speed it reached over the "
+                            "last half second");
+    BusServer* const server = session_->bus_server();
     if (server) {
         const std::vector<std::string> clients = server->clients();
         const QString address = QString::fromStdString(server->address());
@@ -435,7 +692,11 @@ void SimulatorApp::update_status()
         server_label_->setToolTip(tip);
     }
     server_label_->setVisible(server != nullptr);
-    pause_label_->setVisible(runner_.is_paused());
+    pause_label_->setVisible(runner_->is_paused());
+    if (recording_label_) {
+        recording_label_->setVisible(recorder_.is_open() || is_playing());
+        recording_label_->setText(recorder_.is_open() ? "Recording" : "Playing");
+    }
 }
 
 QAction* SimulatorApp::action(const QString& text) const
@@ -454,11 +715,12 @@ void SimulatorApp::update_checks()
     no_grid_action_->setChecked(settings_.grid_enabled == 0);
     for (int i = 0; i < 4; ++i)
         grid_actions_[i]->setChecked(settings_.grid_enabled != 0 && settings_.grid_width == GRID_WIDTHS[i]);
-    const bool paused = runner_.is_paused();
+    const bool paused = runner_->is_paused();
     play_action_->setChecked(!paused);
     pause_action_->setChecked(paused);
     if (pause_label_)
         pause_label_->setVisible(paused);
+    update_time_menu();
 }
 
 PanelRect SimulatorApp::screen_rectangle() const
@@ -640,38 +902,86 @@ void SimulatorApp::rebuild_grid()
 
 void SimulatorApp::play()
 {
-    runner_.set_paused(false);
+    runner_->set_paused(false);
     update_checks();
 }
 
 void SimulatorApp::pause()
 {
-    runner_.set_paused(true);
+    runner_->set_paused(true);
     update_checks();
+    update_status();
+}
+
+void SimulatorApp::set_speed(double speed)
+{
+    speed_ = speed;
+    runner_->set_speed(speed);
+    update_time_menu();
+}
+
+void SimulatorApp::run_for(uint64_t ms)
+{
+    runner_->run_for(ms);
+    update_checks();
+}
+
+void SimulatorApp::update_time_menu()
+{
+    for (int i = 0; i < 5; ++i)
+        if (speed_actions_[i])
+            speed_actions_[i]->setChecked(speed_ == SPEEDS[i]);
+    const bool recording = recorder_.is_open();
+    if (record_action_)
+        record_action_->setEnabled(!recording);
+    if (stop_record_action_)
+        stop_record_action_->setEnabled(recording);
+    if (checks_menu_)
+        for (QAction* a : checks_menu_->actions())
+            a->setEnabled(recording);
+    if (time_label_)
+        update_status();
 }
 
 void SimulatorApp::frame_ready()
 {
-    // Taken here rather than in the paint, which a minimised or hidden
-    // window never gets: the main loop waits for each frame to be taken.
-    if (!runner_.is_paused()) {
-        // A frame equal to the one on screen is taken without converting and
-        // painting it again; a new one repaints only the screen's rectangle.
-        if (!shown_.changed(*gfx_front_buffer())) {
-            gfx_frame_taken();
-            return;
-        }
-        FirmwareRunner::present(screen_image_.bits(), ImageRows::top_down);
-        const PanelRect r = screen_rectangle();
-        view_->update(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    // The runner keeps a frame after a main step once the last one was
+    // taken, so a window that paints slowly (or not at all, minimised) does
+    // not slow the unit. A frame equal to the one on screen is not converted
+    // and painted again; a new one repaints only the screen's rectangle.
+    if (!runner_->take_frame(*taken_))
+        return;
+    if (!shown_.changed(*taken_)) {
+        if (runner_->is_paused())
+            update_status();
         return;
     }
+    convert_frame_top_down(taken_->pixels, screen_image_.bits());
+    const PanelRect r = screen_rectangle();
+    view_->update(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    if (runner_->is_paused())
+        update_status();
+}
+
+void SimulatorApp::set_button(int button, bool down)
+{
+    if (button < 1 || button > 5)
+        return;
+    const uint8_t bit = uint8_t(1u << (button - 1));
+    if (((buttons_down_ & bit) != 0) == down)
+        return;
+    buttons_down_ = uint8_t(down ? buttons_down_ | bit : buttons_down_ & ~bit);
+    scenario_action a;
+    a.kind = down ? action_kind::press : action_kind::release;
+    a.value = button;
+    runner_->post(a);
     view_->update();
 }
 
 void SimulatorApp::release_all_buttons()
 {
-    UnitSession::release_all_keys();
+    for (int n = 1; n <= 5; ++n)
+        set_button(n, false);
     view_->release_mouse_button();
     view_->update();
 }
@@ -679,8 +989,208 @@ void SimulatorApp::release_all_buttons()
 void SimulatorApp::take_frame()
 {
     // Taken outside frame_ready: the next frame is painted whatever it holds.
+    // Paused, the unit's thread stands still and the front buffer is read
+    // here; running, the newest frame the runner kept.
     shown_.show_next();
-    FirmwareRunner::present(screen_image_.bits(), ImageRows::top_down);
+    if (runner_->is_paused())
+        convert_frame_top_down(gfx_front_buffer()->pixels, screen_image_.bits());
+    else if (runner_->take_frame(*taken_))
+        convert_frame_top_down(taken_->pixels, screen_image_.bits());
+}
+
+bool SimulatorApp::start_recording(const QString& path, QString& why)
+{
+    if (recorder_.is_open()) {
+        why = "already recording into " + QString::fromStdString(recorder_.path());
+        return false;
+    }
+    namespace fs = std::filesystem;
+    const fs::path file = fs::absolute(fs::path(path.toStdString()));
+    const std::string start_name = file.stem().string() + ".unit";
+    const std::string start = (file.parent_path() / start_name).string();
+    // The unit's state as it stands on disk (paused: the unit's thread
+    // writes nothing meanwhile) is the recording's start: a power cycle.
+    runner_->set_paused(true);
+    std::string reason;
+    recording_options options;
+    options.start_folder = start_name;
+    options.installation = layout_ != nullptr;
+    options.installation_file = installation_file;
+    if (!copy_unit_state(unit_dir_, start, reason) || !recorder_.open(file.string(), options, reason)) {
+        why = QString::fromStdString(reason);
+        update_checks();
+        return false;
+    }
+    playing_ = false;
+    if (!boot_unit(&start, reason)) {
+        recorder_.close(0, reason);
+        why = QString::fromStdString(reason);
+        return false;
+    }
+    statusBar()->showMessage(QString("Recording into %1 from a fresh start").arg(path), 5000);
+    play();
+    return true;
+}
+
+bool SimulatorApp::stop_recording(QString& why)
+{
+    if (!recorder_.is_open())
+        return true;
+    // Paused for a moment, so the exit line comes after every input written.
+    const bool was_paused = runner_->set_paused(true);
+    const uint64_t end = runner_->now();
+    std::string reason;
+    const bool ok = recorder_.close(end, reason);
+    runner_->set_paused(was_paused);
+    why = QString::fromStdString(reason);
+    statusBar()->showMessage(ok ? QString("Recorded %1 ms into %2").arg(end).arg(QString::fromStdString(recorder_.path()))
+                                : why,
+                             8000);
+    update_checks();
+    return ok;
+}
+
+void SimulatorApp::check_screen()
+{
+    if (!recorder_.is_open())
+        return;
+    const std::string name = recorder_.next_picture_name();
+    const std::string file = (std::filesystem::path(recorder_.folder()) / name).string();
+    // Between two unit milliseconds: the screen the window shows after the
+    // last one is the frame a replay checks with 'MS expect screen'.
+    runner_->post_work([this, name, file](uint64_t now) {
+        std::string why;
+        if (!write_screenshot(file, *gfx_front_buffer(), why)) {
+            const QString text = QString::fromStdString(why);
+            QMetaObject::invokeMethod(this, [this, text] { show_error("Checks", text); }, Qt::QueuedConnection);
+            return;
+        }
+        expectation e;
+        e.ms = now;
+        e.kind = expect_kind::screen;
+        e.file = name;
+        recorder_.expect(e);
+        const QString said = QString("Screen checked at %1: %2").arg(unit_time_text(now), QString::fromStdString(name));
+        QMetaObject::invokeMethod(this, [this, said] { statusBar()->showMessage(said, 5000); }, Qt::QueuedConnection);
+    });
+}
+
+void SimulatorApp::check_outputs()
+{
+    if (!recorder_.is_open())
+        return;
+    if (!session_->plant()) {
+        statusBar()->showMessage("No installation: no outputs to check", 5000);
+        return;
+    }
+    runner_->post_work([this, plant = session_->plant()](uint64_t now) {
+        for (const expectation& e : output_expectations(plant->read(), now))
+            recorder_.expect(e);
+        const QString said = QString("The 64 outputs checked at %1").arg(unit_time_text(now));
+        QMetaObject::invokeMethod(this, [this, said] { statusBar()->showMessage(said, 5000); }, Qt::QueuedConnection);
+    });
+}
+
+void SimulatorApp::check_commands()
+{
+    if (!recorder_.is_open())
+        return;
+    runner_->post_work([this](uint64_t now) {
+        const std::vector<expectation> lines = commands_.expectations(now);
+        for (const expectation& e : lines)
+            recorder_.expect(e);
+        const QString said =
+            QString("%1 power module command(s) checked at %2").arg(lines.size()).arg(unit_time_text(now));
+        QMetaObject::invokeMethod(this, [this, said] { statusBar()->showMessage(said, 5000); }, Qt::QueuedConnection);
+    });
+}
+
+bool SimulatorApp::play_scenario(const QString& path, QString& why)
+{
+    if (recorder_.is_open()) {
+        why = "stop recording first";
+        return false;
+    }
+    scenario_file scenario;
+    scenario.path = path.toStdString();
+    std::string reason;
+    if (!load_scenario(scenario.path, scenario.actions, scenario.expectations, reason)) {
+        why = QString::fromStdString(reason);
+        return false;
+    }
+    // From the start the recording kept beside the file, or else from the
+    // unit's state as it stands.
+    namespace fs = std::filesystem;
+    const fs::path file(scenario.path);
+    std::error_code ec;
+    const fs::path kept = file.parent_path() / (file.stem().string() + ".unit");
+    const std::string start = fs::is_directory(kept / "rootfs", ec) ? kept.string() : unit_dir_;
+    // As long as norvane-run runs it by default, or to its exit line.
+    uint64_t end = 10000;
+    for (const scenario_action& a : scenario.actions)
+        end = std::max(end, a.ms);
+    for (const expectation& e : scenario.expectations)
+        end = std::max(end, e.ms + (e.kind == expect_kind::no_can ? e.window_ms : 0));
+    runner_->set_paused(true);
+    play_path_ = path;
+    verdict_.clear();
+    playing_ = false;
+    std::string copy_from = start;
+    if (start == unit_dir_) {
+        // The running unit's folder is about to be replaced: its state is
+        // copied first.
+        play_start_ = std::make_unique<QTemporaryDir>();
+        if (!play_start_->isValid() || !copy_unit_state(unit_dir_, play_start_->path().toStdString(), reason)) {
+            why = "cannot keep the unit's state: " + QString::fromStdString(reason);
+            return false;
+        }
+        copy_from = play_start_->path().toStdString();
+    }
+    if (!boot_unit(&copy_from, reason)) {
+        why = QString::fromStdString(reason);
+        return false;
+    }
+    // The unit stands paused at 0: the check and the script are in place
+    // before its first millisecond.
+    check_options checks;
+    checks.output_dir = file.parent_path().empty() ? "." : file.parent_path().string();
+    checks.unit_dir = unit_dir_;
+    play_check_ = std::make_unique<ExpectationCheck>(scenario.expectations, checks);
+    if (installation::plant* plant = session_->plant())
+        play_check_->attach_outputs(
+            [plant](int pwrb, int output) { return plant->read().outputs[pwrb][output].lit() ? 1 : 0; });
+    live_check_.store(play_check_.get(), std::memory_order_release);
+    runner_->set_script(scenario.actions, play_check_.get(), end, [this](uint64_t end_ms, bool firmware_exit) {
+        // The unit's thread: the check is done; the window reads it now.
+        live_check_.store(nullptr, std::memory_order_release);
+        QMetaObject::invokeMethod(this, [this, end_ms, firmware_exit] { play_ended(end_ms, firmware_exit); },
+                                  Qt::QueuedConnection);
+    });
+    statusBar()->showMessage(QString("Playing %1").arg(path), 3000);
+    playing_ = true;
+    play();
+    return true;
+}
+
+void SimulatorApp::play_ended(uint64_t end_ms, bool firmware_exit)
+{
+    if (!play_check_)
+        return;
+    playing_ = false;
+    const size_t passed = play_check_->count(expect_state::passed);
+    const std::vector<std::string> failures = play_check_->failure_lines();
+    const QString verdict = QString::fromStdString(verdict_line(passed, failures.size(), 0));
+    verdict_ = QStringList{verdict};
+    for (const std::string& line : failures)
+        verdict_ << QString::fromStdString(line);
+    QString where;
+    for (const std::string& line : failures)
+        where += (where.isEmpty() ? "" : ", ") + QString::fromStdString(line.substr(0, line.find(": ")));
+    statusBar()->showMessage(QFileInfo(play_path_).fileName() + ": " + verdict + (where.isEmpty() ? "" : " (" + where + ")"));
+    update_checks();
+    QString text = QString("%1 ran to %2%3.\n\n%4").arg(play_path_, unit_time_text(end_ms),
+                                                      firmware_exit ? " (the unit asked to end)" : "", verdict_.join("\n"));
+    show_verdict("Play Scenario", text);
 }
 
 bool SimulatorApp::save_screen_to(const QString& path, QString& why) const
@@ -697,7 +1207,7 @@ bool SimulatorApp::save_screen_to(const QString& path, QString& why) const
 
 void SimulatorApp::save_screen()
 {
-    PauseDuring paused(runner_, [this] { update_checks(); });
+    PauseDuring paused(*runner_, [this] { update_checks(); });
     const QString path = ask_save_name();
     if (path.isEmpty())
         return;
@@ -709,7 +1219,7 @@ void SimulatorApp::save_screen()
 
 void SimulatorApp::open_uart_dialog()
 {
-    PauseDuring paused(runner_, [this] { update_checks(); });
+    PauseDuring paused(*runner_, [this] { update_checks(); });
     UartDialog dialog(link_, this);
     dialog.move(frameGeometry().center() - dialog.rect().center());
     dialog.exec();
@@ -754,8 +1264,7 @@ bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
     const bool button_key = key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F5;
     // A release counts wherever it arrives (a menu, a dialog, another window).
     if (button_key && type == QEvent::KeyRelease && !key->isAutoRepeat()) {
-        UnitSession::set_key(key->key() - Qt::Key_F1 + 1, false);
-        view_->update();
+        set_button(key->key() - Qt::Key_F1 + 1, false);
         return widget && widget->window() == this;
     }
     if (!widget || widget->window() != this)
@@ -763,8 +1272,7 @@ bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
     if (button_key) {
         // A held key repeats its press, which changes nothing.
         if (type == QEvent::KeyPress && !key->isAutoRepeat()) {
-            UnitSession::set_key(key->key() - Qt::Key_F1 + 1, true);
-            view_->update();
+            set_button(key->key() - Qt::Key_F1 + 1, true);
         }
         return true;
     }
@@ -781,7 +1289,7 @@ bool SimulatorApp::eventFilter(QObject* watched, QEvent* event)
 
 void SimulatorApp::ask_to_close_from_keyboard()
 {
-    if (!session_.plant()) {
+    if (!session_->plant()) {
         close();
         return;
     }
@@ -812,8 +1320,8 @@ void SimulatorApp::moveEvent(QMoveEvent* event)
     }
 }
 
-FrontView::FrontView(SimulatorApp& app, FirmwareRunner& runner)
-    : QWidget(&app), app_(app), runner_(runner), crosshair_(QPixmap(":/host/crosshair.png"), 15, 15)
+FrontView::FrontView(SimulatorApp& app)
+    : QWidget(&app), app_(app), crosshair_(QPixmap(":/host/crosshair.png"), 15, 15)
 {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -832,7 +1340,7 @@ void FrontView::paintEvent(QPaintEvent*)
     if (app_.settings().grid_enabled)
         painter.drawImage(screen.topLeft(), app_.grid_overlay());
     // Buttons held down, by the mouse or a key, are drawn pressed in.
-    const uint8_t held = host_keys_held();
+    const uint8_t held = uint8_t(host_keys_held() | app_.buttons_down());
     for (int n = 1; n <= 5; ++n) {
         if (!(held & (1u << (n - 1))))
             continue;
@@ -854,7 +1362,7 @@ void FrontView::mousePressEvent(QMouseEvent* event)
     if (n == 0)
         return;
     pressed_ = n;
-    UnitSession::set_key(n, true);
+    app_.set_button(n, true);
     setCursor(Qt::PointingHandCursor);
     update();
 }
@@ -865,7 +1373,7 @@ void FrontView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || pressed_ == 0)
         return;
-    UnitSession::set_key(pressed_, false);
+    app_.set_button(pressed_, false);
     pressed_ = 0;
     update();
 }

@@ -1,20 +1,27 @@
 // The unit's front in a window: bezel, live screen, five buttons, menus,
-// settings. It owns the serial link and the firmware runner; the firmware
-// runs on the runner's threads, the window only paints, reads input and
-// keeps its settings.
+// settings. It owns the serial link and the unit's session; the firmware
+// runs in unit time on the paced runner's thread (paced_runner.h) at the
+// speed chosen, the window only paints, hands what a person does to the
+// runner, records it as a scenario and keeps its settings.
 #pragma once
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QStringList>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "seam/can.h"
 #include "host/core/firmware_runner.h"
+#include "host/core/expectation.h"
 #include "host/core/front_panel.h"
+#include "host/core/paced_runner.h"
+#include "host/core/scenario_recorder.h"
 #include "host/core/host_settings.h"
 #include "host/core/serial_link.h"
 #include "host/core/shown_frame.h"
@@ -25,6 +32,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QMessageBox;
 class QTimer;
 
@@ -57,6 +65,42 @@ public:
     void set_grid(bool enabled, int width = 0);  // width 0 keeps the current one
     void play();
     void pause();
+    // Time control. Speeds: unit milliseconds per wall millisecond, or
+    // PacedRunner::AS_FAST_AS_POSSIBLE.
+    void set_speed(double speed);
+    double speed() const { return speed_; }
+    // While paused (or not): one main step's 25 ms, one tick's 10 ms, or
+    // `ms` of unit time, then paused.
+    void step_main() { run_for(25); }
+    void step_tick() { run_for(10); }
+    void run_for(uint64_t ms);
+    // The unit time the firmware has run to.
+    uint64_t unit_ms() const { return runner_->now(); }
+
+    // Recording (File > Record Scenario... / Stop Recording): the unit starts
+    // afresh from a copy of its state, kept beside the file in NAME.unit;
+    // every input is written with its unit time. False with the reason.
+    bool start_recording(const QString& path, QString& why);
+    bool stop_recording(QString& why);
+    bool is_recording() const { return recorder_.is_open(); }
+    // The Checks menu while recording: the screen (and its reference
+    // picture beside the file), the 64 outputs, the newest command of each
+    // power module, as the unit stands now.
+    void check_screen();
+    void check_outputs();
+    void check_commands();
+    // File > Play Scenario...: the unit starts afresh (from NAME.unit beside
+    // the file when there is one) and follows the file at the chosen speed,
+    // checking its expectations; the verdict goes to the status bar and
+    // show_verdict. False with the reason when the file cannot be read.
+    bool play_scenario(const QString& path, QString& why);
+    bool is_playing() const { return playing_; }
+    // The last verdict: "N passed, M failed" and each failure's line.
+    const QStringList& last_verdict() const { return verdict_; }
+    // The folder the unit runs in now.
+    const std::string& unit_folder() const { return unit_dir_; }
+    // Named on the command line that replays a recording.
+    std::string installation_file;
     void save_screen();
     void open_uart_dialog();
     // Writes the screen as last painted: a 32-bit .bmp, or a PNG when the name
@@ -64,7 +108,7 @@ public:
     bool save_screen_to(const QString& path, QString& why) const;
 
     const HostSettings& settings() const { return settings_; }
-    bool is_paused() const { return runner_.is_paused(); }
+    bool is_paused() const { return runner_->is_paused(); }
     PanelRect screen_rectangle() const;
     FrontView* view() const { return view_; }
     SerialLink& serial_link() { return link_; }
@@ -80,8 +124,9 @@ public:
     BusMonitorDock* bus_monitor() const { return bus_monitor_; }
     // The installation panel and its plant; null without an installation.
     InstallationDock* installation_panel() const { return installation_dock_; }
-    installation::plant* installation_plant() { return session_.plant(); }
-    UnitSession& session() { return session_; }
+    installation::plant* installation_plant() { return session_->plant(); }
+    UnitSession& session() { return *session_; }
+    PacedRunner& runner() { return *runner_; }
 
     // Where the installation panel and the bus monitor sit around the unit:
     // panel on the left and monitor on the right; panel on the left and
@@ -105,7 +150,7 @@ public:
     // One line per CAN port from start-up: what it is mapped to and whether
     // it opened.
     const std::vector<std::string>& can_port_lines() const { return can_lines_; }
-    RunnerStats runner_stats() const { return runner_.stats(); }
+    RunnerStats runner_stats() const { return runner_->stats(); }
     // The status bar's texts: one per CAN port, the running time, "Paused".
     QLabel* port_status(int port) const { return port_labels_[port]; }
     QLabel* time_status() const { return time_label_; }
@@ -119,6 +164,10 @@ public:
     void raise_event(int event);
     // Every held button goes up (and the bezel shows it).
     void release_all_buttons();
+    // Button 1..5 goes down or up: to the unit at its next millisecond.
+    void set_button(int button, bool down);
+    // The buttons the window holds down (bit n-1 for button n).
+    uint8_t buttons_down() const { return buttons_down_; }
     const QImage& screen_image() const { return screen_image_; }
     const QImage& grid_overlay() const { return grid_image_; }
     const QPixmap& bezel() const { return bezel_; }
@@ -127,6 +176,12 @@ public:
     // shown. Tests replace them; the defaults are a file dialog and a message box.
     std::function<QString()> ask_save_name;
     std::function<void(const QString& title, const QString& text)> show_error;
+    // The file names Record Scenario... and Play Scenario... ask for (empty:
+    // cancelled), Run For...'s milliseconds (0: cancelled), and how a
+    // played scenario's verdict is shown.
+    std::function<QString(const QString& title, bool save)> ask_scenario_name;
+    std::function<uint64_t()> ask_run_for;
+    std::function<void(const QString& title, const QString& text)> show_verdict;
 
     // Settings from the per-user store ("Norvane" / "Simulator"), checked.
     static HostSettings read_settings();
@@ -141,6 +196,13 @@ protected:
 
 private:
     void build_menus();
+    // Makes the unit's session and runner (a power cycle when there was one):
+    // with `from`, in a fresh folder holding a copy of `from`'s unit state;
+    // `script` and `check` for a played scenario.
+    bool boot_unit(const std::string* from, std::string& why, const bool check_can[CAN_PORT_COUNT] = nullptr);
+    void unit_applied(const scenario_action& action);
+    void play_ended(uint64_t end_ms, bool firmware_exit);
+    void update_time_menu();
     void update_checks();
     void rebuild_grid();
     void shut_down();
@@ -159,8 +221,41 @@ private:
     ShownFrame shown_;  // the frame on screen, so an equal one is not painted again
     // The unit's bench: the firmware runner, the installation and its bus,
     // the bus server. The window draws and forwards what a person does.
-    UnitSession session_;
-    FirmwareRunner& runner_;
+    const installation::description* layout_ = nullptr;
+    std::unique_ptr<UnitSession> session_;
+    std::unique_ptr<PacedRunner> runner_;
+    double speed_ = 1.0;
+    uint8_t buttons_down_ = 0;  // as the window last said them
+    // The unit's folder after a power cycle, a fresh one each time.
+    std::unique_ptr<QTemporaryDir> fresh_dir_;
+    std::string unit_dir_;
+    std::string can_mappings_[CAN_PORT_COUNT];
+    // The bus server, started again after a power cycle.
+    struct server_place {
+        std::string host;
+        uint16_t port = 0;
+        uint8_t can_port = 0;
+        std::function<void(const std::string&)> say;
+    };
+    std::unique_ptr<server_place> server_place_;
+    // Recording: the file, and the commands kept for Checks > Commands.
+    ScenarioRecorder recorder_;
+    CommandFrames commands_;
+    // Playing: the scenario's check, its verdict.
+    std::unique_ptr<ExpectationCheck> play_check_;
+    QString play_path_;
+    QStringList verdict_;
+    bool playing_ = false;
+    std::atomic<ExpectationCheck*> live_check_{nullptr};  // the taps' check while it checks
+    std::unique_ptr<QTemporaryDir> play_start_;  // the unit's state a play started from
+    bool check_can_[CAN_PORT_COUNT] = {};
+    std::unique_ptr<frame_buffer> taken_ = std::make_unique<frame_buffer>();
+    QMenu* view_menu_ = nullptr;
+    QLabel* recording_label_ = nullptr;
+    QAction* speed_actions_[5] = {};
+    QAction* record_action_ = nullptr;
+    QAction* stop_record_action_ = nullptr;
+    QMenu* checks_menu_ = nullptr;
     FrontView* view_ = nullptr;
     BusMonitorDock* bus_monitor_ = nullptr;
     InstallationDock* installation_dock_ = nullptr;
@@ -192,7 +287,7 @@ private:
 class FrontView : public QWidget {
     Q_OBJECT
 public:
-    FrontView(SimulatorApp& app, FirmwareRunner& runner);
+    explicit FrontView(SimulatorApp& app);
     int pressed_button() const { return pressed_; }
     void release_mouse_button();
 
@@ -205,7 +300,6 @@ protected:
 
 private:
     SimulatorApp& app_;
-    FirmwareRunner& runner_;
     int pressed_ = 0;  // button held down by the mouse
     int tooltip_button_ = 0;  // the button whose name the tooltip shows
     QCursor crosshair_;
