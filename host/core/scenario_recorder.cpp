@@ -1,5 +1,6 @@
 #include "host/core/scenario_recorder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -85,24 +86,24 @@ std::string ScenarioRecorder::next_picture_name()
     return stem + "_screen" + std::to_string(++pictures_) + ".png";
 }
 
-void ScenarioRecorder::line(const std::string& text)
+void ScenarioRecorder::line(uint64_t ms, const std::string& text)
 {
     std::lock_guard<std::mutex> hold(lock_);
     if (!file_)
         return;
-    body_.push_back(text);
+    body_.push_back({ms, text});
     std::fprintf(file_, "%s\n", text.c_str());
     std::fflush(file_);
 }
 
 void ScenarioRecorder::action(const scenario_action& action)
 {
-    line(format_action(action));
+    line(action.ms, format_action(action));
 }
 
 void ScenarioRecorder::expect(const expectation& e)
 {
-    line(format_expectation(e));
+    line(e.ms, format_expectation(e));
 }
 
 bool ScenarioRecorder::close(uint64_t end_ms, std::string& why)
@@ -110,7 +111,7 @@ bool ScenarioRecorder::close(uint64_t end_ms, std::string& why)
     scenario_action exit;
     exit.ms = end_ms;
     exit.kind = action_kind::exit;
-    line(format_action(exit));
+    line(end_ms, format_action(exit));
     std::lock_guard<std::mutex> hold(lock_);
     if (!file_)
         return true;
@@ -130,8 +131,12 @@ bool ScenarioRecorder::close(uint64_t end_ms, std::string& why)
     const std::string name = std::filesystem::path(path_).filename().string();
     for (const std::string& text : header(name, options_, end_ms))
         std::fprintf(whole, "%s\n", text.c_str());
-    for (const std::string& text : body_)
-        std::fprintf(whole, "%s\n", text.c_str());
+    // In order of time, as the parser wants it: a command check names the
+    // time its frame was sent, before inputs written earlier in the file.
+    std::stable_sort(body_.begin(), body_.end(),
+                     [](const timed_line& a, const timed_line& b) { return a.ms < b.ms; });
+    for (const timed_line& text : body_)
+        std::fprintf(whole, "%s\n", text.text.c_str());
     ok = std::ferror(whole) == 0;
     if (std::fclose(whole) != 0 || !ok) {
         why = "cannot write " + path_;

@@ -2,8 +2,9 @@
 // back: each input with the unit time it acted at (format_action), the
 // checks asked for on the way (format_expectation), and at the end an exit
 // line. Lines reach the file as they come, so a window that dies leaves the
-// file up to then; closing writes it once more whole, with the command line
-// that runs it (which needs the end's time) in its first lines.
+// file up to then; closing writes it once more whole, in order of time, with
+// the command line that runs it (which needs the end's time) in its first
+// lines.
 //
 // Threads: one lock around everything; the unit's thread writes inputs and
 // checks, the window's thread opens and closes.
@@ -57,13 +58,17 @@ public:
     std::string folder() const;
 
 private:
-    void line(const std::string& text);
+    void line(uint64_t ms, const std::string& text);
+    struct timed_line {
+        uint64_t ms;
+        std::string text;
+    };
 
     mutable std::mutex lock_;
     std::FILE* file_ = nullptr;
     std::string path_;
     recording_options options_;
-    std::vector<std::string> body_;
+    std::vector<timed_line> body_;
     int pictures_ = 0;
 };
 

@@ -672,7 +672,7 @@ void SimulatorApp::update_status()
         last_counts_[p] = now;
     }
     QString time = unit_time_text(runner_->now());
-    if (!runner_->is_paused())
+    if (!runner_->is_paused() && runner_->speed_reached() > 0)
         time += QString(" at %1x").arg(runner_->speed_reached(), 0, 'f', 1);
     time_label_->setText(time);
     time_label_->setToolTip("The unit's time (stands still while paused) and the speed it reached over the "
