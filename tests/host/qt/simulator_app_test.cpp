@@ -93,6 +93,13 @@ protected:
         app_->show();
         return *app_;
     }
+    // What the window handed the unit acted: inputs act at the unit's next
+    // millisecond, on its thread.
+    static void unit_took_inputs(SimulatorApp& app)
+    {
+        const uint64_t from = app.unit_ms();
+        ASSERT_TRUE(testing::process_events_until([&] { return app.unit_ms() >= from + 2; }));
+    }
     // The check marks of all checkable items, in menu order.
     std::string checks() const
     {
@@ -276,7 +283,7 @@ TEST_F(SimulatorAppTest, KeysAndClicksSetTheButtonLevels)
     key_input_mask.store(0);
     QKeyEvent f3_down(QEvent::KeyPress, Qt::Key_F3, Qt::NoModifier);
     QCoreApplication::sendEvent(app.view(), &f3_down);
-    EXPECT_EQ(key_input_mask.load(), 0x04);
+    EXPECT_TRUE(testing::process_events_until([] { return key_input_mask.load() == 0x04; }));
     QKeyEvent f3_up(QEvent::KeyRelease, Qt::Key_F3, Qt::NoModifier);
     QCoreApplication::sendEvent(app.view(), &f3_up);
     // The release waits for the tick that samples the press.
@@ -291,7 +298,7 @@ TEST_F(SimulatorAppTest, KeysAndClicksSetTheButtonLevels)
     EXPECT_EQ(key_input_mask.load(), 0x00);
     const QRgb up = app.view()->grab().toImage().pixel(327, 372);
     mouse(QEvent::MouseButtonPress, QPoint(327, 372));
-    EXPECT_EQ(key_input_mask.load(), 0x10);
+    EXPECT_TRUE(testing::process_events_until([] { return key_input_mask.load() == 0x10; }));
     const QRgb down = app.view()->grab().toImage().pixel(327, 372);
     EXPECT_LT(qGray(down), qGray(up)) << "drawn pressed in";
     // Released off the zone: the button comes up all the same.
@@ -327,7 +334,7 @@ TEST_F(SimulatorAppTest, HeldButtonGoesUpWhenTheKeyboardGoesElsewhere)
         ASSERT_TRUE(testing::process_events_until([] { return key_input_mask.load() == 0; }));
         QKeyEvent down(QEvent::KeyPress, Qt::Key_F2, Qt::NoModifier);
         QCoreApplication::sendEvent(app.view(), &down);
-        EXPECT_EQ(key_input_mask.load(), 0x02);
+        EXPECT_TRUE(testing::process_events_until([] { return key_input_mask.load() == 0x02; }));
         take_keyboard();
         EXPECT_TRUE(testing::process_events_until([] { return key_input_mask.load() == 0; }));
     }
@@ -585,6 +592,7 @@ TEST_F(SimulatorAppTest, InstallationRockerClickReachesTheBus)
     QPushButton* rocker = app.installation_panel()->switch_button(senb, channel);
     ASSERT_TRUE(rocker->isCheckable());
     rocker->click();
+    unit_took_inputs(app);
     EXPECT_EQ(app.installation_plant()->read().switch_on[senb][channel], 1);
     const uint32_t id = 0x18FF0000u + uint32_t(channel) * 256u + 0x80u + uint32_t(senb);
     const auto switched_on = [&] {
@@ -846,6 +854,7 @@ TEST_F(SimulatorAppTest, PanelOffersTheFaultOutputsAndTankRangesTheBusCarries)
     for (int t = 0; t < installation::TANK_COUNT; ++t)
         EXPECT_EQ(panel.tank_slider(t)->maximum(), top[t]) << "tank " << t + 1;
     panel.tank_slider(0)->setValue(125);
+    unit_took_inputs(app);
     EXPECT_EQ(app.installation_plant()->read().tank_percent[0], 125.0);
 }
 
@@ -873,6 +882,7 @@ TEST_F(SimulatorAppTest, PanelDrawsEachSwitchKindAndAnOffModulesLampsAsUnknown)
     EXPECT_TRUE(module->toolTip().contains("silent")) << module->toolTip().toStdString();
     EXPECT_TRUE(module->toolTip().contains("last state")) << module->toolTip().toStdString();
     module->click();
+    unit_took_inputs(app);
     ASSERT_FALSE(app.installation_plant()->read().module_on[pwrb1]);
     panel.refresh();
     for (int o = 0; o < installation::POWER_OUTPUTS; ++o) {
@@ -881,6 +891,7 @@ TEST_F(SimulatorAppTest, PanelDrawsEachSwitchKindAndAnOffModulesLampsAsUnknown)
         EXPECT_EQ(panel.lamp(1, o)->text(), "") << "PWRB2 is on";
     }
     module->click();
+    unit_took_inputs(app);
     panel.refresh();
     EXPECT_EQ(panel.lamp(0, 0)->text(), "");
     EXPECT_FALSE(panel.lamp(0, 0)->toolTip().contains("off"));
@@ -895,6 +906,7 @@ TEST_F(SimulatorAppTest, PanelShowsTheTankPercentTheUnitReads)
     InstallationDock& panel = *app.installation_panel();
     const auto number = [&panel](int t) { return panel.tank_label(t)->text().section(' ', 0, 0).toInt(); };
     panel.tank_slider(0)->setValue(33);
+    unit_took_inputs(app);
     panel.refresh();
     EXPECT_EQ(panel.tank_label(0)->text(), "32 %  1.65 V");
     // Against the unit itself: once it took the sender's volts, the label's
@@ -904,6 +916,7 @@ TEST_F(SimulatorAppTest, PanelShowsTheTankPercentTheUnitReads)
     } cases[] = {{0, 33}, {1, 57}, {0, 125}, {2, 33}, {3, 71}, {2, 100}};
     for (const auto& c : cases) {
         panel.tank_slider(c.tank)->setValue(c.percent);
+        unit_took_inputs(app);
         ASSERT_TRUE(testing::process_events_until(
             [&] { return std::abs(tank_level[uint8_t(c.tank)] - c.percent) < 0.5; }, 5000))
             << "tank " << c.tank + 1 << " at " << c.percent << ": the unit reads " << tank_level[uint8_t(c.tank)];
@@ -922,6 +935,8 @@ TEST_F(SimulatorAppTest, TestEventsSayWhatWentAndWhen)
     for (const auto& [text, name] : {std::pair{"Event &1", "Event 1"}, std::pair{"Event &2", "Event 2"}}) {
         const uint32_t before = hal_ms_clock();
         app.action(text)->trigger();
+        // Said once the unit's thread raised it.
+        ASSERT_TRUE(testing::process_events_until([&] { return app.statusBar()->currentMessage().startsWith(name); }));
         const QString said = app.statusBar()->currentMessage();
         ASSERT_TRUE(said.startsWith(QString(name) + " raised at unit time ")) << said.toStdString();
         const QStringList hms = said.section(' ', -1).split(':');
@@ -930,6 +945,105 @@ TEST_F(SimulatorAppTest, TestEventsSayWhatWentAndWhen)
         EXPECT_GE(ms, before) << said.toStdString();
         EXPECT_LE(ms, hal_ms_clock()) << said.toStdString();
     }
+}
+
+}  // namespace
+}  // namespace norvane
+
+namespace norvane {
+namespace {
+
+// Simulate > Step runs one main step's 25 ms of unit time and pauses: the
+// status bar's time and the unit's frames on the bus show exactly that.
+TEST_F(SimulatorAppTest, StepRunsExactly25MsOfUnitTime)
+{
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    SimulatorApp& app = open_app_with_installation();
+    app.set_speed(10);
+    ASSERT_TRUE(testing::process_events_until([&] { return app.unit_ms() >= 1000; }, 10000));
+    app.pause();
+    for (int step = 0; step < 4; ++step) {
+        const uint64_t from = app.unit_ms();
+        const uint64_t steps = app.runner_stats().main_steps;
+        app.action("&Step (25 ms)")->trigger();
+        ASSERT_TRUE(testing::process_events_until([&] { return app.unit_ms() == from + 25 && app.is_paused(); }));
+        EXPECT_EQ(app.runner_stats().main_steps, steps + 1);
+        app.update_status();
+        EXPECT_TRUE(app.time_status()->text().startsWith(QString::asprintf("0:00:%02llu.%03llu",
+                                                                           static_cast<unsigned long long>((from + 25) / 1000),
+                                                                           static_cast<unsigned long long>((from + 25) % 1000))))
+            << app.time_status()->text().toStdString();
+    }
+    // The unit's newest frame on the bus is from the last step's time or before.
+    uint64_t newest = 0;
+    ASSERT_TRUE(testing::process_events_until([&] {
+        newest = 0;
+        const BusMonitorModel& rows = app.bus_monitor()->model();
+        for (int row = 0; row < rows.rowCount(); ++row)
+            if (rows.row(size_t(row)).sent)
+                newest = std::max<uint64_t>(newest, rows.row(size_t(row)).frame.time_us);
+        return newest > (app.unit_ms() - 100) * 1000;
+    })) << "the unit sends every 100 ms; the newest frame is at " << newest;
+    // (With the installation a frame reaches the bus at the millisecond
+    // after the main step that sent it, as in a virtual run.)
+    EXPECT_LE(newest, app.unit_ms() * 1000);
+}
+
+// Record, check, stop, play: the window's own replay of its recording
+// passes every check, and says so in the status bar and the dialog.
+TEST_F(SimulatorAppTest, ARecordingPlaysBackWithEveryCheckPassing)
+{
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, "virtual", why, sizeof why)) << why;
+    SimulatorApp& app = open_app_with_installation();
+    testing::TempDir dir;
+    const QString file = QString::fromStdString((dir / "walk.txt").string());
+    app.set_speed(10);
+    QString reason;
+    ASSERT_TRUE(app.start_recording(file, reason)) << reason.toStdString();
+    EXPECT_TRUE(app.is_recording());
+    EXPECT_TRUE(app.action("&Screen")->isEnabled());
+    ASSERT_TRUE(testing::process_events_until([&] { return app.unit_ms() >= 2600; }, 10000));
+    app.set_button(3, true);
+    app.set_button(3, false);
+    app.installation_panel()->switch_button(0, 0)->click();
+    app.installation_panel()->tank_slider(0)->setValue(40);
+    const uint64_t later = app.unit_ms() + 600;
+    ASSERT_TRUE(testing::process_events_until([&] { return app.unit_ms() >= later; }, 10000));
+    app.check_screen();
+    app.check_outputs();
+    app.check_commands();
+    const auto lines = [&] { return QString::fromStdString(testing::read_file(file.toStdString())); };
+    ASSERT_TRUE(testing::process_events_until([&] { return lines().contains(" expect can "); }));
+    ASSERT_TRUE(app.stop_recording(reason)) << reason.toStdString();
+    EXPECT_FALSE(app.action("&Screen")->isEnabled());
+    const QString text = lines();
+    for (const char* want : {" press 3\n", " release 3\n", " switch SENB1 1 on\n", " tank 1 40\n",
+                             " expect screen walk_screen1.png", " expect output PWRB1 1 on", " exit\n"})
+        EXPECT_TRUE(text.contains(want)) << want << "\n" << text.toStdString();
+    EXPECT_TRUE(QFile::exists(QString::fromStdString((dir / "walk_screen1.png").string())));
+
+    QString title, said;
+    app.show_verdict = [&](const QString& t, const QString& s) {
+        title = t;
+        said = s;
+    };
+    app.set_speed(PacedRunner::AS_FAST_AS_POSSIBLE);
+    ASSERT_TRUE(app.play_scenario(file, reason)) << reason.toStdString();
+    ASSERT_TRUE(testing::process_events_until([&] { return !said.isEmpty(); }, 20000));
+    const int checks = int(text.count(" expect "));
+    EXPECT_TRUE(said.contains(QString("%1 passed, 0 failed").arg(checks))) << said.toStdString();
+    EXPECT_TRUE(app.statusBar()->currentMessage().contains(QString("%1 passed, 0 failed").arg(checks)));
+
+    // A scenario that does not hold: the failure's FILE:LINE is said.
+    const QString wrong = QString::fromStdString((dir / "wrong.txt").string());
+    testing::write_file(wrong.toStdString(), "500 expect output PWRB1 1 on\n");
+    said.clear();
+    ASSERT_TRUE(app.play_scenario(wrong, reason)) << reason.toStdString();
+    ASSERT_TRUE(testing::process_events_until([&] { return !said.isEmpty(); }, 20000));
+    EXPECT_TRUE(said.contains("0 passed, 1 failed")) << said.toStdString();
+    EXPECT_TRUE(app.statusBar()->currentMessage().contains(wrong + ":1")) << app.statusBar()->currentMessage().toStdString();
 }
 
 }  // namespace
