@@ -18,6 +18,8 @@ constexpr auto SPEED_SPAN = std::chrono::milliseconds(500);
 // As fast as possible: the unit time between two looks at the queue's
 // works, the pause and the frame.
 constexpr uint64_t FAST_CHUNK_MS = 25;
+// The shortest sleep of the pacer.
+constexpr auto MIN_SLEEP = std::chrono::milliseconds(4);
 }  // namespace
 
 PacedRunner::PacedRunner(UnitSession& session, hooks h) : session_(session), hooks_(std::move(h))
@@ -252,12 +254,13 @@ void PacedRunner::thread_main()
                 target = now + 1;
             }
             if (target <= now) {
-                // Asleep until the next millisecond is due, but a whole
-                // wall millisecond at least: at 10x the unit then runs ten
-                // milliseconds at a time rather than waking for each.
+                // Asleep until the next millisecond is due, but a few wall
+                // milliseconds at least: the unit then runs a few
+                // milliseconds at a time rather than waking for each; an
+                // input waits only for its millisecond.
                 const auto due = base_wall + std::chrono::duration_cast<clock::duration>(
                                                  std::chrono::duration<double, std::milli>(double(now + 1 - base_unit) / speed));
-                wake_.wait_until(hold, std::max(due, wall + std::chrono::milliseconds(1)));
+                wake_.wait_until(hold, pending_.load(std::memory_order_relaxed) ? due : std::max(due, wall + MIN_SLEEP));
                 continue;
             }
         }

@@ -394,8 +394,10 @@ bool SimulatorApp::boot_unit(const std::string* from, std::string& why, const bo
                 if (arrangement_ == DockArrangement::tabbed)
                     tabifyDockWidget(dock, bus_monitor_);
             }
+            // At once: its plant went with the old session, and its timer
+            // must not read it again.
             removeDockWidget(installation_dock_);
-            installation_dock_->deleteLater();
+            delete installation_dock_;
             installation_dock_ = dock;
             installation_dock_->setVisible(visible);
             fit_docks(screen()->availableGeometry());
