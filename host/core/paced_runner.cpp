@@ -198,12 +198,17 @@ void PacedRunner::run_works_locked(std::unique_lock<std::mutex>& hold)
     }
 }
 
-void PacedRunner::pause_self()
+void PacedRunner::pause_self(std::unique_lock<std::mutex>& hold)
 {
     paused_.store(true, std::memory_order_release);
     run_until_ = 0;
-    if (hooks_.paused)
+    // The hook runs without the lock: it may take locks of its own that
+    // callers of this class hold while they call in.
+    if (hooks_.paused) {
+        hold.unlock();
         hooks_.paused();
+        hold.lock();
+    }
 }
 
 void PacedRunner::thread_main()
@@ -226,8 +231,10 @@ void PacedRunner::thread_main()
                 keep_frame();
                 stale = false;
             }
-            if (ended && !paused_.load(std::memory_order_acquire))
-                pause_self();
+            if (ended && !paused_.load(std::memory_order_acquire)) {
+                pause_self(hold);
+                continue;  // the lock was let go: look again
+            }
             reached_.store(0.0, std::memory_order_relaxed);
             rebase_ = true;
             settled_.notify_all();
@@ -300,7 +307,7 @@ void PacedRunner::thread_main()
         hold.lock();
         running_ms_ = false;
         if ((budget && run_until_ != 0 && reached >= run_until_) || script_ended)
-            pause_self();
+            pause_self(hold);
         if (after - mark_wall >= SPEED_SPAN) {
             const double wall_ms = std::chrono::duration<double, std::milli>(after - mark_wall).count();
             reached_.store(double(reached - mark_unit) / wall_ms, std::memory_order_relaxed);

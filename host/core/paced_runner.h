@@ -115,7 +115,7 @@ private:
     void run_ms(uint64_t t);  // the "before" of unit millisecond t
     void run_works_locked(std::unique_lock<std::mutex>& hold);
     void keep_frame();
-    void pause_self();
+    void pause_self(std::unique_lock<std::mutex>& hold);
 
     UnitSession& session_;
     hooks hooks_;
