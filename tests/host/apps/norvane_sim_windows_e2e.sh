@@ -9,6 +9,7 @@
 # WINEPREFIX holds the registry.
 # usage: norvane_sim_windows_e2e.sh NORVANE_SIM_EXE OUTDIR
 set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 exe=$(realpath "$1")
 out=$(realpath -m "$2")
 rm -rf "$out"
@@ -16,11 +17,14 @@ mkdir -p "$out"
 cd "$out"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-. "$(dirname "${BASH_SOURCE[0]}")/x11_wait.sh"
-. "$(dirname "${BASH_SOURCE[0]}")/norvane_sim_screen.sh"
+. "$here/x11_wait.sh"
+. "$here/norvane_sim_screen.sh"
 
 key='HKCU\Software\Norvane\Simulator'
 wine reg delete "$key" /f >/dev/null 2>&1 || true
+# A wine session started without this display (the call above, the tests
+# before) would keep the window off it: let the session end first.
+timeout 30 wineserver -w || wineserver -k
 # sim_start runs "$sim" --workdir "$out/unit": wine takes the Linux path as
 # a path on drive Z:, the root of the Linux tree.
 sim="$out/norvane-sim"
