@@ -10,11 +10,15 @@
 #      under tests/ with norvane-run.exe under wine;
 #   4. checks that norvane-run.exe leaves the same bytes as the Linux
 #      norvane-run (scripts/windows/compare.sh);
-#   5. writes build/windows/norvane-windows.zip: the programs, the assets and
-#      README-windows.txt.
-# The Qt window (norvane-sim.exe) needs Qt cross-built for Windows in the
-# cache (--qt builds it: about 35 minutes on two otherwise idle cores, the
-# first time only); it is not built or packed yet.
+#   5. with Qt for Windows in the cache: builds norvane-sim.exe (in
+#      build/windows-qt), puts it beside the Qt DLLs and the Windows platform
+#      plugin and tests the window under wine on Xvfb
+#      (tests/host/apps/norvane_sim_windows_e2e.sh);
+#   6. writes build/windows/norvane-windows.zip: the programs, the DLLs the
+#      window needs, the assets and README-windows.txt.
+# Qt for Windows is cross-built into the cache by --qt, once: about 35
+# minutes on two otherwise idle cores. Without it the window is left out
+# (the test stage says so in one line).
 #
 # Usage: scripts/windows.sh [--qt] [--test-stage]
 #   --qt          also cross-build Qt into the cache (once)
@@ -30,7 +34,7 @@ for arg in "$@"; do
   case "$arg" in
     --qt) want_qt=1 ;;
     --test-stage) test_stage=1 ;;
-    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "windows.sh: unknown option '$arg' (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -74,7 +78,7 @@ for exe in "$build"/tests/test_*.exe; do
   name="$(basename "$exe" .exe)"
   log="$build/tests/$name.log"
   if (cd "$build/tests" && NORVANE_SOURCE_DIR="$root" wine "$exe" >"$log" 2>&1); then
-    echo "windows: $name: $(grep -E '^\[  PASSED  \]' "$log" | head -n 1 | sed 's/^\[  PASSED  \] //')$(grep -cE '^\[  SKIPPED \] [A-Za-z]' "$log" | sed 's/^0$//; s/^\(.\+\)$/, \1 skipped/')"
+    echo "windows: $name: $(grep -E '^\[  PASSED  \]' "$log" | head -n 1 | sed 's/^\[  PASSED  \] //')$(grep -m1 -oE '^\[  SKIPPED \] [0-9]+' "$log" | sed 's/^.* \([0-9]\+\)$/, \1 skipped/')"
   else
     echo "windows: $name FAILED (log: $log)"
     grep -E '^\[  FAILED  \] [A-Za-z]' "$log" | sort -u || true
@@ -118,10 +122,50 @@ if ! scripts/windows/compare.sh "$linux_run" "$build/host/apps/norvane-run.exe" 
   failed+=("byte comparison")
 fi
 
-if [ -d "$cache/qt" ] && [ -f "$cache/qt/.done" ]; then
-  echo "=== windows: window test: skipped (norvane-sim.exe is not cross-built yet)"
+# The folder the zip holds: the programs, and with Qt the window beside the
+# DLLs it loads (Qt finds its plugins in the program's own folder).
+stage="$build/package/norvane"
+rm -rf "$build/package"
+mkdir -p "$stage/assets"
+cp "$build/host/apps/norvane-run.exe" "$build/tools/norvane-trace.exe" "$build/tools/norvane-dbc.exe" \
+  "$build/tools/norvane-tick-pacing.exe" "$stage/"
+cp -r "$root/assets/can" "$root/assets/installation" "$stage/assets/"
+cp "$root/scripts/windows/README-windows.txt" "$stage/"
+
+qt="$cache/qt"
+if [ -f "$qt/.done" ]; then
+  echo "=== windows: the window (norvane-sim.exe)"
+  qt_build="$root/build/windows-qt"
+  cmake -S "$root" -B "$qt_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+    -DNORVANE_WINDOWS_DEPS="$cache/deps" -DNORVANE_WINDOWS_QT="$qt" -DCMAKE_BUILD_TYPE=Release \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DNORVANE_QT=ON -DNORVANE_TESTS=OFF -DNORVANE_BENCH=OFF -DNORVANE_PYTHON_PACKAGE=OFF "${launcher[@]}" >/dev/null
+  cmake --build "$qt_build" --target norvane-sim
+  cp "$qt_build/host/apps/norvane-sim.exe" "$stage/"
+  cp "$qt/bin/Qt6Core.dll" "$qt/bin/Qt6Gui.dll" "$qt/bin/Qt6Widgets.dll" "$stage/"
+  mkdir -p "$stage/platforms" "$stage/styles"
+  cp "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
+  cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
+  # Qt's DLLs use the compiler's runtime as DLLs (the programs have it inside).
+  for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+    cp "$(x86_64-w64-mingw32-g++-posix -print-file-name="$dll")" "$stage/"
+  done
+  # Without their symbols the DLLs are a third of their size; the window is
+  # tested as it ships.
+  x86_64-w64-mingw32-strip --strip-unneeded "$stage"/*.dll "$stage"/*/*.dll
+  if ! command -v Xvfb >/dev/null 2>&1 || ! command -v xdotool >/dev/null 2>&1; then
+    echo "windows: window test FAILED: Xvfb and xdotool are needed (scripts/setup.sh installs them)"
+    failed+=("window test")
+  elif "$root/tests/host/apps/norvane_sim_windows_e2e.sh" "$stage/norvane-sim.exe" "$build/window_e2e" \
+      >"$build/window_e2e.log" 2>&1; then
+    echo "windows: window test: $(tail -n 1 "$build/window_e2e.log")"
+  else
+    echo "windows: window test FAILED (log: $build/window_e2e.log)"
+    tail -n 5 "$build/window_e2e.log"
+    failed+=("window test")
+  fi
 else
-  echo "=== windows: window test: skipped (no Qt for Windows in $cache/qt; scripts/windows.sh --qt builds it)"
+  echo "=== windows: window test: skipped (no Qt for Windows in $qt; scripts/windows.sh --qt builds it)"
 fi
 
 if ((${#failed[@]})); then
@@ -133,13 +177,6 @@ if ((test_stage)); then
 fi
 
 echo "=== windows: zip"
-stage="$build/package/norvane"
-rm -rf "$build/package"
-mkdir -p "$stage/assets"
-cp "$build/host/apps/norvane-run.exe" "$build/tools/norvane-trace.exe" "$build/tools/norvane-dbc.exe" \
-  "$build/tools/norvane-tick-pacing.exe" "$stage/"
-cp -r "$root/assets/can" "$root/assets/installation" "$stage/assets/"
-cp "$root/scripts/windows/README-windows.txt" "$stage/"
 (cd "$build/package" && rm -f "$build/norvane-windows.zip" && zip -qr "$build/norvane-windows.zip" norvane)
 echo "windows: $build/norvane-windows.zip ($(du -h "$build/norvane-windows.zip" | cut -f1))"
 exit $status

@@ -1,4 +1,5 @@
 #include "os/os_file.h"
+#include "os/os_file_stream.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,17 +9,6 @@
 #include <unistd.h>
 
 namespace {
-
-// An os_file is the C library's stream itself.
-std::FILE* stream(os_file* file)
-{
-    return reinterpret_cast<std::FILE*>(file);
-}
-
-os_file* wrap(std::FILE* file)
-{
-    return reinterpret_cast<os_file*>(file);
-}
 
 // Opens the path and keeps it only when it is a regular file. -1 on failure,
 // with `not_regular` set when the path names something else.
@@ -74,7 +64,7 @@ os_file* os_file_open_regular(const char* path, const char* mode)
     std::FILE* file = ::fdopen(fd, mode);
     if (!file)
         ::close(fd);
-    return wrap(file);
+    return os_file_of(file);
 }
 
 os_file* os_file_open_read(const char* path, bool& not_regular, const char*& error)
@@ -92,44 +82,12 @@ os_file* os_file_open_read(const char* path, bool& not_regular, const char*& err
         ::close(fd);
         error = std::strerror(errno);
     }
-    return wrap(file);
-}
-
-void os_file_close(os_file* file)
-{
-    if (file)
-        std::fclose(stream(file));
-}
-
-size_t os_file_read(os_file* file, void* buffer, size_t n)
-{
-    return std::fread(buffer, 1, n, stream(file));
-}
-
-size_t os_file_write(os_file* file, const void* data, size_t n)
-{
-    return std::fwrite(data, 1, n, stream(file));
-}
-
-int os_file_getc(os_file* file)
-{
-    const int c = std::getc(stream(file));
-    return c == EOF ? -1 : c;
-}
-
-void os_file_rewind(os_file* file)
-{
-    std::rewind(stream(file));
-}
-
-bool os_file_failed(os_file* file)
-{
-    return std::ferror(stream(file)) != 0;
+    return os_file_of(file);
 }
 
 bool os_file_sync(os_file* file)
 {
-    return std::fflush(stream(file)) == 0 && ::fsync(::fileno(stream(file))) == 0;
+    return std::fflush(os_file_stream(file)) == 0 && ::fsync(::fileno(os_file_stream(file))) == 0;
 }
 
 bool os_path_exists(const char* path)

@@ -1,4 +1,5 @@
 #include "os/os_file.h"
+#include "os/os_file_stream.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -10,17 +11,6 @@
 #include "os/os_utf8_windows.h"
 
 namespace {
-
-// An os_file is the C library's stream itself.
-std::FILE* stream(os_file* file)
-{
-    return reinterpret_cast<std::FILE*>(file);
-}
-
-os_file* wrap(std::FILE* file)
-{
-    return reinterpret_cast<os_file*>(file);
-}
 
 // The C library's errno for the failure Windows reported.
 void set_errno(DWORD code)
@@ -163,7 +153,7 @@ os_file* os_file_open_regular(const char* path, const char* mode)
         CloseHandle(handle);
         return nullptr;
     }
-    return wrap(stream_of(handle, flags, mode));
+    return os_file_of(stream_of(handle, flags, mode));
 }
 
 os_file* os_file_open_read(const char* path, bool& not_regular, const char*& error)
@@ -178,46 +168,14 @@ os_file* os_file_open_read(const char* path, bool& not_regular, const char*& err
     std::FILE* file = stream_of(handle, _O_RDONLY, "rb");
     if (!file)
         error = std::strerror(errno);
-    return wrap(file);
-}
-
-void os_file_close(os_file* file)
-{
-    if (file)
-        std::fclose(stream(file));
-}
-
-size_t os_file_read(os_file* file, void* buffer, size_t n)
-{
-    return std::fread(buffer, 1, n, stream(file));
-}
-
-size_t os_file_write(os_file* file, const void* data, size_t n)
-{
-    return std::fwrite(data, 1, n, stream(file));
-}
-
-int os_file_getc(os_file* file)
-{
-    const int c = std::getc(stream(file));
-    return c == EOF ? -1 : c;
-}
-
-void os_file_rewind(os_file* file)
-{
-    std::rewind(stream(file));
-}
-
-bool os_file_failed(os_file* file)
-{
-    return std::ferror(stream(file)) != 0;
+    return os_file_of(file);
 }
 
 bool os_file_sync(os_file* file)
 {
-    if (std::fflush(stream(file)) != 0)
+    if (std::fflush(os_file_stream(file)) != 0)
         return false;
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream(file))));
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(os_file_stream(file))));
     return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
 }
 

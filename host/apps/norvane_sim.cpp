@@ -8,21 +8,18 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "host/common/printable.h"
 #include "host/core/unit_options.h"
 #include "host/core/unit_workdir.h"
+#include "host/qt/console_output.h"
+#include "host/qt/display_probe.h"
 #include "host/qt/signal_quit.h"
 #include "host/installation/installation.h"
 #include "host/qt/simulator_app.h"
 #include "seam/unit.h"
 
 namespace {
-
-std::string no_display_reason();
 
 std::string usage()
 {
@@ -46,24 +43,12 @@ std::string usage()
     "Without a display, use norvane-run.\n";
 }
 
-// Whether a start-up failure can be shown in a dialog as well: a real
-// display (X11 or Wayland) is there, so a person who started the window
-// from a desktop, with no terminal to read, sees why nothing opened.
-bool dialog_can_be_seen()
-{
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && *platform && std::string_view(platform).rfind("xcb", 0) != 0 &&
-        std::string_view(platform).rfind("wayland", 0) != 0)
-        return false;  // offscreen, vnc, ...: nobody would see it
-    return no_display_reason().empty();
-}
-
 // A start-up failure: one line on standard error and, with a display, the
 // same reason in a dialog; the status is 2 (nothing ran).
 int start_failed(int& argc, char** argv, const std::string& message)
 {
     std::fprintf(stderr, "norvane-sim: %s\n", norvane::printable(message).c_str());
-    if (dialog_can_be_seen()) {
+    if (norvane::dialog_can_be_seen()) {
         std::unique_ptr<QApplication> own;
         if (!QCoreApplication::instance())
             own = std::make_unique<QApplication>(argc, argv);
@@ -80,60 +65,11 @@ int bad_argument(const std::string& message)
     return 2;
 }
 
-// Whether an X server answers on a local DISPLAY (":N" or "unix:N"). Remote
-// displays are left to Qt.
-bool local_x_display_answers(const std::string& display)
-{
-    std::string rest;
-    if (display.rfind(':', 0) == 0)
-        rest = display.substr(1);
-    else if (display.rfind("unix:", 0) == 0)
-        rest = display.substr(5);
-    else
-        return true;
-    const std::string number = rest.substr(0, rest.find('.'));
-    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
-        return true;
-    const std::string path = "/tmp/.X11-unix/X" + number;
-    for (const bool abstract : {true, false}) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return true;
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        const size_t offset = abstract ? 1 : 0;
-        path.copy(addr.sun_path + offset, sizeof addr.sun_path - 1 - offset);
-        const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + offset + path.size());
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), length) == 0;
-        ::close(fd);
-        if (ok)
-            return true;
-    }
-    return false;
-}
-
-// A reason why no window can open here, or empty.
-std::string no_display_reason()
-{
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && *platform && std::string_view(platform).rfind("xcb", 0) != 0 &&
-        std::string_view(platform).rfind("wayland", 0) != 0)
-        return {};  // offscreen, vnc, ...: Qt needs no display
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const char* x11 = std::getenv("DISPLAY");
-    if (wayland && *wayland)
-        return {};
-    if (!x11 || !*x11)
-        return "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
-    if (!local_x_display_answers(x11))
-        return std::string("no X server answers on DISPLAY ") + x11;
-    return {};
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    norvane::use_callers_console();
     norvane::unit_options options;
     bool with_installation = false;
     std::string installation_file;
@@ -171,7 +107,7 @@ int main(int argc, char** argv)
             return bad_argument("--installation needs CAN port 0 on the virtual bus, not '" + *options.can_mapping[0] + "'");
     }
 
-    const std::string no_display = no_display_reason();
+    const std::string no_display = norvane::no_display_reason();
     if (!no_display.empty()) {
         std::fprintf(stderr, "norvane-sim: %s; to run the unit without a window use norvane-run\n",
                      no_display.c_str());

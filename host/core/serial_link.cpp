@@ -37,6 +37,22 @@ std::string SerialLink::open_device() const
     return is_open() ? open_device_ : std::string();
 }
 
+int SerialLink::begin_open(hal_uart_config& config)
+{
+    close();
+    open_error_.clear();
+    const int n = port_number();
+    if (n < 1 || n > MAX_PORT_NUMBER) {
+        open_error_ = "no COM port chosen";
+        return OPEN_NO_PORT;
+    }
+    if (!hal_uart_get_config(FIRMWARE_PORT, &config)) {
+        open_error_ = "the unit has not set up its serial port 3";
+        return OPEN_NO_PORT;
+    }
+    return OPEN_OK;
+}
+
 void SerialLink::flush_firmware_tx()
 {
     if (!is_open())

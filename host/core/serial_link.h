@@ -76,6 +76,11 @@ public:
     uint64_t dropped_bytes() const { return dropped_.load(std::memory_order_relaxed); }
 
 private:
+    // What every system's open() does first: closes the port, then checks
+    // that a COM number is chosen and the firmware has set up its serial
+    // port 3 (its settings into `config`). OPEN_OK, or OPEN_NO_PORT with
+    // open_error_ said.
+    int begin_open(hal_uart_config& config);
     // The device's handle travels as an intptr_t: a file descriptor on
     // Linux, a HANDLE on Windows.
     void io_thread(intptr_t device, void (*rx_entry)(const uint8_t*, uint32_t));

@@ -105,20 +105,10 @@ std::vector<std::string> list_serial_devices(const std::string& dev_dir)
 
 int SerialLink::open()
 {
-    close();
-    open_error_.clear();
-    const int n = port_number();
     hal_uart_config config{};
-    if (n < 1 || n > MAX_PORT_NUMBER) {
-        open_error_ = "no COM port chosen";
-        return OPEN_NO_PORT;
-    }
-    if (!hal_uart_get_config(FIRMWARE_PORT, &config)) {
-        open_error_ = "the unit has not set up its serial port 3";
-        return OPEN_NO_PORT;
-    }
-
-    const std::string path = device_path(n);
+    if (const int refused = begin_open(config); refused != OPEN_OK)
+        return refused;
+    const std::string path = device_path(port_number());
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         open_error_ = path + ": " + std::strerror(errno);

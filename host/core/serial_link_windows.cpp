@@ -103,20 +103,10 @@ std::vector<std::string> list_serial_devices(const std::string&)
 
 int SerialLink::open()
 {
-    close();
-    open_error_.clear();
-    const int n = port_number();
     hal_uart_config config{};
-    if (n < 1 || n > MAX_PORT_NUMBER) {
-        open_error_ = "no COM port chosen";
-        return OPEN_NO_PORT;
-    }
-    if (!hal_uart_get_config(FIRMWARE_PORT, &config)) {
-        open_error_ = "the unit has not set up its serial port 3";
-        return OPEN_NO_PORT;
-    }
-
-    const std::string path = device_path(n);
+    if (const int refused = begin_open(config); refused != OPEN_OK)
+        return refused;
+    const std::string path = device_path(port_number());
     // Not shared: no other program opens the port while we hold it.
     HANDLE port = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);

@@ -1,7 +1,10 @@
 // Turns SIGINT, SIGTERM and SIGHUP into a call on the Qt thread, so Ctrl+C,
 // `kill` or a closed terminal end the window the way its Exit command does:
-// firmware stopped, serial port closed, settings saved. The handler only
-// writes the signal number into a pipe; a socket notifier reads it.
+// firmware stopped, serial port closed, settings saved. On Linux the handler
+// only writes the signal number into a pipe, which a socket notifier reads
+// (signal_quit_posix.cpp); on Windows the console's Ctrl+C, Ctrl+Break and
+// close events come as SIGINT, SIGBREAK and SIGTERM through a queued call
+// (signal_quit_windows.cpp).
 #pragma once
 #include <QObject>
 #include <functional>

@@ -78,3 +78,6 @@ void SignalQuit::drain()
 }
 
 }  // namespace norvane
+
+// The object's Qt part (its header is named for the pair, not this file).
+#include "moc_signal_quit.cpp"

@@ -1,0 +1,9 @@
+#include "host/qt/console_output.h"
+
+namespace norvane {
+
+void use_callers_console()
+{
+}
+
+}  // namespace norvane
