@@ -39,7 +39,7 @@ std::vector<norvane::scenario_action> switch_flips(uint64_t to, bool through_pla
         const bool on = t / 1500 % 2 != 0;
         if (through_plant) {
             a.kind = norvane::action_kind::plant;
-            a.plant.verb = norvane::plant_verb::switch_set;
+            a.plant.verb = installation::plant_verb_named("switch");
             a.plant.module = module;
             a.plant.channel = 0;
             a.plant.on = on;

@@ -16,7 +16,7 @@
 #include "host/common/regular_file.h"
 #include "host/core/bus_signals.h"
 #include "host/core/frame_convert.h"
-#include "host/core/scenario_words.h"
+#include "host/common/scenario_words.h"
 #include "host/core/screen_check.h"
 
 namespace norvane {

@@ -6,7 +6,8 @@
 
 #include "seam/can.h"
 #include "host/core/expectation.h"
-#include "host/core/scenario_words.h"
+#include "host/common/scenario_words.h"
+#include "host/installation/plant_action.h"
 
 namespace norvane {
 
@@ -17,22 +18,14 @@ namespace norvane {
 //   MS switch SENBm CH on|off | MS push SENBm CH MS_HELD | MS tank N PERCENT
 //   MS volts CH VOLTS | MS fault PWRBp OUT STATE CODE
 //   MS module NAME off|on|ignore|obey
-// scenario_verbs.cpp reads and writes each verb's words.
+// scenario_verbs.cpp reads and writes each verb's words, the module kinds
+// those of the installation's.
 enum class action_kind { press, release, event, can, screenshot, exit, plant };
 
-// What a plant action does to the installation.
-enum class plant_verb { switch_set, push, tank, volts, fault, module_power, module_obey };
-
-struct plant_action {
-    plant_verb verb = plant_verb::switch_set;
-    int module = 0;      // switch/push: SENB 0..2; fault: PWRB 0..7; module: 0..11 (SENB1-4, PWRB1-8); tank 0..3
-    int channel = 0;     // switch/push/volts: 0..9; fault: output 0..6
-    int state = 0;       // fault: 0..3
-    int code = 0;        // fault: 0..15
-    bool on = false;     // switch; module on/off; module obeying
-    uint64_t held_ms = 0;  // push
-    double amount = 0;   // tank: percent; volts: volts
-};
+// What a plant action does to the installation: the module kinds' verbs
+// (host/installation/plant_action.h).
+using installation::plant_action;
+using installation::plant_verb;
 
 struct scenario_action {
     uint64_t ms = 0;

@@ -2,7 +2,8 @@
 // it makes, its parser and formatter, and its line of norvane-run's usage. The
 // scenario parser, the usage text and the "expected one of" lists all read
 // the rows, so a new verb is its row and its two functions in
-// scenario_verbs.cpp, and what the runs do with it.
+// scenario_verbs.cpp, and what the runs do with it. The installation's rows
+// come from the module kinds' verbs (host/installation/plant_action.h).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -20,9 +21,8 @@ struct scenario_verb {
     const char* verb;  // the word after the time
     action_kind kind;
     verb_group group;
-    // The plant verbs the row writes (bit v for plant_verb v); 0 for a row
-    // that is not the installation's.
-    uint32_t plant_verbs;
+    // The installation's verb the row is; nullptr for the unit's rows.
+    const plant_verb* plant;
     // Reads the words after the verb into `out` (whose kind the caller set);
     // "" or the reason.
     std::string (*parse)(std::string_view rest, scenario_action& out);
@@ -30,11 +30,6 @@ struct scenario_verb {
     std::string (*format)(const scenario_action& action);
     const char* usage;  // its lines of the usage text, each ending in '\n'
 };
-
-constexpr uint32_t plant_bit(plant_verb verb)
-{
-    return 1u << unsigned(verb);
-}
 
 // The rows in the order the usage lists them; nullptr past the last.
 const scenario_verb* scenario_verb_at(size_t index);

@@ -163,18 +163,8 @@ bool UnitSession::send(uint8_t port, const can_frame& frame, const char* source)
 
 void UnitSession::apply_plant(const plant_action& a)
 {
-    if (!plant_)
-        return;
-    installation::plant& plant = *plant_;
-    switch (a.verb) {
-    case plant_verb::switch_set: plant.set_switch(a.module, a.channel, a.on); break;
-    case plant_verb::push: plant.push(a.module, a.channel, uint32_t(a.held_ms)); break;
-    case plant_verb::tank: plant.set_tank_percent(a.module, a.amount); break;
-    case plant_verb::volts: plant.set_volts(a.channel, a.amount); break;
-    case plant_verb::fault: plant.set_fault(a.module, a.channel, uint8_t(a.state), uint8_t(a.code)); break;
-    case plant_verb::module_power: plant.set_module_on(a.module, a.on); break;
-    case plant_verb::module_obey: plant.set_obeying(a.module - installation::INPUT_MODULES, a.on); break;
-    }
+    if (plant_)
+        plant_->act(a);
 }
 
 bool UnitSession::apply(const scenario_action& action)

@@ -137,8 +137,8 @@ private:
 // The modules in bus order, each read by its kind.
 void read_description(const json& root, description* out)
 {
-    const json& modules = array_at(root, "", "modules", MODULE_COUNT);
-    for (int m = 0; m < MODULE_COUNT; ++m) {
+    const json& modules = array_at(root, "", "modules", size_t(module_count()));
+    for (int m = 0; m < module_count(); ++m) {
         std::string path = "/modules/" + std::to_string(m);
         const json& j = modules[size_t(m)];
         std::string name = text_at(member(j, path, "name"), path + "/name");
@@ -208,7 +208,7 @@ const json& array_at(const json& object, const std::string& path, const char* ke
 description default_description()
 {
     description d;
-    for (int m = 0; m < MODULE_COUNT; ++m) {
+    for (int m = 0; m < module_count(); ++m) {
         int n = 0;
         const module_kind* kind = module_kind_of(m, &n);
         d.module_names[m] = kind->prefix + std::to_string(n + 1);
@@ -261,7 +261,7 @@ std::string description_json(const description& d)
 {
     using ordered = nlohmann::ordered_json;
     ordered modules = ordered::array();
-    for (int m = 0; m < MODULE_COUNT; ++m) {
+    for (int m = 0; m < module_count(); ++m) {
         int n = 0;
         const module_kind* kind = module_kind_of(m, &n);
         ordered j{{"name", d.module_names[m]}};

@@ -1,8 +1,9 @@
-// The simulated installation: the twelve modules on the other end of the
-// unit's CAN bus (SENB1-SENB3 wall switches, SENB4 tank senders, PWRB1-PWRB8
-// power outputs). A plant model in the unit's virtual time, no Qt: the host
-// steps it on the unit's clock, hands it the frames the unit sent and puts
-// the frames it produces on the bus. The unit cannot tell it from a boat.
+// The simulated installation: the modules on the other end of the unit's
+// CAN bus (SENB1-SENB3 wall switches, SENB4 tank senders, PWRB1-PWRB8 power
+// outputs; their kinds in module_kind.h). A plant model in the unit's
+// virtual time, no Qt: the host steps it on the unit's clock, hands it the
+// frames the unit sent and puts the frames it produces on the bus. The unit
+// cannot tell it from a boat.
 //
 // Threads: the unit's thread calls step / on_frame_from_unit / take_frame;
 // a window may call the setters and read a snapshot from its own thread.
@@ -14,11 +15,12 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <memory>
 #include <string>
-
 #include <vector>
 
 #include "seam/can.h"
+#include "host/installation/plant_action.h"
 
 namespace norvane {
 struct bus_message;
@@ -32,11 +34,13 @@ constexpr int INPUT_MODULES = 4;       // SENB1..SENB4
 constexpr int INPUT_CHANNELS = 10;
 constexpr int POWER_MODULES = 8;       // PWRB1..PWRB8
 constexpr int POWER_OUTPUTS = 8;
-constexpr int MODULE_COUNT = INPUT_MODULES + POWER_MODULES;  // 12: SENB1..4, PWRB1..8
 constexpr int TANK_COUNT = 4;          // tank page order: fuel 1, fuel 2, water 1, water 2
 
-// Module index m: 0..3 are SENB1..SENB4, 4..11 are PWRB1..PWRB8.
+// Module index m: 0..3 are SENB1..SENB4, 4..11 are PWRB1..PWRB8, then the
+// modules of any later kind.
 constexpr int power_module_index(int pwrb) { return INPUT_MODULES + pwrb; }
+// How many modules the bus has, every kind's.
+int module_count();
 
 enum class channel_kind : uint8_t {
     rocker,  // stays on or off (read by a change detector)
@@ -69,9 +73,13 @@ struct channel_description {
 };
 
 struct description {
-    std::string module_names[MODULE_COUNT];  // "SENB1" .. "PWRB8"
-    channel_description channels[INPUT_MODULES][INPUT_CHANNELS];
-    std::string output_labels[POWER_MODULES][POWER_OUTPUTS];
+    std::vector<std::string> module_names = std::vector<std::string>(size_t(module_count()));  // "SENB1" ..
+    channel_description channels[INPUT_MODULES][INPUT_CHANNELS];  // SENB1-4's
+    std::string output_labels[POWER_MODULES][POWER_OUTPUTS];      // PWRB1-8's
+    // The channels of the modules of a kind without a member above, by
+    // module index (empty for SENB and PWRB modules).
+    std::vector<std::vector<channel_description>> other_channels =
+        std::vector<std::vector<channel_description>>(size_t(module_count()));
 };
 
 // The installation of this unit's circuit table.
@@ -96,19 +104,25 @@ struct output_view {
     bool lit() const { return command != 0; }
 };
 struct snapshot {
-    bool module_on[MODULE_COUNT] = {};
+    std::vector<bool> module_on = std::vector<bool>(size_t(module_count()), true);  // talking
     bool obeying[POWER_MODULES] = {};
     uint8_t switch_on[SWITCH_MODULES][INPUT_CHANNELS] = {};
     uint16_t analog_mv[INPUT_CHANNELS] = {};
     double tank_percent[TANK_COUNT] = {};
     output_view outputs[POWER_MODULES][POWER_OUTPUTS];
+    // What the modules of a kind without a field above show, by module index
+    // (empty for SENB and PWRB modules).
+    std::vector<std::vector<double>> other_values = std::vector<std::vector<double>>(size_t(module_count()));
     uint64_t frames_sent = 0;      // frames the installation put on the bus
     uint64_t commands_taken = 0;   // MSG_OUTPUT_COMMAND frames it received
 };
 
+class module_state;
+
 class plant {
 public:
     explicit plant(description d = default_description());
+    ~plant();
 
     const description& layout() const { return description_; }
 
@@ -119,8 +133,13 @@ public:
     void on_frame_from_unit(const can_frame& frame);
     int take_frame(can_frame* out);
 
-    // Setters (any thread). Module/channel/output numbers are 0-based here;
-    // the scenario and UI texts are 1-based. Out-of-range calls are ignored.
+    // Setters (any thread). An action of a kind's verb on the module it
+    // names; one out of range, or of a verb the module's kind does not know,
+    // changes nothing.
+    void act(const plant_action& action);
+    // The same for the SENB and PWRB verbs, as calls (defined beside their
+    // kinds). Module/channel/output numbers are 0-based here; the scenario
+    // and UI texts are 1-based.
     void set_switch(int senb, int channel, bool on);
     // Presses a push button now, released after held_ms of unit time.
     void push(int senb, int channel, uint32_t held_ms);
@@ -135,31 +154,19 @@ public:
     snapshot read() const;
 
 private:
-    struct input_channel {
-        uint8_t on = 0;
-        uint16_t mv = 0;
-        uint32_t release_at = 0;  // push: unit ms of release, 0 when not held
-        bool changed = false;     // send a frame at the next step
-    };
-    void queue_input(int module, int channel, uint32_t now_ms);
-    void queue_power(int pwrb);
-
     description description_;
     mutable std::mutex state_lock_;
     snapshot state_;
-    input_channel inputs_[INPUT_MODULES][INPUT_CHANNELS];
-    uint32_t now_ms_ = 0;
+    // Every module's live state and the unit ms from which it has something
+    // to do, by module index.
+    std::vector<std::unique_ptr<module_state>> modules_;
+    std::vector<uint32_t> module_due_ms_;
     bool started_ = false;
-    uint32_t next_channel_ms_[INPUT_MODULES][INPUT_CHANNELS] = {};
-    uint32_t next_power_ms_[POWER_MODULES] = {};
-    bool push_pending_[INPUT_MODULES][INPUT_CHANNELS] = {};
-    uint32_t push_held_[INPUT_MODULES][INPUT_CHANNELS] = {};
     std::deque<can_frame> out_;
     // step does nothing before next_due_ms_ unless a setter touched the
-    // plant (dirty_): most unit milliseconds have no frame due. An input
-    // module is looked at only from its own input_due_ms_ on.
+    // plant (dirty_): most unit milliseconds have no frame due. A module is
+    // looked at only from its own module_due_ms_ on.
     uint32_t next_due_ms_ = 0;
-    uint32_t input_due_ms_[INPUT_MODULES] = {};
     std::atomic<bool> dirty_{true};
 };
 

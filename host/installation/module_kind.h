@@ -1,20 +1,20 @@
 // The kinds of simulated module: one table of operations per kind, and the
 // registry that lists them in bus order. A kind says how many of its modules
 // the bus has and their names, what its modules carry in the description
-// (the shipped default, the file's member, read and written), the frames
-// they put on the bus and take from it (identifiers and bytes), and those
-// frames as named signals for the decoder and the DBC file. The description
-// parser and writer, the shipped default and the bus's message table walk
-// the registry; the plant builds and reads its frames with the kinds' frame
-// functions below, so the plant and the decoder cannot disagree about a
-// frame. A kind is added with its own file `module_NAME.cpp` and one row in
-// module_kinds.cpp (the plant's state and setters, the scenario verbs and
-// the panel still name the kinds: docs/architecture.md lists them).
+// (the shipped default, the file's member, read and written), its frames as
+// named signals for the decoder and the DBC file, its modules' live state in
+// the plant (which frames fall due when, what a frame from the unit does),
+// and the verbs that change that state from a scenario line or the panel.
+// The description parser and writer, the bus's message table, the plant,
+// the scenario's verb table and the panel walk the registry: a kind is added
+// with its own file `module_NAME.cpp` and one row in module_kinds.cpp.
 //
 // Inside the installation library only: the readers take the JSON library's
 // values, which the rest of the host never sees.
 #pragma once
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,8 +23,35 @@
 #include "seam/can.h"
 #include "host/bus/bus_message.h"
 #include "host/installation/installation.h"
+#include "host/installation/plant_action.h"
 
 namespace installation {
+
+// One module's live state in the plant. The plant holds its lock around
+// every call, so a module guards nothing. `s` is the snapshot a UI reads:
+// the module keeps its own fields of it up to date.
+class module_state {
+public:
+    virtual ~module_state() = default;
+    // The plant's first step, at now_ms: the module's frames fall due from
+    // now on.
+    virtual void start(uint32_t now_ms) = 0;
+    // Advances the module to now_ms and queues in `out` the frames that fall
+    // due (none while it is silent: `talking` false); returns the unit ms
+    // from which it next has something to do. The plant calls it at that
+    // time, or sooner after a setter touched the plant.
+    virtual uint32_t step(uint32_t now_ms, bool talking, std::deque<can_frame>& out, snapshot& s) = 0;
+    // A frame from the unit that the kind's `hears` gave to this module.
+    virtual void on_frame(const can_frame& frame, bool talking, snapshot& s)
+    {
+        (void)frame, (void)talking, (void)s;
+    }
+    // An action of one of the kind's verbs; one it does not know, or out of
+    // range, does nothing.
+    virtual void act(const plant_action& action, snapshot& s) = 0;
+    // The kind's own setting beside talking (module_kind::setting_on).
+    virtual void set_setting(bool on, snapshot& s) { (void)on, (void)s; }
+};
 
 struct module_kind {
     const char* prefix;   // its modules are PREFIX1, PREFIX2, ... on the bus
@@ -39,14 +66,31 @@ struct module_kind {
     nlohmann::ordered_json (*write)(const description& d, int n);
     // Module n's frames as named signals, in identifier order.
     void (*bus_messages)(const description& d, int n, std::vector<norvane::bus_message>& out);
+    // Module n's live state, at rest as the description has it; it sets its
+    // fields of the plant's first snapshot `s`.
+    std::unique_ptr<module_state> (*make_state)(const description& d, int n, snapshot& s);
+    // The module a frame from the unit is for (0-based within the kind), -1
+    // when none; nullptr when the kind hears nothing. Called without the
+    // plant's lock: it reads the frame only.
+    int (*hears)(const can_frame& frame);
+    // The kind's verbs in the usage's order, nullptr-terminated.
+    const plant_verb* const* verbs;
+    // A setting of its modules beside talking, set by "module NAME WORD":
+    // the words that turn it on and off and its usage line; nullptr when the
+    // kind has none.
+    const char* setting_on;
+    const char* setting_off;
+    const char* setting_usage;
 };
 
-// The kinds in bus order (their modules take the indices 0..MODULE_COUNT-1
+// The kinds in bus order (their modules take the indices 0..module_count()-1
 // in this order); nullptr past the last.
 const module_kind* module_kind_at(int index);
-// The kind of module index m (0..MODULE_COUNT-1) and its number within the
-// kind; nullptr when m is out of range.
+// The kind of module index m (0..module_count()-1) and its number within
+// the kind; nullptr when m is out of range.
 const module_kind* module_kind_of(int m, int* n);
+// The index of the kind's module n.
+int module_index(const module_kind* kind, int n);
 
 // "SENB1-4 then PWRB1-8": the modules' order for the description's errors.
 std::string module_order_text();
@@ -66,18 +110,25 @@ uint16_t millivolts_at(const nlohmann::json& object, const std::string& path, co
 const nlohmann::json& array_at(const nlohmann::json& object, const std::string& path, const char* key,
                                size_t size);
 
-// Each kind's frames as the plant sends and hears them (the identifiers and
-// bytes live in the kind's file, beside its rows for the decoder).
-// Input module m's channel c: its identifier, and its data bytes from the
-// channel's state (a switch) or millivolts (SENB4).
-uint32_t input_channel_id(int m, int c);
-void fill_input_channel_frame(int m, uint8_t on, uint16_t mv, can_frame* f);
-// Power module p's status and codes frames from its outputs (identifiers and
-// data; the caller sets the rest).
-void fill_power_frames(int p, const output_view* outputs, can_frame* status, can_frame* codes);
-// The power module a command frame from the unit is for, -1 when none; the
-// command it gives output o (0 off, 1 on).
-int power_command_target(const can_frame& frame);
-uint8_t power_command_of(const can_frame& frame, int output);
+// A frame the plant sends at now_ms: extended, eight bytes of 0.
+can_frame module_frame(uint32_t id, uint32_t now_ms);
+
+// Whether unit ms `at` has come at `now` (on a clock that wraps).
+inline bool module_due(uint32_t now, uint32_t at)
+{
+    return int32_t(now - at) >= 0;
+}
+
+// `at` moved to `candidate` when that comes first.
+inline void module_earliest(uint32_t& at, uint32_t candidate)
+{
+    if (int32_t(candidate - at) < 0)
+        at = candidate;
+}
+
+// "PREFIXn" with n in 1..count: n - 1, else -1 (the verbs' module names).
+int module_number(std::string_view word, std::string_view prefix, int count);
+// The end of a verb's line: "" when nothing is left, else the reason.
+std::string nothing_at_end(std::string_view rest);
 
 }  // namespace installation

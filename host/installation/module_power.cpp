@@ -3,6 +3,8 @@
 // a status and a codes frame (outputs 1 to 7 only).
 #include "host/installation/module_kind.h"
 
+#include "host/common/scenario_words.h"
+
 namespace installation {
 
 namespace {
@@ -10,6 +12,10 @@ namespace {
 constexpr uint32_t OUTPUT_STATUS_ID = 0x18FFA0B0u;   // + p
 constexpr uint32_t OUTPUT_CODES_ID = 0x18FFA1B0u;    // + p
 constexpr uint32_t OUTPUT_COMMAND_ID = 0x18EFB000u;  // + p x 256
+
+// A module sends status and codes every 100 ms, the eight 12 ms apart.
+constexpr uint32_t PERIOD_MS = 100;
+constexpr uint32_t MODULE_SPACING_MS = 12;
 
 // Each output's label: the page row or override row that drives it, "" for
 // the outputs no circuit uses.
@@ -73,8 +79,6 @@ void bus_messages(const description& d, int p, std::vector<norvane::bus_message>
     out.push_back(std::move(command));
 }
 
-}  // namespace
-
 void fill_power_frames(int p, const output_view* o, can_frame* status, can_frame* codes)
 {
     status->id = OUTPUT_STATUS_ID + uint32_t(p);
@@ -104,6 +108,131 @@ uint8_t power_command_of(const can_frame& frame, int output)
     return uint8_t((frame.data[2 + output / 4] >> (2 * (output % 4))) & 3);
 }
 
-extern const module_kind module_kind_power = {"PWRB", "outputs", POWER_MODULES, fill_default, read, write, bus_messages};
+// The plant's side: the module's outputs as the snapshot shows them, its
+// status and codes frames every PERIOD_MS, its outputs set by the unit's
+// command frames while it obeys.
+class power_state : public module_state {
+public:
+    power_state(int p, snapshot& s) : p_(p) { s.obeying[p] = true; }
+
+    void start(uint32_t now_ms) override { next_ms_ = now_ms + uint32_t(p_) * MODULE_SPACING_MS; }
+
+    uint32_t step(uint32_t now_ms, bool talking, std::deque<can_frame>& out, snapshot& s) override
+    {
+        bool periodic = module_due(now_ms, next_ms_);
+        while (module_due(now_ms, next_ms_))
+            next_ms_ += PERIOD_MS;
+        if (periodic && talking) {
+            can_frame status = module_frame(0, now_ms);
+            can_frame codes = module_frame(0, now_ms);
+            fill_power_frames(p_, s.outputs[p_], &status, &codes);
+            out.push_back(status);
+            out.push_back(codes);
+        }
+        return next_ms_;
+    }
+
+    void on_frame(const can_frame& frame, bool talking, snapshot& s) override
+    {
+        if (!talking)
+            return;
+        ++s.commands_taken;
+        if (!s.obeying[p_])
+            return;
+        for (int o = 0; o < POWER_OUTPUTS; ++o)
+            s.outputs[p_][o].command = power_command_of(frame, o);
+    }
+
+    void act(const plant_action& a, snapshot& s) override;
+
+    void set_setting(bool obeys, snapshot& s) override { s.obeying[p_] = obeys; }
+
+private:
+    const int p_;
+    uint32_t next_ms_ = 0;
+};
+
+std::unique_ptr<module_state> make_state(const description&, int p, snapshot& s)
+{
+    return std::make_unique<power_state>(p, s);
+}
+
+// The verb: an output reports a fault state and code.
+
+using norvane::parse_small;
+using norvane::quote_word;
+using norvane::take_word;
+
+extern const plant_verb FAULT_VERB;
+
+std::string parse_fault(std::string_view rest, plant_action& p)
+{
+    p.verb = &FAULT_VERB;
+    const std::string_view module = take_word(rest);
+    const int pwrb = module_number(module, "PWRB", POWER_MODULES);
+    if (pwrb < 0)
+        return "expected a power module PWRB1 to PWRB8, found " + quote_word(module);
+    p.module = power_module_index(pwrb);
+    const std::string_view output = take_word(rest);
+    if (!parse_small(output, 1, REPORTED_OUTPUTS, p.channel))
+        return "output must be 1 to 7 (the outputs that report state and code), found " + quote_word(output);
+    --p.channel;
+    const std::string_view state = take_word(rest);
+    if (!parse_small(state, 0, 3, p.state))
+        return "state must be 0 to 3, found " + quote_word(state);
+    const std::string_view code = take_word(rest);
+    if (!parse_small(code, 0, 15, p.code))
+        return "code must be 0 to 15, found " + quote_word(code);
+    return nothing_at_end(rest);
+}
+
+std::string format_fault(const plant_action& a)
+{
+    return "PWRB" + std::to_string(a.module - power_module_index(0) + 1) + " " + std::to_string(a.channel + 1) + " " +
+           std::to_string(a.state) + " " + std::to_string(a.code);
+}
+
+const plant_verb FAULT_VERB{"fault", "  MS fault PWRBp OUT STATE CODE output OUT (1..7) reports STATE (0..3), CODE (0..15)\n",
+                            parse_fault, format_fault};
+const plant_verb* const VERBS[] = {&FAULT_VERB, nullptr};
+
+void power_state::act(const plant_action& a, snapshot& s)
+{
+    if (a.verb != &FAULT_VERB || a.channel < 0 || a.channel >= REPORTED_OUTPUTS)
+        return;
+    s.outputs[p_][a.channel].state = uint8_t(a.state & 3);
+    s.outputs[p_][a.channel].code = uint8_t(a.code & 15);
+}
+
+}  // namespace
+
+void plant::set_fault(int pwrb, int output, uint8_t state, uint8_t code)
+{
+    if (pwrb < 0 || pwrb >= POWER_MODULES)
+        return;
+    plant_action a;
+    a.verb = &FAULT_VERB;
+    a.module = power_module_index(pwrb);
+    a.channel = output;
+    a.state = state;
+    a.code = code;
+    act(a);
+}
+
+void plant::set_obeying(int pwrb, bool obeys)
+{
+    if (pwrb < 0 || pwrb >= POWER_MODULES)
+        return;
+    plant_action a;
+    a.verb = module_verb();
+    a.module = power_module_index(pwrb);
+    a.state = 1;
+    a.on = obeys;
+    act(a);
+}
+
+extern const module_kind module_kind_power = {
+    "PWRB", "outputs", POWER_MODULES, fill_default, read, write, bus_messages, make_state, power_command_target, VERBS,
+    "obey", "ignore", "  MS module PWRBp ignore|obey   a power module stops (or resumes) obeying commands\n"};
 
 }  // namespace installation

@@ -124,7 +124,7 @@ QString lamp_style(const output_view& out)
 
 }  // namespace
 
-void InstallationDock::act(plant_verb verb, int module, int channel, bool on, double amount, int state, int code)
+void InstallationDock::act(const plant_verb* verb, int module, int channel, bool on, double amount, int state, int code)
 {
     plant_action a;
     a.verb = verb;
@@ -141,6 +141,9 @@ InstallationDock::InstallationDock(const plant& plant, act_function on_act, QWid
     : QDockWidget(tr("Installation"), parent), plant_(plant), act_(std::move(on_act))
 {
     setObjectName("installationDock");
+    const plant_verb* const SWITCH = plant_verb_named("switch");
+    const plant_verb* const TANK = plant_verb_named("tank");
+    const plant_verb* const FAULT = plant_verb_named("fault");
     const description& layout = plant_.layout();
     auto* wheel_filter = new WheelOnlyWithFocus(this);
     auto* body = new QWidget;
@@ -166,11 +169,11 @@ InstallationDock::InstallationDock(const plant& plant, act_function on_act, QWid
             button->setToolTip(ch.kind == channel_kind::push ? tr("Push button: on while held down")
                                                              : tr("Rocker: a click turns it on or off"));
             if (ch.kind == channel_kind::push) {
-                connect(button, &QPushButton::pressed, this, [this, m, c] { act(plant_verb::switch_set, m, c, true); });
-                connect(button, &QPushButton::released, this, [this, m, c] { act(plant_verb::switch_set, m, c, false); });
+                connect(button, &QPushButton::pressed, this, [this, m, c, SWITCH] { act(SWITCH, m, c, true); });
+                connect(button, &QPushButton::released, this, [this, m, c, SWITCH] { act(SWITCH, m, c, false); });
             } else {
                 button->setCheckable(true);
-                connect(button, &QPushButton::toggled, this, [this, m, c](bool on) { act(plant_verb::switch_set, m, c, on); });
+                connect(button, &QPushButton::toggled, this, [this, m, c, SWITCH](bool on) { act(SWITCH, m, c, on); });
             }
             switches_[m][c] = button;
             switch_grid->addWidget(button, c + 1, m);
@@ -219,7 +222,7 @@ InstallationDock::InstallationDock(const plant& plant, act_function on_act, QWid
         tank_grid->addWidget(new QLabel(TANK_NAMES[t]), t, 0);
         tank_grid->addWidget(slider, t, 1);
         tank_grid->addWidget(tank_labels_[t], t, 2);
-        connect(slider, &QSlider::valueChanged, this, [this, t](int percent) { act(plant_verb::tank, t, 0, false, percent); });
+        connect(slider, &QSlider::valueChanged, this, [this, t, TANK](int percent) { act(TANK, ANALOG_MODULE, t, false, percent); });
     }
     column->addWidget(tanks);
 
@@ -268,9 +271,9 @@ InstallationDock::InstallationDock(const plant& plant, act_function on_act, QWid
     fault_row->addWidget(fault_state_);
     fault_row->addWidget(fault_code_);
     fault_row->addWidget(apply);
-    connect(apply, &QPushButton::clicked, this, [this] {
+    connect(apply, &QPushButton::clicked, this, [this, FAULT] {
         const int index = fault_output_->currentData().toInt();
-        act(plant_verb::fault, index / POWER_OUTPUTS, index % POWER_OUTPUTS, false, 0, fault_state_->value(),
+        act(FAULT, power_module_index(index / POWER_OUTPUTS), index % POWER_OUTPUTS, false, 0, fault_state_->value(),
             fault_code_->value());
     });
     column->addWidget(faults);
@@ -278,7 +281,8 @@ InstallationDock::InstallationDock(const plant& plant, act_function on_act, QWid
     // Modules on the bus; unchecked, a module falls silent.
     auto* modules = new QGroupBox(tr("Modules"), body);
     auto* module_grid = new QGridLayout(modules);
-    for (int m = 0; m < MODULE_COUNT; ++m) {
+    module_boxes_.assign(size_t(module_count()), nullptr);
+    for (int m = 0; m < module_count(); ++m) {
         auto* box = new QCheckBox(QString::fromStdString(layout.module_names[m]), modules);
         box->setChecked(true);
         box->setToolTip(m < INPUT_MODULES
@@ -288,7 +292,7 @@ InstallationDock::InstallationDock(const plant& plant, act_function on_act, QWid
                                  "its outputs keep their last state, shown as unknown (?)"));
         module_boxes_[m] = box;
         module_grid->addWidget(box, m / 6, m % 6);
-        connect(box, &QCheckBox::toggled, this, [this, m](bool on) { act(plant_verb::module_power, m, 0, on); });
+        connect(box, &QCheckBox::toggled, this, [this, m](bool on) { act(module_verb(), m, 0, on); });
     }
     column->addWidget(modules);
     column->addStretch(1);
@@ -355,7 +359,7 @@ void InstallationDock::refresh()
                                          .arg(tank_reading_percent(uint8_t(t), mv))
                                          .arg(mv / 1000.0, 0, 'f', 2));
     }
-    for (int m = 0; m < MODULE_COUNT; ++m)
+    for (int m = 0; m < module_count(); ++m)
         if (module_boxes_[m]->isChecked() != now.module_on[m]) {
             QSignalBlocker quiet(module_boxes_[m]);
             module_boxes_[m]->setChecked(now.module_on[m]);

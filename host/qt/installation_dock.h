@@ -8,6 +8,7 @@
 #pragma once
 #include <QDockWidget>
 #include <functional>
+#include <vector>
 
 #include "host/core/scenario.h"
 #include "host/installation/installation.h"
@@ -54,14 +55,14 @@ public:
 private:
     const installation::plant& plant_;
     act_function act_;
-    void act(plant_verb verb, int module, int channel, bool on, double amount = 0, int state = 0, int code = 0);
+    void act(const plant_verb* verb, int module, int channel, bool on, double amount = 0, int state = 0, int code = 0);
     QPushButton* switches_[installation::SWITCH_MODULES][installation::INPUT_CHANNELS] = {};
     QSlider* tank_sliders_[installation::TANK_COUNT] = {};
     QLabel* tank_labels_[installation::TANK_COUNT] = {};
     int tank_channels_[installation::TANK_COUNT] = {-1, -1, -1, -1};
     QLabel* lamps_[installation::POWER_MODULES][installation::POWER_OUTPUTS] = {};
     QString lamp_tips_[installation::POWER_MODULES][installation::POWER_OUTPUTS];
-    QCheckBox* module_boxes_[installation::MODULE_COUNT] = {};
+    std::vector<QCheckBox*> module_boxes_;
     QComboBox* fault_output_ = nullptr;
     QSpinBox* fault_state_ = nullptr;
     QSpinBox* fault_code_ = nullptr;

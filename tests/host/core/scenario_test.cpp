@@ -140,31 +140,34 @@ TEST(Scenario, ReadsTheInstallationActions)
     ASSERT_EQ(actions.size(), 8u);
     for (const scenario_action& a : actions)
         EXPECT_EQ(a.kind, action_kind::plant);
-    using norvane::plant_verb;
-    EXPECT_EQ(actions[0].plant.verb, plant_verb::switch_set);
+    auto verb = [](const char* word) { return installation::plant_verb_named(word); };
+    EXPECT_EQ(actions[0].plant.verb, verb("switch"));
     EXPECT_EQ(actions[0].plant.module, 2);
     EXPECT_EQ(actions[0].plant.channel, 9);
     EXPECT_TRUE(actions[0].plant.on);
-    EXPECT_EQ(actions[1].plant.verb, plant_verb::push);
+    EXPECT_EQ(actions[1].plant.verb, verb("push"));
     EXPECT_EQ(actions[1].plant.held_ms, 250u);
-    EXPECT_EQ(actions[2].plant.verb, plant_verb::tank);
-    EXPECT_EQ(actions[2].plant.module, 3);
+    EXPECT_EQ(actions[2].plant.verb, verb("tank"));
+    EXPECT_EQ(actions[2].plant.module, 3);  // SENB4
+    EXPECT_EQ(actions[2].plant.channel, 3);
     EXPECT_DOUBLE_EQ(actions[2].plant.amount, 62.5);
-    EXPECT_EQ(actions[3].plant.verb, plant_verb::volts);
+    EXPECT_EQ(actions[3].plant.verb, verb("volts"));
     EXPECT_EQ(actions[3].plant.channel, 9);
     EXPECT_DOUBLE_EQ(actions[3].plant.amount, 12.75);
-    EXPECT_EQ(actions[4].plant.verb, plant_verb::fault);
-    EXPECT_EQ(actions[4].plant.module, 7);
+    EXPECT_EQ(actions[4].plant.verb, verb("fault"));
+    EXPECT_EQ(actions[4].plant.module, 11);  // PWRB8
     EXPECT_EQ(actions[4].plant.channel, 6);
     EXPECT_EQ(actions[4].plant.state, 3);
     EXPECT_EQ(actions[4].plant.code, 15);
-    EXPECT_EQ(actions[5].plant.verb, plant_verb::module_power);
+    EXPECT_EQ(actions[5].plant.verb, installation::module_verb());
     EXPECT_EQ(actions[5].plant.module, 4);
+    EXPECT_EQ(actions[5].plant.state, 0);  // talking
     EXPECT_FALSE(actions[5].plant.on);
     EXPECT_EQ(actions[6].plant.module, 3);
     EXPECT_TRUE(actions[6].plant.on);
-    EXPECT_EQ(actions[7].plant.verb, plant_verb::module_obey);
+    EXPECT_EQ(actions[7].plant.verb, installation::module_verb());
     EXPECT_EQ(actions[7].plant.module, 5);
+    EXPECT_EQ(actions[7].plant.state, 1);  // obeying
     EXPECT_FALSE(actions[7].plant.on);
 }
 

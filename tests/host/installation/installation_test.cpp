@@ -265,7 +265,7 @@ TEST(Plant, UnitThreadAndWindowThreadTogether)
 
     // The last word of each side, then a second of unit time so every
     // channel and module sends what it has.
-    for (int m = 0; m < MODULE_COUNT; ++m)
+    for (int m = 0; m < module_count(); ++m)
         p.set_module_on(m, true);
     for (int q = 0; q < POWER_MODULES; ++q) {
         p.set_obeying(q, true);

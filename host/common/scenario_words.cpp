@@ -1,4 +1,8 @@
-#include "host/core/scenario_words.h"
+#include "host/common/scenario_words.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
 
 namespace norvane {
 
@@ -49,6 +53,28 @@ bool parse_small(std::string_view text, int low, int high, int& out)
         return false;
     out = int(v);
     return true;
+}
+
+bool parse_decimal(std::string_view text, double high, double& out)
+{
+    if (text.empty() || text.size() > 12 || text.front() == '.' || text.back() == '.' ||
+        std::count(text.begin(), text.end(), '.') > 1)
+        return false;
+    for (char c : text)
+        if (c != '.' && (c < '0' || c > '9'))
+            return false;
+    const double v = std::strtod(std::string(text).c_str(), nullptr);
+    if (v > high)
+        return false;
+    out = v;
+    return true;
+}
+
+std::string format_decimal(double v)
+{
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed).ptr;
+    return std::string(text, end);
 }
 
 std::string quote_word(std::string_view word)

@@ -1,5 +1,6 @@
-// The words of a scenario line: blanks, words, whole numbers. The scenario's
-// actions and its expectations read their lines with these.
+// The words of a scenario line: blanks, words, whole numbers, decimals. The
+// scenario's actions (the installation's verbs among them) and its
+// expectations read their lines with these.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -22,6 +23,12 @@ bool parse_ms(std::string_view text, uint64_t& out);
 
 // A whole number from `low` to `high`.
 bool parse_small(std::string_view text, int low, int high, int& out);
+
+// A decimal number "12", "12.5" (no sign, no exponent) of at most `high`.
+bool parse_decimal(std::string_view text, double high, double& out);
+
+// The shortest decimal that parse_decimal reads back as `v`.
+std::string format_decimal(double v);
 
 // A word as messages quote it: 'word'.
 std::string quote_word(std::string_view word);
