@@ -40,6 +40,14 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return done();
     }
+    // An installation's action as a scenario line says it.
+    static scenario_action line(const std::string& text)
+    {
+        std::vector<scenario_action> actions;
+        std::string error;
+        EXPECT_TRUE(parse_scenario(text, "s.txt", actions, error)) << error;
+        return actions.empty() ? scenario_action{} : actions.front();
+    }
     static scenario_action input(action_kind kind, int value)
     {
         scenario_action a;
@@ -170,15 +178,9 @@ TEST_F(Paced, ARecordedSessionReplaysInVirtualTimeWithEveryCheckPassing)
         at_least(2600);
         runner.post(input(action_kind::press, 3));  // INSIDE LIGHTS on
         runner.post(input(action_kind::release, 3));
-        scenario_action rocker = input(action_kind::plant, 0);
-        rocker.plant.verb = plant_verb::switch_set;
-        rocker.plant.on = true;
         at_least(2900);
-        runner.post(rocker);
-        scenario_action tank = input(action_kind::plant, 0);
-        tank.plant.verb = plant_verb::tank;
-        tank.plant.amount = 57;
-        runner.post(tank);
+        runner.post(line("0 switch SENB1 1 on"));
+        runner.post(line("0 tank 1 57"));
         at_least(3400);
         runner.post(input(action_kind::press, 4));
         at_least(3450);
