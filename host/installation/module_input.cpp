@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+
+#include "seam/tanks.h"
 
 #include "host/common/scenario_words.h"
 
@@ -467,6 +470,89 @@ void input_state::act(const plant_action& a, snapshot& s)
     }
 }
 
+// The panel: SENB1-SENB3's switches in a column each, with the legend of
+// their symbols under them; a slider per tank with the reading the unit
+// will show beside it (its arithmetic floors, so a slider at 33 % may read
+// 32), the volts after.
+const char* const TANK_NAMES[TANK_COUNT] = {"Fuel 1", "Fuel 2", "Water 1", "Water 2"};
+
+// SENB4's channel that is tank t's sender, -1 when none.
+int tank_channel(const channel_description* channels, int t)
+{
+    for (int c = 0; c < INPUT_CHANNELS; ++c)
+        if (channels[c].tank == t)
+            return c;
+    return -1;
+}
+
+void panel(const description& d, std::vector<panel_group>& out)
+{
+    panel_group switches{"Wall switches", {}};
+    for (int m = 0; m < SWITCH_MODULES; ++m) {
+        panel_control head;
+        head.text = d.module_names[size_t(m)];
+        head.column = m;
+        switches.controls.push_back(head);
+        for (int c = 0; c < INPUT_CHANNELS; ++c) {
+            const channel_description& ch = d.channels[m][c];
+            panel_control button;
+            const bool push = ch.kind == channel_kind::push;
+            button.form = push ? control_form::push : control_form::rocker;
+            button.verb = &SWITCH_VERB;
+            button.module = m;
+            button.channel = c;
+            button.name = "switch_" + number(m) + "_" + number(c);
+            button.text = number(c) + " " + ch.label;
+            button.tip = push ? "Push button: on while held down" : "Rocker: a click turns it on or off";
+            button.row = c + 1;
+            button.column = m;
+            switches.controls.push_back(button);
+        }
+    }
+    panel_control legend;
+    legend.form = control_form::legend;
+    legend.row = INPUT_CHANNELS + 1;
+    legend.column_span = SWITCH_MODULES;
+    switches.controls.push_back(legend);
+    out.push_back(std::move(switches));
+
+    panel_group tanks{"Tanks", {}};
+    for (int t = 0; t < TANK_COUNT; ++t) {
+        panel_control name;
+        name.text = TANK_NAMES[t];
+        name.row = t;
+        tanks.controls.push_back(name);
+        panel_control level;
+        level.form = control_form::level;
+        level.verb = &TANK_VERB;
+        level.module = ANALOG_MODULE;
+        level.channel = t;
+        level.name = "tank_" + number(t);
+        level.tip = "What the unit's tank page will show for the sender's volts, and the volts";
+        level.row = t;
+        level.column = 1;
+        // As far as the sender goes: a fuel tank's over-range up to 125 %.
+        if (const int c = tank_channel(d.channels[ANALOG_MODULE], t); c >= 0)
+            level.top = static_cast<int>(sender_top_percent(d.channels[ANALOG_MODULE][c].curve) + 0.5);
+        tanks.controls.push_back(level);
+    }
+    out.push_back(std::move(tanks));
+}
+
+panel_reading read_panel(const description& d, const snapshot& s, const panel_control& c)
+{
+    panel_reading r;
+    if (c.form != control_form::level || c.channel < 0 || c.channel >= TANK_COUNT)
+        return r;
+    r.value = s.tank_percent[c.channel];
+    const int channel = tank_channel(d.channels[ANALOG_MODULE], c.channel);
+    const uint16_t mv = channel >= 0 ? s.analog_mv[channel] : 0;
+    char text[48];
+    std::snprintf(text, sizeof text, "%d %%  %.2f V", tank_reading_percent(uint8_t(c.channel), mv), mv / 1000.0);
+    r.text = text;
+    return r;
+}
+
 plant_action action(const plant_verb* verb, int module, int channel)
 {
     plant_action a;
@@ -516,6 +602,7 @@ void plant::set_volts(int channel, double volts)
 }
 
 extern const module_kind module_kind_input = {"SENB", "channels", INPUT_MODULES, fill_default, read, write,
-                                              bus_messages, make_state, nullptr, VERBS, nullptr, nullptr, nullptr};
+                                              bus_messages, make_state, nullptr, VERBS, nullptr, nullptr, nullptr, panel, read_panel,
+    "Off: the module falls silent (sends nothing); the unit keeps its last readings until it calls them stale"};
 
 }  // namespace installation

@@ -4,7 +4,8 @@
 // (the shipped default, the file's member, read and written), its frames as
 // named signals for the decoder and the DBC file, its modules' live state in
 // the plant (which frames fall due when, what a frame from the unit does),
-// and the verbs that change that state from a scenario line or the panel.
+// the verbs that change that state from a scenario line or the panel, and
+// the panel's controls that use them.
 // The description parser and writer, the bus's message table, the plant,
 // the scenario's verb table and the panel walk the registry: a kind is added
 // with its own file `module_NAME.cpp` and one row in module_kinds.cpp.
@@ -23,6 +24,7 @@
 #include "seam/can.h"
 #include "host/bus/bus_message.h"
 #include "host/installation/installation.h"
+#include "host/installation/panel_controls.h"
 #include "host/installation/plant_action.h"
 
 namespace installation {
@@ -81,6 +83,11 @@ struct module_kind {
     const char* setting_on;
     const char* setting_off;
     const char* setting_usage;
+    // The kind's boxes on the panel (its modules' controls), a control's
+    // reading, and what a module box says of one of its modules that is off.
+    void (*panel)(const description& d, std::vector<panel_group>& out);
+    panel_reading (*read_panel)(const description& d, const snapshot& s, const panel_control& c);
+    const char* silent_tip;
 };
 
 // The kinds in bus order (their modules take the indices 0..module_count()-1

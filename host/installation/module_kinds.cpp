@@ -189,6 +189,29 @@ const plant_verb* module_verb()
     return &verb;
 }
 
+std::vector<panel_group> panel_groups(const description& d)
+{
+    std::vector<panel_group> groups;
+    for (const module_kind* kind : KINDS)
+        if (kind->panel)
+            kind->panel(d, groups);
+    return groups;
+}
+
+panel_reading read_control(const description& d, const snapshot& s, const panel_control& c)
+{
+    int n = 0;
+    const module_kind* kind = module_kind_of(c.module, &n);
+    return kind && kind->read_panel ? kind->read_panel(d, s, c) : panel_reading{};
+}
+
+const char* module_silent_tip(int m)
+{
+    int n = 0;
+    const module_kind* kind = module_kind_of(m, &n);
+    return kind && kind->silent_tip ? kind->silent_tip : "Off: the module falls silent (sends nothing)";
+}
+
 const plant_verb* plant_verb_at(size_t index)
 {
     return index < verbs().size() ? verbs()[index] : nullptr;

@@ -196,6 +196,58 @@ const plant_verb FAULT_VERB{"fault", "  MS fault PWRBp OUT STATE CODE output OUT
                             parse_fault, format_fault};
 const plant_verb* const VERBS[] = {&FAULT_VERB, nullptr};
 
+// The panel: a row of lamps per module, and a chooser of the outputs that
+// report a fault.
+void panel(const description& d, std::vector<panel_group>& out)
+{
+    panel_group lamps{"Outputs", {}};
+    panel_group faults{"Output fault", {}};
+    for (int p = 0; p < POWER_MODULES; ++p) {
+        const int m = power_module_index(p);
+        const std::string& module = d.module_names[size_t(m)];
+        panel_control head;
+        head.text = module;
+        head.row = p;
+        lamps.controls.push_back(head);
+        for (int o = 0; o < POWER_OUTPUTS; ++o) {
+            const std::string& label = d.output_labels[p][o];
+            panel_control lamp;
+            lamp.form = control_form::lamp;
+            lamp.module = m;
+            lamp.channel = o;
+            lamp.name = "lamp_" + std::to_string(p + 1) + "_" + std::to_string(o + 1);
+            lamp.tip = module + " output " + std::to_string(o + 1) + (label.empty() ? "" : ": " + label);
+            lamp.row = p;
+            lamp.column = o + 1;
+            lamps.controls.push_back(lamp);
+            if (o >= REPORTED_OUTPUTS)
+                continue;
+            panel_control fault;
+            fault.form = control_form::fault;
+            fault.verb = &FAULT_VERB;
+            fault.module = m;
+            fault.channel = o;
+            fault.text = module + "/" + std::to_string(o + 1);
+            fault.tip = "Outputs 1 to 7: the status and codes messages carry no state or code for output 8";
+            faults.controls.push_back(fault);
+        }
+    }
+    out.push_back(std::move(lamps));
+    out.push_back(std::move(faults));
+}
+
+panel_reading read_panel(const description&, const snapshot& s, const panel_control& c)
+{
+    panel_reading r;
+    const int p = c.module - power_module_index(0);
+    if (c.form != control_form::lamp || p < 0 || p >= POWER_MODULES || c.channel < 0 || c.channel >= POWER_OUTPUTS)
+        return r;
+    const output_view& o = s.outputs[p][c.channel];
+    r.lit = o.lit();
+    r.fault = o.state != 0 || o.code != 0;
+    return r;
+}
+
 void power_state::act(const plant_action& a, snapshot& s)
 {
     if (a.verb != &FAULT_VERB || a.channel < 0 || a.channel >= REPORTED_OUTPUTS)
@@ -233,6 +285,8 @@ void plant::set_obeying(int pwrb, bool obeys)
 
 extern const module_kind module_kind_power = {
     "PWRB", "outputs", POWER_MODULES, fill_default, read, write, bus_messages, make_state, power_command_target, VERBS,
-    "obey", "ignore", "  MS module PWRBp ignore|obey   a power module stops (or resumes) obeying commands\n"};
+    "obey", "ignore", "  MS module PWRBp ignore|obey   a power module stops (or resumes) obeying commands\n", panel, read_panel,
+    "Off: the module falls silent: it sends no status and takes no commands; its outputs keep their last state, "
+    "shown as unknown (?)"};
 
 }  // namespace installation

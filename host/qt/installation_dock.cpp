@@ -1,7 +1,5 @@
 #include "host/qt/installation_dock.h"
 
-#include "seam/tanks.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -25,8 +23,6 @@ namespace norvane {
 using namespace installation;
 
 namespace {
-
-const char* const TANK_NAMES[TANK_COUNT] = {"Fuel 1", "Fuel 2", "Water 1", "Water 2"};
 
 // In a scrolled panel the wheel scrolls the panel: a slider, combo box or
 // spin box under the pointer takes the wheel only once a click has given it
@@ -96,10 +92,10 @@ QPixmap push_symbol()
     });
 }
 
-QIcon switch_icon(channel_kind kind)
+QIcon switch_icon(control_form form)
 {
     QIcon icon;
-    if (kind == channel_kind::push) {
+    if (form == control_form::push) {
         icon.addPixmap(push_symbol());
     } else {
         icon.addPixmap(rocker_symbol(false), QIcon::Normal, QIcon::Off);
@@ -114,22 +110,26 @@ const char* const UNKNOWN_LAMP_STYLE =
     "QLabel { background: #8a8a8a; color: #202020; border: 2px dashed #202020; border-radius: 4px;"
     " font-weight: bold; }";
 
-QString lamp_style(const output_view& out)
+QString lamp_style(const panel_reading& r)
 {
     // Lit: amber; a reported fault state or code: red frame.
-    const bool fault = out.state != 0 || out.code != 0;
     return QString("QLabel { background: %1; border: 2px solid %2; border-radius: 4px; }")
-        .arg(out.lit() ? "#ffc83d" : "#3a3a3a", fault ? "#e02020" : "#202020");
+        .arg(r.lit ? "#ffc83d" : "#3a3a3a", r.fault ? "#e02020" : "#202020");
+}
+
+QString text(const std::string& s)
+{
+    return QString::fromStdString(s);
 }
 
 }  // namespace
 
-void InstallationDock::act(const plant_verb* verb, int module, int channel, bool on, double amount, int state, int code)
+void InstallationDock::act(const panel_control& c, bool on, double amount, int state, int code)
 {
     plant_action a;
-    a.verb = verb;
-    a.module = module;
-    a.channel = channel;
+    a.verb = c.verb;
+    a.module = c.module;
+    a.channel = c.channel;
     a.on = on;
     a.amount = amount;
     a.state = state;
@@ -137,162 +137,155 @@ void InstallationDock::act(const plant_verb* verb, int module, int channel, bool
     act_(a);
 }
 
+void InstallationDock::draw(const panel_control& c, QWidget* box, QGridLayout* grid, QObject* wheel_filter)
+{
+    const size_t index = drawn_.size();
+    drawn_.push_back({c, nullptr, nullptr, {}, true});
+    drawn& d = drawn_.back();
+    switch (c.form) {
+    case control_form::heading:
+        d.widget = new QLabel(text(c.text), box);
+        break;
+    case control_form::rocker:
+    case control_form::push: {
+        auto* button = new QPushButton(text(c.text), box);
+        button->setIcon(switch_icon(c.form));
+        if (c.form == control_form::push) {
+            connect(button, &QPushButton::pressed, this, [this, index] { act(drawn_[index].control, true); });
+            connect(button, &QPushButton::released, this, [this, index] { act(drawn_[index].control, false); });
+        } else {
+            button->setCheckable(true);
+            connect(button, &QPushButton::toggled, this, [this, index](bool on) { act(drawn_[index].control, on); });
+        }
+        d.widget = button;
+        break;
+    }
+    case control_form::level: {
+        auto* slider = new QSlider(Qt::Horizontal, box);
+        slider->setRange(0, c.top);
+        take_wheel_only_with_focus(slider, wheel_filter);
+        d.reading = new QLabel(box);
+        d.reading->setMinimumWidth(110);
+        d.reading->setToolTip(text(c.tip));
+        grid->addWidget(d.reading, c.row, c.column + 1);
+        connect(slider, &QSlider::valueChanged, this,
+                [this, index](int value) { act(drawn_[index].control, false, value); });
+        d.widget = slider;
+        break;
+    }
+    case control_form::lamp: {
+        auto* lamp = new QLabel(box);
+        lamp->setFixedSize(18, 18);
+        d.widget = lamp;
+        break;
+    }
+    case control_form::legend: {
+        // The symbols the switch buttons carry, explained.
+        auto* row = new QHBoxLayout;
+        row->setSpacing(4);
+        const std::pair<QPixmap, QString> keys[] = {{rocker_symbol(false), tr("rocker: a click turns it on or off")},
+                                                    {push_symbol(), tr("push button: on while held")}};
+        for (const auto& [symbol, words] : keys) {
+            auto* picture = new QLabel(box);
+            picture->setPixmap(symbol);
+            row->addWidget(picture);
+            row->addWidget(new QLabel(words, box));
+            row->addSpacing(12);
+        }
+        row->addStretch(1);
+        grid->addLayout(row, c.row, c.column, 1, c.column_span);
+        return;
+    }
+    case control_form::fault:
+        draw_faults(c, box, grid, wheel_filter);
+        return;
+    }
+    if (!c.name.empty())
+        d.widget->setObjectName(text(c.name));
+    if (c.form != control_form::level && !c.tip.empty())
+        d.widget->setToolTip(text(c.tip));
+    grid->addWidget(d.widget, c.row, c.column, 1, c.column_span);
+}
+
+// A group's fault items make one chooser, with a state, a code and a button
+// that sends them, in the first item's place.
+void InstallationDock::draw_faults(const panel_control& c, QWidget* box, QGridLayout* grid, QObject* wheel_filter)
+{
+    const int index = int(drawn_.size()) - 1;
+    if (!fault_output_) {
+        auto* row = new QHBoxLayout;
+        fault_output_ = new QComboBox(box);
+        fault_output_->setObjectName("faultOutput");
+        fault_output_->setToolTip(text(c.tip));
+        fault_state_ = new QSpinBox(box);
+        fault_state_->setRange(0, 3);
+        fault_state_->setPrefix(tr("state "));
+        fault_code_ = new QSpinBox(box);
+        fault_code_->setRange(0, 15);
+        fault_code_->setPrefix(tr("code "));
+        for (QWidget* w : {static_cast<QWidget*>(fault_output_), static_cast<QWidget*>(fault_state_),
+                           static_cast<QWidget*>(fault_code_)})
+            take_wheel_only_with_focus(w, wheel_filter);
+        auto* apply = new QPushButton(tr("Set"), box);
+        row->addWidget(fault_output_);
+        row->addWidget(fault_state_);
+        row->addWidget(fault_code_);
+        row->addWidget(apply);
+        grid->addLayout(row, c.row, c.column, 1, c.column_span);
+        connect(apply, &QPushButton::clicked, this, [this] {
+            const int item = fault_output_->currentData().toInt();
+            act(drawn_[size_t(item)].control, false, 0, fault_state_->value(), fault_code_->value());
+        });
+    }
+    fault_output_->addItem(text(c.text), index);
+    drawn_.back().widget = fault_output_;
+}
+
 InstallationDock::InstallationDock(const plant& plant, act_function on_act, QWidget* parent)
     : QDockWidget(tr("Installation"), parent), plant_(plant), act_(std::move(on_act))
 {
     setObjectName("installationDock");
-    const plant_verb* const SWITCH = plant_verb_named("switch");
-    const plant_verb* const TANK = plant_verb_named("tank");
-    const plant_verb* const FAULT = plant_verb_named("fault");
     const description& layout = plant_.layout();
     auto* wheel_filter = new WheelOnlyWithFocus(this);
     auto* body = new QWidget;
     auto* column = new QVBoxLayout(body);
 
-    // Wall switches: a checkable button stays (rocker), a plain one is on
-    // while held (push button).
-    auto* switches = new QGroupBox(tr("Wall switches"), body);
-    auto* switch_grid = new QGridLayout(switches);
-    switch_grid->setSpacing(2);
-    // A switch that is on (a rocker up, a push button held) is green, so the
-    // wall's state reads at a glance.
-    switches->setStyleSheet("QPushButton:checked, QPushButton:pressed { background-color: #2e7d32; color: white;"
-                            " border: 1px solid #1b5e20; border-radius: 3px; padding: 3px; }");
-    for (int m = 0; m < SWITCH_MODULES; ++m) {
-        switch_grid->addWidget(new QLabel(QString::fromStdString(layout.module_names[m])), 0, m);
-        for (int c = 0; c < INPUT_CHANNELS; ++c) {
-            const channel_description& ch = layout.channels[m][c];
-            QString text = QString("%1 %2").arg(c + 1).arg(QString::fromStdString(ch.label));
-            auto* button = new QPushButton(text, switches);
-            button->setObjectName(QString("switch_%1_%2").arg(m + 1).arg(c + 1));
-            button->setIcon(switch_icon(ch.kind));
-            button->setToolTip(ch.kind == channel_kind::push ? tr("Push button: on while held down")
-                                                             : tr("Rocker: a click turns it on or off"));
-            if (ch.kind == channel_kind::push) {
-                connect(button, &QPushButton::pressed, this, [this, m, c, SWITCH] { act(SWITCH, m, c, true); });
-                connect(button, &QPushButton::released, this, [this, m, c, SWITCH] { act(SWITCH, m, c, false); });
-            } else {
-                button->setCheckable(true);
-                connect(button, &QPushButton::toggled, this, [this, m, c, SWITCH](bool on) { act(SWITCH, m, c, on); });
+    // The kinds' boxes in bus order: SENB's wall switches and tanks, PWRB's
+    // output lamps and faults.
+    for (const panel_group& group : panel_groups(layout)) {
+        auto* box = new QGroupBox(text(group.title), body);
+        auto* grid = new QGridLayout(box);
+        for (const panel_control& c : group.controls) {
+            if (c.form == control_form::rocker || c.form == control_form::push) {
+                // A switch that is on (a rocker up, a push button held) is
+                // green, so the wall's state reads at a glance.
+                grid->setSpacing(2);
+                box->setStyleSheet("QPushButton:checked, QPushButton:pressed { background-color: #2e7d32; "
+                                   "color: white; border: 1px solid #1b5e20; border-radius: 3px; padding: 3px; }");
+            } else if (c.form == control_form::lamp) {
+                grid->setSpacing(3);
             }
-            switches_[m][c] = button;
-            switch_grid->addWidget(button, c + 1, m);
+            draw(c, box, grid, wheel_filter);
         }
+        column->addWidget(box);
     }
-    {
-        // A legend under the switches, with the symbols the buttons carry.
-        auto* row = new QHBoxLayout;
-        row->setSpacing(4);
-        const std::pair<QPixmap, QString> keys[] = {{rocker_symbol(false), tr("rocker: a click turns it on or off")},
-                                                    {push_symbol(), tr("push button: on while held")}};
-        for (const auto& [symbol, text] : keys) {
-            auto* picture = new QLabel(switches);
-            picture->setPixmap(symbol);
-            row->addWidget(picture);
-            row->addWidget(new QLabel(text, switches));
-            row->addSpacing(12);
-        }
-        row->addStretch(1);
-        switch_grid->addLayout(row, INPUT_CHANNELS + 1, 0, 1, SWITCH_MODULES);
-    }
-    column->addWidget(switches);
-
-    // Tanks: the percent the unit will show for the sender's volts (its
-    // arithmetic floors, so a slider at 33 % may read 32), the volts beside.
-    auto* tanks = new QGroupBox(tr("Tanks"), body);
-    auto* tank_grid = new QGridLayout(tanks);
-    for (int c = 0; c < INPUT_CHANNELS; ++c) {
-        const int t = layout.channels[ANALOG_MODULE][c].tank;
-        if (t >= 0 && t < TANK_COUNT && tank_channels_[t] < 0)
-            tank_channels_[t] = c;
-    }
-    for (int t = 0; t < TANK_COUNT; ++t) {
-        auto* slider = new QSlider(Qt::Horizontal, tanks);
-        slider->setObjectName(QString("tank_%1").arg(t + 1));
-        // As far as the sender goes: a fuel tank's over-range up to 125 %.
-        int top = 100;
-        if (const int c = tank_channels_[t]; c >= 0)
-            top = static_cast<int>(sender_top_percent(layout.channels[ANALOG_MODULE][c].curve) + 0.5);
-        slider->setRange(0, top);
-        take_wheel_only_with_focus(slider, wheel_filter);
-        tank_sliders_[t] = slider;
-        tank_labels_[t] = new QLabel(tanks);
-        tank_labels_[t]->setMinimumWidth(110);
-        tank_labels_[t]->setToolTip(tr("What the unit's tank page will show for the sender's volts, and the volts"));
-        tank_grid->addWidget(new QLabel(TANK_NAMES[t]), t, 0);
-        tank_grid->addWidget(slider, t, 1);
-        tank_grid->addWidget(tank_labels_[t], t, 2);
-        connect(slider, &QSlider::valueChanged, this, [this, t, TANK](int percent) { act(TANK, ANALOG_MODULE, t, false, percent); });
-    }
-    column->addWidget(tanks);
-
-    // The 64 outputs, one lamp each, a row per power module.
-    auto* outputs = new QGroupBox(tr("Outputs"), body);
-    auto* lamp_grid = new QGridLayout(outputs);
-    lamp_grid->setSpacing(3);
-    for (int p = 0; p < POWER_MODULES; ++p) {
-        lamp_grid->addWidget(new QLabel(QString::fromStdString(layout.module_names[power_module_index(p)])), p, 0);
-        for (int o = 0; o < POWER_OUTPUTS; ++o) {
-            auto* lamp = new QLabel(outputs);
-            lamp->setObjectName(QString("lamp_%1_%2").arg(p + 1).arg(o + 1));
-            lamp->setFixedSize(18, 18);
-            const std::string& label = layout.output_labels[p][o];
-            lamp_tips_[p][o] = QString("%1 output %2%3")
-                                   .arg(QString::fromStdString(layout.module_names[power_module_index(p)]))
-                                   .arg(o + 1)
-                                   .arg(label.empty() ? QString() : ": " + QString::fromStdString(label));
-            lamps_[p][o] = lamp;
-            lamp_grid->addWidget(lamp, p, o + 1);
-        }
-    }
-    column->addWidget(outputs);
-
-    // Faults: an output's reported state and code.
-    auto* faults = new QGroupBox(tr("Output fault"), body);
-    auto* fault_row = new QHBoxLayout(faults);
-    fault_output_ = new QComboBox(faults);
-    fault_output_->setObjectName("faultOutput");
-    for (int p = 0; p < POWER_MODULES; ++p)
-        for (int o = 0; o < REPORTED_OUTPUTS; ++o)
-            fault_output_->addItem(QString("%1/%2").arg(QString::fromStdString(layout.module_names[power_module_index(p)])).arg(o + 1),
-                                   p * POWER_OUTPUTS + o);
-    fault_state_ = new QSpinBox(faults);
-    fault_state_->setRange(0, 3);
-    fault_state_->setPrefix(tr("state "));
-    fault_code_ = new QSpinBox(faults);
-    fault_code_->setRange(0, 15);
-    fault_code_->setPrefix(tr("code "));
-    fault_output_->setToolTip(tr("Outputs 1 to 7: the status and codes messages carry no state or code for output 8"));
-    for (QWidget* w : {static_cast<QWidget*>(fault_output_), static_cast<QWidget*>(fault_state_),
-                       static_cast<QWidget*>(fault_code_)})
-        take_wheel_only_with_focus(w, wheel_filter);
-    auto* apply = new QPushButton(tr("Set"), faults);
-    fault_row->addWidget(fault_output_);
-    fault_row->addWidget(fault_state_);
-    fault_row->addWidget(fault_code_);
-    fault_row->addWidget(apply);
-    connect(apply, &QPushButton::clicked, this, [this, FAULT] {
-        const int index = fault_output_->currentData().toInt();
-        act(FAULT, power_module_index(index / POWER_OUTPUTS), index % POWER_OUTPUTS, false, 0, fault_state_->value(),
-            fault_code_->value());
-    });
-    column->addWidget(faults);
 
     // Modules on the bus; unchecked, a module falls silent.
     auto* modules = new QGroupBox(tr("Modules"), body);
     auto* module_grid = new QGridLayout(modules);
-    module_boxes_.assign(size_t(module_count()), nullptr);
     for (int m = 0; m < module_count(); ++m) {
-        auto* box = new QCheckBox(QString::fromStdString(layout.module_names[m]), modules);
+        auto* box = new QCheckBox(text(layout.module_names[size_t(m)]), modules);
         box->setChecked(true);
-        box->setToolTip(m < INPUT_MODULES
-                            ? tr("Off: the module falls silent (sends nothing); the unit keeps its last readings "
-                                 "until it calls them stale")
-                            : tr("Off: the module falls silent: it sends no status and takes no commands; "
-                                 "its outputs keep their last state, shown as unknown (?)"));
-        module_boxes_[m] = box;
+        box->setToolTip(QString::fromUtf8(module_silent_tip(m)));
+        module_boxes_.push_back(box);
         module_grid->addWidget(box, m / 6, m % 6);
-        connect(box, &QCheckBox::toggled, this, [this, m](bool on) { act(module_verb(), m, 0, on); });
+        connect(box, &QCheckBox::toggled, this, [this, m](bool on) {
+            plant_action a;
+            a.verb = module_verb();
+            a.module = m;
+            a.on = on;
+            act_(a);
+        });
     }
     column->addWidget(modules);
     column->addStretch(1);
@@ -306,16 +299,56 @@ InstallationDock::InstallationDock(const plant& plant, act_function on_act, QWid
     scroll_->setMinimumWidth(content_size().width());
     setWidget(scroll_);
 
+    // The sliders where the plant's levels stand.
     const snapshot now = plant_.read();
-    for (int t = 0; t < TANK_COUNT; ++t) {
-        QSignalBlocker quiet(tank_sliders_[t]);
-        tank_sliders_[t]->setValue(static_cast<int>(now.tank_percent[t] + 0.5));
-    }
+    for (drawn& d : drawn_)
+        if (d.control.form == control_form::level) {
+            auto* slider = static_cast<QSlider*>(d.widget);
+            QSignalBlocker quiet(slider);
+            slider->setValue(static_cast<int>(read_control(plant_.layout(), now, d.control).value + 0.5));
+        }
     refresh();
     timer_ = new QTimer(this);
     timer_->setInterval(33);
     connect(timer_, &QTimer::timeout, this, &InstallationDock::refresh);
     timer_->start();
+}
+
+QWidget* InstallationDock::control(control_form form, int m, int c) const
+{
+    for (const drawn& d : drawn_)
+        if (d.control.form == form && d.control.module == m && d.control.channel == c)
+            return d.widget;
+    return nullptr;
+}
+
+QLabel* InstallationDock::reading(control_form form, int m, int c) const
+{
+    for (const drawn& d : drawn_)
+        if (d.control.form == form && d.control.module == m && d.control.channel == c)
+            return d.reading;
+    return nullptr;
+}
+
+QPushButton* InstallationDock::switch_button(int senb, int channel) const
+{
+    QWidget* w = control(control_form::rocker, senb, channel);
+    return static_cast<QPushButton*>(w ? w : control(control_form::push, senb, channel));
+}
+
+QLabel* InstallationDock::lamp(int pwrb, int output) const
+{
+    return static_cast<QLabel*>(control(control_form::lamp, power_module_index(pwrb), output));
+}
+
+QSlider* InstallationDock::tank_slider(int tank) const
+{
+    return static_cast<QSlider*>(control(control_form::level, ANALOG_MODULE, tank));
+}
+
+QLabel* InstallationDock::tank_label(int tank) const
+{
+    return reading(control_form::level, ANALOG_MODULE, tank);
 }
 
 QSize InstallationDock::content_size() const
@@ -333,38 +366,34 @@ void InstallationDock::set_view_height(int height)
 void InstallationDock::refresh()
 {
     const snapshot now = plant_.read();
-    for (int p = 0; p < POWER_MODULES; ++p) {
-        const int m = power_module_index(p);
-        const bool on = now.module_on[m];
-        for (int o = 0; o < POWER_OUTPUTS; ++o) {
-            const output_view& out = now.outputs[p][o];
-            const output_view& was = shown_.outputs[p][o];
-            if (!first_ && on == shown_.module_on[m] &&
-                (!on || (out.command == was.command && out.state == was.state && out.code == was.code)))
-                continue;
-            QLabel* lamp = lamps_[p][o];
-            lamp->setStyleSheet(on ? lamp_style(out) : UNKNOWN_LAMP_STYLE);
+    for (drawn& d : drawn_) {
+        if (d.control.form != control_form::lamp && d.control.form != control_form::level)
+            continue;
+        const panel_control& c = d.control;
+        const bool on = now.module_on[size_t(c.module)];
+        const panel_reading r = read_control(plant_.layout(), now, c);
+        if (c.form == control_form::level) {
+            if (first_ || r.text != d.shown.text)
+                d.reading->setText(text(r.text));
+        } else if (first_ || on != d.module_was_on || (on && (r.lit != d.shown.lit || r.fault != d.shown.fault))) {
+            // A lamp of a module that is off is not known: the module keeps
+            // whatever it last applied.
+            auto* lamp = static_cast<QLabel*>(d.widget);
+            lamp->setStyleSheet(on ? lamp_style(r) : UNKNOWN_LAMP_STYLE);
             lamp->setText(on ? QString() : QString("?"));
             lamp->setAlignment(Qt::AlignCenter);
-            lamp->setToolTip(lamp_tips_[p][o] +
+            lamp->setToolTip(text(c.tip) +
                              (on ? QString() : tr("\n%1 is off: the output keeps its last state, not known here")
-                                                   .arg(QString::fromStdString(plant_.layout().module_names[m]))));
+                                                   .arg(text(plant_.layout().module_names[size_t(c.module)]))));
         }
-    }
-    for (int t = 0; t < TANK_COUNT; ++t) {
-        const int c = tank_channels_[t];
-        const uint16_t mv = c >= 0 ? now.analog_mv[c] : 0;
-        if (first_ || c < 0 || mv != shown_.analog_mv[c])
-            tank_labels_[t]->setText(QString("%1 %  %2 V")
-                                         .arg(tank_reading_percent(uint8_t(t), mv))
-                                         .arg(mv / 1000.0, 0, 'f', 2));
+        d.shown = r;
+        d.module_was_on = on;
     }
     for (int m = 0; m < module_count(); ++m)
-        if (module_boxes_[m]->isChecked() != now.module_on[m]) {
-            QSignalBlocker quiet(module_boxes_[m]);
-            module_boxes_[m]->setChecked(now.module_on[m]);
+        if (module_boxes_[size_t(m)]->isChecked() != now.module_on[size_t(m)]) {
+            QSignalBlocker quiet(module_boxes_[size_t(m)]);
+            module_boxes_[size_t(m)]->setChecked(now.module_on[size_t(m)]);
         }
-    shown_ = now;
     first_ = false;
 }
 

@@ -1,20 +1,24 @@
-// The installation panel: the simulated boat's wall switches (rockers and
-// push buttons, each drawn with its own symbol), tank sliders with the
-// percent the unit will read, the 64 output lamps as the power modules last
-// applied their commands (unknown while a module is off), module on/off and
-// output faults. It reads the
-// plant's snapshot with a timer at screen rate and repaints only what
-// changed, so the unit's thread is never held up by the panel.
+// The installation panel, drawn from what the module kinds describe
+// (host/installation/panel_controls.h): the simulated boat's wall switches
+// (rockers and push buttons, each drawn with its own symbol), tank sliders
+// with the percent the unit will read, the 64 output lamps as the power
+// modules last applied their commands (unknown while a module is off),
+// output faults, and module on/off. It reads the plant's snapshot with a
+// timer at screen rate and repaints only what changed, so the unit's thread
+// is never held up by the panel.
 #pragma once
 #include <QDockWidget>
+#include <QString>
 #include <functional>
 #include <vector>
 
 #include "host/core/scenario.h"
 #include "host/installation/installation.h"
+#include "host/installation/panel_controls.h"
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QScrollArea;
@@ -43,32 +47,42 @@ public:
     QSize content_size() const;
     void set_view_height(int height);
 
+    // The widget of the control of `form` for module m (bus index) and
+    // channel c, and a level's reading beside it; nullptr when there is none.
+    QWidget* control(installation::control_form form, int m, int c) const;
+    QLabel* reading(installation::control_form form, int m, int c) const;
+
     // For tests: the switch button of SENBm channel c (0-based), a lamp.
-    QPushButton* switch_button(int senb, int channel) const { return switches_[senb][channel]; }
-    QLabel* lamp(int pwrb, int output) const { return lamps_[pwrb][output]; }
-    QSlider* tank_slider(int tank) const { return tank_sliders_[tank]; }
+    QPushButton* switch_button(int senb, int channel) const;
+    QLabel* lamp(int pwrb, int output) const;
+    QSlider* tank_slider(int tank) const;
+    QLabel* tank_label(int tank) const;
     QComboBox* fault_output() const { return fault_output_; }
     QSpinBox* fault_state() const { return fault_state_; }
-    QCheckBox* module_box(int module) const { return module_boxes_[module]; }
-    QLabel* tank_label(int tank) const { return tank_labels_[tank]; }
+    QCheckBox* module_box(int module) const { return module_boxes_[size_t(module)]; }
 
 private:
+    // A control as drawn, and what it showed last.
+    struct drawn {
+        installation::panel_control control;
+        QWidget* widget = nullptr;
+        QLabel* reading = nullptr;  // a level's text beside it
+        installation::panel_reading shown;
+        bool module_was_on = true;
+    };
+    void draw(const installation::panel_control& c, QWidget* box, QGridLayout* grid, QObject* wheel_filter);
+    void draw_faults(const installation::panel_control& c, QWidget* box, QGridLayout* grid, QObject* wheel_filter);
+    void act(const installation::panel_control& c, bool on, double amount = 0, int state = 0, int code = 0);
+
     const installation::plant& plant_;
     act_function act_;
-    void act(const plant_verb* verb, int module, int channel, bool on, double amount = 0, int state = 0, int code = 0);
-    QPushButton* switches_[installation::SWITCH_MODULES][installation::INPUT_CHANNELS] = {};
-    QSlider* tank_sliders_[installation::TANK_COUNT] = {};
-    QLabel* tank_labels_[installation::TANK_COUNT] = {};
-    int tank_channels_[installation::TANK_COUNT] = {-1, -1, -1, -1};
-    QLabel* lamps_[installation::POWER_MODULES][installation::POWER_OUTPUTS] = {};
-    QString lamp_tips_[installation::POWER_MODULES][installation::POWER_OUTPUTS];
+    std::vector<drawn> drawn_;
     std::vector<QCheckBox*> module_boxes_;
     QComboBox* fault_output_ = nullptr;
     QSpinBox* fault_state_ = nullptr;
     QSpinBox* fault_code_ = nullptr;
     QTimer* timer_ = nullptr;
     QScrollArea* scroll_ = nullptr;
-    installation::snapshot shown_{};
     bool first_ = true;
 };
 
