@@ -147,6 +147,18 @@ TEST(Plant, TankSendersFollowTheirCurves)
     EXPECT_DOUBLE_EQ(p.read().tank_percent[2], 50);
     p.set_volts(7, 12.5);  // a free channel: volts only
     EXPECT_EQ(p.read().analog_mv[7], 12500);
+
+    // A tank the page does not have moves no channel: not the free ones
+    // (whose tank is none), and no level past the four.
+    for (int tank : {-1, TANK_COUNT}) {
+        plant q;
+        run(q, 0, 10);
+        q.set_tank_percent(tank, 80);
+        const snapshot s = q.read();
+        for (int c = 0; c < INPUT_CHANNELS; ++c)
+            EXPECT_EQ(s.analog_mv[c], plant().read().analog_mv[c]) << "tank " << tank << ", channel " << c + 1;
+        EXPECT_TRUE(run(q, 11, 11).empty()) << "tank " << tank;
+    }
 }
 
 // A power module applies the newest command addressed to it; one that stops
