@@ -44,7 +44,8 @@ bool ScenarioRecorder::open(const std::string& path, const recording_options& op
         why = "already recording into " + path_;
         return false;
     }
-    file_ = std::fopen(path.c_str(), "w");
+    // Binary: the same bytes (LF line ends) on every system.
+    file_ = std::fopen(path.c_str(), "wb");
     if (!file_) {
         why = "cannot write " + path + ": " + std::strerror(errno);
         return false;
@@ -123,7 +124,7 @@ bool ScenarioRecorder::close(uint64_t end_ms, std::string& why)
         return false;
     }
     // Again whole, with the end's time in the command line.
-    std::FILE* whole = std::fopen(path_.c_str(), "w");
+    std::FILE* whole = std::fopen(path_.c_str(), "wb");
     if (!whole) {
         why = "cannot write " + path_ + ": " + std::strerror(errno);
         return false;

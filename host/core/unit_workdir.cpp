@@ -36,8 +36,19 @@ bool copy_unit_state(const std::string& from, const std::string& to, std::string
     fs::remove_all(target, ec);
     if (!ec)
         fs::create_directories(target, ec);
-    if (!ec && fs::exists(source))
-        fs::copy(source, target, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    // Folder by folder and file by file: the C++ library's recursive copy
+    // into an existing folder fails on Windows ("File exists").
+    if (!ec && fs::exists(source)) {
+        for (fs::recursive_directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec)) {
+            const fs::path place = target / fs::relative(it->path(), source, ec);
+            if (ec)
+                break;
+            if (it->is_directory(ec))
+                fs::create_directories(place, ec);
+            else if (!ec)
+                fs::copy_file(it->path(), place, fs::copy_options::overwrite_existing, ec);
+        }
+    }
     if (ec) {
         why = ec.message();
         return false;

@@ -107,7 +107,8 @@ bool write_ctb(const std::string& path, const std::vector<can_trace_record>& rec
 bool write_candump(const std::string& path, const std::vector<can_trace_record>& records,
                    const std::string& iface, uint64_t start_us, uint32_t& skipped, std::string& why)
 {
-    std::ofstream out(path, std::ios::trunc);
+    // Binary: a candump log has LF line ends on every system.
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     skipped = 0;
     for (const can_trace_record& r : records) {
         if (r.flags & CAN_TRACE_FLAG_SKIP) {
