@@ -185,6 +185,18 @@ TEST_F(Paced, ARecordedSessionReplaysInVirtualTimeWithEveryCheckPassing)
         runner.post(input(action_kind::press, 4));
         at_least(3450);
         runner.post(input(action_kind::release, 4));
+        // Every other kind of input a session can get: a push button, a
+        // sender's volts, a fault, a module falling silent and coming back,
+        // a test event and a frame from outside on the bus.
+        at_least(3600);
+        runner.post(line("0 push SENB1 2 300"));
+        runner.post(line("0 volts 5 3.25"));
+        runner.post(line("0 fault PWRB4 2 0 3"));
+        runner.post(line("0 module PWRB8 off"));
+        runner.post(input(action_kind::event, 1));
+        runner.post(line("0 can 0 18FEEE99#AABB"));
+        at_least(4200);
+        runner.post(line("0 module PWRB8 on"));
         at_least(4500);
         check();
         at_least(5200);
@@ -207,6 +219,12 @@ TEST_F(Paced, ARecordedSessionReplaysInVirtualTimeWithEveryCheckPassing)
     EXPECT_EQ(report.passed, options.expectations.size()) << ::testing::PrintToString(report.failures)
                                                           << norvane::testing::read_file(file);
     EXPECT_TRUE(report.failures.empty());
+    // Every kind of input made its line.
+    const std::string text = norvane::testing::read_file(file);
+    for (const char* verb : {" press 3\n", " release 4\n", " switch SENB1 1 on\n", " tank 1 57\n", " push SENB1 2 300\n",
+                             " volts 5 3.25\n", " fault PWRB4 2 0 3\n", " module PWRB8 off\n", " module PWRB8 on\n",
+                             " event 1\n", " can 0 18FEEE99#AABB\n"})
+        EXPECT_NE(text.find(verb), std::string::npos) << verb << " is not in\n" << text;
 }
 
 }  // namespace
