@@ -54,6 +54,8 @@ receive_handlers receivers[CAN_PORT_COUNT];
 
 std::atomic<can_send_observer> send_observer{nullptr};
 std::atomic<void*> send_observer_context{nullptr};
+std::atomic<can_receive_observer> receive_observer{nullptr};
+std::atomic<void*> receive_observer_context{nullptr};
 
 uint16_t ring_next(uint16_t pos)
 {
@@ -103,8 +105,11 @@ void receive_into_ring(uint8_t port)
 {
     can_ring& ring = rx_ring[port];
     can_frame frame;
+    const can_receive_observer observer = receive_observer.load(std::memory_order_acquire);
     while (ring_next(ring.write) != ring.read && can_port_receive(port, &frame) == 0) {
         health[port].received.fetch_add(1, std::memory_order_relaxed);
+        if (observer)
+            observer(port, frame, receive_observer_context.load(std::memory_order_relaxed));
         // A received slot keeps all eight bytes as the back end gave them.
         ring.write = ring_next(ring.write);
         slot_store(ring.slots[ring.write], frame.id, frame.ext ? 0x04 : 0, frame.len > 8 ? 8 : frame.len,
@@ -231,6 +236,12 @@ void can_set_send_observer(can_send_observer observer, void* context)
     send_observer.store(observer, std::memory_order_release);
 }
 
+void can_set_receive_observer(can_receive_observer observer, void* context)
+{
+    receive_observer_context.store(context, std::memory_order_relaxed);
+    receive_observer.store(observer, std::memory_order_release);
+}
+
 void can_queue_frame(uint8_t port, uint32_t id, uint8_t ext, uint8_t len, const uint8_t* data)
 {
     if (port >= CAN_PORT_COUNT)
@@ -355,4 +366,5 @@ void can_reset()
         tx_ring[p] = can_ring{};
     }
     can_set_send_observer(nullptr, nullptr);
+    can_set_receive_observer(nullptr, nullptr);
 }

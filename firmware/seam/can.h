@@ -63,6 +63,14 @@ int can_port_open(uint8_t port);  // 0 when it opened
 using can_send_observer = void (*)(uint8_t port, const can_frame& frame, void* context);
 void can_set_send_observer(can_send_observer observer, void* context);
 
+// The receive observer: the host may watch every frame the unit takes from
+// a port's back end (the window records what an adapter, a trace or
+// socketcand put on the unit's bus). Called on the main loop, in the order
+// taken, before the unit acts on the frame; a frame left in the back end for
+// a later pass is seen when it is taken.
+using can_receive_observer = void (*)(uint8_t port, const can_frame& frame, void* context);
+void can_set_receive_observer(can_receive_observer observer, void* context);
+
 // The in-process bus: queues a frame for the next receive of a port mapped
 // to "virtual"; 0, or -1 when the bus is full (the frame is refused, the
 // queued ones stay). Any thread may inject; the frame's receive time is the

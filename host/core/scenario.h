@@ -37,6 +37,17 @@ struct scenario_action {
     std::string where;     // "FILE:LINE", for messages during the run
 };
 
+// "MS can PORT ID#DATA": a frame put on the bus of port `port` at unit time `ms`.
+inline scenario_action can_action(uint64_t ms, uint8_t port, const can_frame& frame)
+{
+    scenario_action a;
+    a.ms = ms;
+    a.kind = action_kind::can;
+    a.value = port;
+    a.frame = frame;
+    return a;
+}
+
 // Parses the text of a scenario file: actions into `out`, expectation lines
 // ("MS expect ...") into `expectations`. `name` is the file name messages
 // carry; reference pictures named relative are taken from its folder.

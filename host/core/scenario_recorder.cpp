@@ -32,6 +32,8 @@ std::vector<std::string> ScenarioRecorder::header(const std::string& file_name, 
         "#   " + command,
         "# add --junit report.xml for CI.",
     };
+    for (const std::string& port : options.outside_ports)
+        lines.push_back("# The frames " + port + " gave the unit are 'can' lines; the run puts them on its virtual bus.");
     if (!end_ms)
         lines.push_back("# (recording: END is the time of the exit line at the end)");
     return lines;

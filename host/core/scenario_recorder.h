@@ -28,6 +28,10 @@ struct recording_options {
     std::string start_folder;       // as the command line names it: "NAME.unit"
     bool installation = false;
     std::string installation_file;  // empty: the default installation
+    // The ports whose back end was not the virtual bus, as "can1 trace:bus.log":
+    // what they gave the unit is written as 'can' lines, which the replay
+    // puts on its virtual bus.
+    std::vector<std::string> outside_ports;
 };
 
 class ScenarioRecorder {

@@ -30,6 +30,8 @@ UnitSession::~UnitSession()
     stop_bus_server();
     if (observing_)
         can_set_send_observer(nullptr, nullptr);
+    if (receiving_)
+        can_set_receive_observer(nullptr, nullptr);
 }
 
 void UnitSession::unit_sent(uint8_t port, const can_frame& frame, void* context)
@@ -47,8 +49,25 @@ void UnitSession::unit_sent(uint8_t port, const can_frame& frame, void* context)
     }
 }
 
+void UnitSession::unit_received(uint8_t port, const can_frame& frame, void* context)
+{
+    auto* session = static_cast<UnitSession*>(context);
+    if (port >= CAN_PORT_COUNT || !session->outside_port_[port])
+        return;
+    const uint64_t ms = hal_ms_clock();
+    for (const sent_tap& tap : session->received_taps_)
+        tap(port, ms, frame);
+}
+
 void UnitSession::attach_observer()
 {
+    if (made_ && !receiving_ && !received_taps_.empty()) {
+        // The ports as the host mapped them for the firmware's start.
+        for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
+            outside_port_[port] = !on_virtual_bus(port);
+        can_set_receive_observer(unit_received, this);
+        receiving_ = true;
+    }
     // Without taps or watchers nobody looks at what the unit sends; the
     // observer is set once there is one and the firmware is made.
     if (observing_ || !made_)
@@ -101,6 +120,12 @@ void UnitSession::stop()
 void UnitSession::on_unit_sent(sent_tap tap)
 {
     sent_taps_.push_back(std::move(tap));
+    attach_observer();
+}
+
+void UnitSession::on_outside_received(sent_tap tap)
+{
+    received_taps_.push_back(std::move(tap));
     attach_observer();
 }
 

@@ -72,6 +72,12 @@ public:
     using sent_tap = std::function<void(uint8_t port, uint64_t ms, const can_frame& frame)>;
     // Every frame the unit sends, at the unit time of the main step that sends it.
     void on_unit_sent(sent_tap tap);
+    // Every frame the unit takes from a port that is not on the virtual bus
+    // (an adapter, a trace, SocketCAN, socketcand), at the unit time of the
+    // main step that takes it: what others put on the unit's bus there,
+    // which a recording keeps as 'can' lines. The virtual bus's frames are
+    // not here: they have their own paths (the hub, the inputs).
+    void on_outside_received(sent_tap tap);
     // Every frame on the bus: see the head of this file. Returns an id.
     int watch_bus(bus_hub::subscriber watcher);
     // Opens the CAN log (`can_log`, `pcap`; either may be empty) on the
@@ -122,6 +128,7 @@ public:
 
 private:
     static void unit_sent(uint8_t port, const can_frame& frame, void* context);
+    static void unit_received(uint8_t port, const can_frame& frame, void* context);
     void attach_observer();
     void publish(const bus_event& event);
 
@@ -130,12 +137,15 @@ private:
     std::atomic<uint64_t> installation_refused_{0};
     CanLog log_;
     std::vector<sent_tap> sent_taps_;
+    std::vector<sent_tap> received_taps_;
+    bool outside_port_[CAN_PORT_COUNT] = {};  // the port's back end is not the virtual bus
     // Without the installation: the bus watchers (under their lock; send()
     // may run on any thread).
     std::mutex watchers_lock_;
     std::vector<bus_hub::subscriber> watchers_;
     bool made_ = false;       // the firmware's runner was made
     bool observing_ = false;  // the firmware's send observer is ours
+    bool receiving_ = false;  // the firmware's receive observer is ours
     std::unique_ptr<VirtualStepper> stepper_;
     std::unique_ptr<FirmwareRunner> runner_;
     std::unique_ptr<BusServer> server_;

@@ -319,11 +319,7 @@ bool SimulatorApp::boot_unit(const std::string* from, std::string& why, const bo
     // A bus-server client's frame reaches the bus at a unit millisecond, on
     // the unit's thread, as a scenario's 'can' line does.
     session_->gate_outside_frames([this](uint8_t port, const can_frame& frame) {
-        scenario_action a;
-        a.kind = action_kind::can;
-        a.value = port;
-        a.frame = frame;
-        runner_->post(a);
+        runner_->post(can_action(0, port, frame));
         return true;
     });
     // Every frame on the bus reaches the monitor with the unit's time at
@@ -332,6 +328,12 @@ bool SimulatorApp::boot_unit(const std::string* from, std::string& why, const bo
     session_->watch_bus([queue = &bus_monitor_->queue()](const bus_event& e) {
         const bool from_unit = e.direction == bus_direction::from_unit;
         queue->push({e.frame, e.port, from_unit, bus_source_of(e.source, from_unit)});
+    });
+    // What a port's adapter, trace or socketcand gives the unit is an input
+    // too: kept with the unit time of the main step that took it, the step a
+    // replay's 'can' line reaches through the virtual bus.
+    session_->on_outside_received([this](uint8_t port, uint64_t ms, const can_frame& frame) {
+        recorder_.action(can_action(ms, port, frame));
     });
     commands_ = CommandFrames{};
     session_->on_unit_sent([this](uint8_t port, uint64_t ms, const can_frame& frame) {
@@ -1018,6 +1020,14 @@ bool SimulatorApp::start_recording(const QString& path, QString& why)
     options.start_folder = start_name;
     options.installation = layout_ != nullptr;
     options.installation_file = installation_file;
+    // The ports whose adapter, trace or server gives the unit frames (a port
+    // that never opened gives none).
+    for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
+        can_port_status status{};
+        can_port_get_status(p, &status);
+        if (!UnitSession::on_virtual_bus(p) && status.state == CAN_PORT_OPEN)
+            options.outside_ports.push_back("can" + std::to_string(p) + " (" + can_mappings_[p] + ")");
+    }
     if (!copy_unit_state(unit_dir_, start, reason) || !recorder_.open(file.string(), options, reason)) {
         why = QString::fromStdString(reason);
         update_checks();

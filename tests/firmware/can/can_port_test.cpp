@@ -141,18 +141,29 @@ TEST_F(CanPort, ReceivedFramesAreDispatchedByPortAndKind)
     EXPECT_EQ(calls[2].len, 0);
 }
 
-TEST_F(CanPort, FullReceiveRingLeavesTheRestInTheBackEnd)
+TEST_F(CanPort, FullReceiveRingLeavesTheRestInTheBackEndAndTheObserverSeesEachWhenTaken)
 {
     ASSERT_TRUE(map_and_open(0, "virtual"));
+    std::vector<std::pair<uint8_t, uint32_t>> observed;
+    can_set_receive_observer(
+        [](uint8_t port, const can_frame& f, void* context) {
+            static_cast<std::vector<std::pair<uint8_t, uint32_t>>*>(context)->emplace_back(port, f.id);
+        },
+        &observed);
     for (uint32_t i = 0; i < 600; ++i)
         ASSERT_EQ(0, can_virtual_inject(0, frame(0x10000 + i, 1, {uint8_t(i)})));
     can_poll_receive();
     ASSERT_EQ(seen().size(), 239u);
+    EXPECT_EQ(observed.size(), 239u) << "the frames still in the back end are not seen yet";
     can_poll_receive();
     can_poll_receive();
+    can_set_receive_observer(nullptr, nullptr);
     ASSERT_EQ(seen().size(), 600u);
-    for (uint32_t i = 0; i < 600; ++i)
+    ASSERT_EQ(observed.size(), 600u);
+    for (uint32_t i = 0; i < 600; ++i) {
         ASSERT_EQ(seen()[i].id, 0x10000 + i) << "frame " << i << " lost or out of order";
+        ASSERT_EQ(observed[i], std::make_pair(uint8_t(0), 0x10000 + i)) << "frame " << i;
+    }
 }
 
 TEST_F(CanPort, ClosedPortSendsNothingAndReceivesNothing)

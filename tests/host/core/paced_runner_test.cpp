@@ -146,7 +146,7 @@ TEST_F(Paced, ARecordedSessionReplaysInVirtualTimeWithEveryCheckPassing)
         hooks.applied = [&](const scenario_action& a) { recorder.action(a); };
         PacedRunner runner(session, hooks);
         std::string why;
-        ASSERT_TRUE(recorder.open(file, {"", true, ""}, why)) << why;
+        ASSERT_TRUE(recorder.open(file, {"", true, "", {}}, why)) << why;
         runner.set_speed(20);
         runner.start();
         runner.set_paused(false);
@@ -225,6 +225,96 @@ TEST_F(Paced, ARecordedSessionReplaysInVirtualTimeWithEveryCheckPassing)
                              " volts 5 3.25\n", " fault PWRB4 2 0 3\n", " module PWRB8 off\n", " module PWRB8 on\n",
                              " event 1\n", " can 0 18FEEE99#AABB\n"})
         EXPECT_NE(text.find(verb), std::string::npos) << verb << " is not in\n" << text;
+}
+
+// What a port's own back end gives the unit (here a trace on port 0: module
+// status frames, a switch) is recorded as 'can' lines at the main step that
+// took each frame, and a replay on the virtual bus reaches the same screen;
+// without those lines it does not.
+TEST_F(Paced, FramesFromAPortsBackEndAreRecordedAndReplayOnTheVirtualBus)
+{
+    const std::string trace = (dir_ / "bus.log").string();
+    norvane::testing::write_file(trace,
+                                 "(10.000000) can0 18FFA0B1#0000000000000000\n"
+                                 "(10.000000) can0 18FF0081#0D01000000000000\n"
+                                 "(13.250000) can0 18FFA0B0#0000000000000000\n"
+                                 "(13.250000) can0 18FFA1B3#0030000000000000\n"
+                                 "(13.250000) can0 18FF0080#0D01010000000000\n"
+                                 // Far off, so the trace does not start over during the session.
+                                 "(70.000000) can0 18FFA0B5#0000000000000000\n");
+    char reason[256] = {};
+    ASSERT_EQ(hal_can_map_port(0, ("trace:" + trace).c_str(), reason, sizeof reason), 1) << reason;
+    const std::string file = (dir_ / "rec.txt").string();
+    {
+        UnitSession session;
+        ScenarioRecorder recorder;
+        CommandFrames commands;
+        std::vector<uint64_t> taken;  // the unit times the trace's frames were taken at
+        session.on_unit_sent([&](uint8_t port, uint64_t ms, const can_frame& f) { commands.sent(port, ms, f); });
+        session.on_outside_received([&](uint8_t port, uint64_t ms, const can_frame& f) {
+            recorder.action(can_action(ms, port, f));
+            taken.push_back(ms);
+        });
+        PacedRunner::hooks hooks;
+        hooks.applied = [&](const scenario_action& a) { recorder.action(a); };
+        PacedRunner runner(session, hooks);
+        std::string why;
+        ASSERT_TRUE(recorder.open(file, {}, why)) << why;
+        runner.set_speed(20);
+        runner.start();
+        runner.set_paused(false);
+        const auto at_least = [&](uint64_t ms) { ASSERT_TRUE(until([&] { return runner.now() >= ms; })); };
+        at_least(3100);
+        runner.post(input(action_kind::press, 1));  // the module status page
+        at_least(3200);
+        runner.post(input(action_kind::release, 1));
+        at_least(3500);
+        runner.set_paused(true);
+        const uint64_t now = runner.now();
+        const std::string picture = recorder.next_picture_name();
+        ASSERT_TRUE(write_screenshot((dir_ / picture).string(), *gfx_front_buffer(), why)) << why;
+        expectation e;
+        e.ms = now;
+        e.kind = expect_kind::screen;
+        e.file = picture;
+        recorder.expect(e);
+        for (const expectation& c : commands.expectations(now))
+            recorder.expect(c);
+        ASSERT_TRUE(recorder.close(now, why)) << why;
+        runner.stop();
+        ASSERT_EQ(taken.size(), 5u);
+        for (uint64_t ms : taken)
+            EXPECT_EQ(ms % 25, 0u) << "a frame is taken by a main step";
+        EXPECT_GE(taken.back(), 3250u);
+    }
+    const std::string text = norvane::testing::read_file(file);
+    EXPECT_NE(text.find(" can 0 18FF0080#0D01010000000000\n"), std::string::npos) << text;
+    const auto replay = [&](const std::string& scenario, const std::string& folder) {
+        app_reset();
+        run_options options;
+        options.workdir = (dir_ / folder).string();
+        options.duration_ms = 60000;
+        options.quiet = true;
+        std::string error;
+        EXPECT_TRUE(load_scenario(scenario, options.actions, options.expectations, error)) << error;
+        ProgressLine progress(stderr, false);
+        return run_scenario(options, scenario, progress);
+    };
+    const scenario_report report = replay(file, "replay");
+    EXPECT_GE(report.passed, 1u);
+    EXPECT_TRUE(report.failures.empty()) << ::testing::PrintToString(report.failures) << text;
+    // The same file without the trace's frames: the module status page
+    // shows none of those modules heard.
+    std::string without;
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        const std::string one = text.substr(at, end - at);
+        if (one.find(" can 0 18FF") == std::string::npos)
+            without += one + "\n";
+    }
+    const std::string stripped = (dir_ / "without.txt").string();
+    norvane::testing::write_file(stripped, without);
+    EXPECT_FALSE(replay(stripped, "replay_without").failures.empty()) << without;
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(ScenarioRecorder, WritesAFileNorvaneRunReadsWithItsCommandLine)
     const std::string path = (dir / "walk.txt").string();
     ScenarioRecorder recorder;
     std::string why;
-    ASSERT_TRUE(recorder.open(path, {"walk.unit", true, "/boats/mine.json"}, why)) << why;
+    ASSERT_TRUE(recorder.open(path, {"walk.unit", true, "/boats/mine.json", {"can1 (trace:bus.log)"}}, why)) << why;
     EXPECT_FALSE(recorder.open(path, {}, why)) << "one recording at a time";
     EXPECT_EQ(recorder.next_picture_name(), "walk_screen1.png");
     EXPECT_EQ(recorder.next_picture_name(), "walk_screen2.png");
@@ -55,6 +55,10 @@ TEST(ScenarioRecorder, WritesAFileNorvaneRunReadsWithItsCommandLine)
     const std::string text = read_file(path);
     EXPECT_NE(text.find("#   norvane-run --scenario walk.txt --start-from walk.unit --installation "
                         "/boats/mine.json --duration 2710\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("# The frames can1 (trace:bus.log) gave the unit are 'can' lines; the run puts them on its "
+                        "virtual bus.\n"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("2406 press 3\n2406 release 3\n2650 expect can 0 18EFB700#800000000000 within 60\n"
