@@ -281,7 +281,8 @@ void SimulatorApp::raise_event(int event)
     runner_->post(a);
 }
 
-bool SimulatorApp::boot_unit(const std::string* from, std::string& why, const bool check_can[CAN_PORT_COUNT])
+bool SimulatorApp::boot_unit(const std::string* from, std::string& why, const bool check_can[CAN_PORT_COUNT],
+                             bool virtual_ports)
 {
     const bool again = runner_ != nullptr;
     const bool link_open = link_.is_open();
@@ -312,7 +313,7 @@ bool SimulatorApp::boot_unit(const std::string* from, std::string& why, const bo
         unit_dir_ = dir;
         for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
             char reason[256] = {};
-            hal_can_map_port(p, can_mappings_[p].c_str(), reason, sizeof reason);
+            hal_can_map_port(p, virtual_ports ? "virtual" : can_mappings_[p].c_str(), reason, sizeof reason);
         }
     }
     session_ = std::make_unique<UnitSession>(layout_);
@@ -1025,7 +1026,7 @@ bool SimulatorApp::start_recording(const QString& path, QString& why)
     for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p) {
         can_port_status status{};
         can_port_get_status(p, &status);
-        if (!UnitSession::on_virtual_bus(p) && status.state == CAN_PORT_OPEN)
+        if (can_mappings_[p] != "virtual" && status.state == CAN_PORT_OPEN)
             options.outside_ports.push_back("can" + std::to_string(p) + " (" + can_mappings_[p] + ")");
     }
     if (!copy_unit_state(unit_dir_, start, reason) || !recorder_.open(file.string(), options, reason)) {
@@ -1158,7 +1159,13 @@ bool SimulatorApp::play_scenario(const QString& path, QString& why)
         }
         copy_from = play_start_->path().toStdString();
     }
-    if (!boot_unit(&copy_from, reason)) {
+    // The file's 'can' lines are what the bus gave the unit: both ports are
+    // on the virtual bus, as norvane-run runs it, so an adapter or a trace
+    // adds nothing of its own (until the next power cycle, Record or Play).
+    bool outside = false;
+    for (uint8_t p = 0; p < CAN_PORT_COUNT; ++p)
+        outside = outside || can_mappings_[p] != "virtual";
+    if (!boot_unit(&copy_from, reason, nullptr, true)) {
         why = QString::fromStdString(reason);
         return false;
     }
@@ -1178,7 +1185,8 @@ bool SimulatorApp::play_scenario(const QString& path, QString& why)
         QMetaObject::invokeMethod(this, [this, end_ms, firmware_exit] { play_ended(end_ms, firmware_exit); },
                                   Qt::QueuedConnection);
     });
-    statusBar()->showMessage(QString("Playing %1").arg(path), 3000);
+    statusBar()->showMessage(QString("Playing %1%2").arg(path, outside ? " with both CAN ports on the virtual bus" : ""),
+                             outside ? 8000 : 3000);
     playing_ = true;
     play();
     return true;

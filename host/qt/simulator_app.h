@@ -198,8 +198,10 @@ private:
     void build_menus();
     // Makes the unit's session and runner (a power cycle when there was one):
     // with `from`, in a fresh folder holding a copy of `from`'s unit state;
-    // `script` and `check` for a played scenario.
-    bool boot_unit(const std::string* from, std::string& why, const bool check_can[CAN_PORT_COUNT] = nullptr);
+    // with `virtual_ports`, both CAN ports on the virtual bus (as norvane-run
+    // runs a scenario) instead of the command line's mappings.
+    bool boot_unit(const std::string* from, std::string& why, const bool check_can[CAN_PORT_COUNT] = nullptr,
+                   bool virtual_ports = false);
     void unit_applied(const scenario_action& action);
     void play_ended(uint64_t end_ms, bool firmware_exit);
     void update_time_menu();

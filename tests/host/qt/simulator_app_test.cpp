@@ -34,6 +34,7 @@
 #include "gfx/gfx.h"
 #include "host/bus/bus_peer.h"
 #include "host/core/bus_decode.h"
+#include "host/core/can_port_report.h"
 #include "host/qt/bus_monitor.h"
 #include "host/qt/installation_dock.h"
 #include "host/qt/signal_quit.h"
@@ -1044,6 +1045,49 @@ TEST_F(SimulatorAppTest, ARecordingPlaysBackWithEveryCheckPassing)
     ASSERT_TRUE(testing::process_events_until([&] { return !said.isEmpty(); }, 20000));
     EXPECT_TRUE(said.contains("0 passed, 1 failed")) << said.toStdString();
     EXPECT_TRUE(app.statusBar()->currentMessage().contains(wrong + ":1")) << app.statusBar()->currentMessage().toStdString();
+}
+
+// A port on a trace gives the unit frames that are written as 'can' lines
+// with the main step that took them; Play runs both ports on the virtual
+// bus, as norvane-run does, so those lines are the bus and the trace adds
+// nothing of its own.
+TEST_F(SimulatorAppTest, TraceFramesAreRecordedAndPlayRunsTheVirtualBus)
+{
+    testing::TempDir dir;
+    const std::string trace = (dir / "bus.log").string();
+    testing::write_file(trace,
+                        "(10.000000) can0 18FFA0B1#0000000000000000\n"
+                        "(13.250000) can0 18FFA1B3#0030000000000000\n"
+                        "(13.250000) can0 18FF0080#0D01010000000000\n"
+                        "(70.000000) can0 18FFA0B5#0000000000000000\n");
+    char why[256];
+    ASSERT_TRUE(hal_can_map_port(0, ("trace:" + trace).c_str(), why, sizeof why)) << why;
+    port_on_virtual_bus_ = true;  // port 0 goes back to its default at the end
+    SimulatorApp& app = open_app();
+    const QString file = QString::fromStdString((dir / "traced.txt").string());
+    app.set_speed(10);
+    QString reason;
+    ASSERT_TRUE(app.start_recording(file, reason)) << reason.toStdString();
+    ASSERT_TRUE(testing::process_events_until([&] { return app.unit_ms() >= 3100; }, 10000));
+    app.set_button(1, true);  // the module status page
+    app.set_button(1, false);
+    ASSERT_TRUE(testing::process_events_until([&] { return app.unit_ms() >= 3500; }, 10000));
+    app.check_screen();
+    const auto lines = [&] { return QString::fromStdString(testing::read_file(file.toStdString())); };
+    ASSERT_TRUE(testing::process_events_until([&] { return lines().contains(" expect screen "); }));
+    ASSERT_TRUE(app.stop_recording(reason)) << reason.toStdString();
+    const QString text = lines();
+    for (const char* want : {"# The frames can0 (trace:", " can 0 18FFA0B1#0000000000000000\n",
+                             " can 0 18FF0080#0D01010000000000\n", " press 1\n"})
+        EXPECT_TRUE(text.contains(want)) << want << "\n" << text.toStdString();
+
+    QString said;
+    app.show_verdict = [&](const QString&, const QString& s) { said = s; };
+    app.set_speed(PacedRunner::AS_FAST_AS_POSSIBLE);
+    ASSERT_TRUE(app.play_scenario(file, reason)) << reason.toStdString();
+    EXPECT_EQ(can_port_mapping_text(0), "virtual");
+    ASSERT_TRUE(testing::process_events_until([&] { return !said.isEmpty(); }, 20000));
+    EXPECT_TRUE(said.contains("1 passed, 0 failed")) << said.toStdString();
 }
 
 }  // namespace
