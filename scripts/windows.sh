@@ -78,7 +78,7 @@ for exe in "$build"/tests/test_*.exe; do
   name="$(basename "$exe" .exe)"
   log="$build/tests/$name.log"
   if (cd "$build/tests" && NORVANE_SOURCE_DIR="$root" wine "$exe" >"$log" 2>&1); then
-    echo "windows: $name: $(grep -E '^\[  PASSED  \]' "$log" | head -n 1 | sed 's/^\[  PASSED  \] \(.*\)\.$/\1 passed/')$(grep -m1 -oE '^\[  SKIPPED \] [0-9]+' "$log" | sed 's/^.* \([0-9]\+\)$/, \1 skipped/')"
+    echo "windows: $name: $(grep -E '^\[  PASSED  \]' "$log" | head -n 1 | sed 's/\r$//; s/^\[  PASSED  \] \(.*\)\.$/\1 passed/')$(grep -m1 -oE '^\[  SKIPPED \] [0-9]+' "$log" | sed 's/^.* \([0-9]\+\)$/, \1 skipped/')"
   else
     echo "windows: $name FAILED (log: $log)"
     grep -E '^\[  FAILED  \] [A-Za-z]' "$log" | sort -u || true
