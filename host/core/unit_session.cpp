@@ -61,12 +61,16 @@ void UnitSession::unit_received(uint8_t port, const can_frame& frame, void* cont
 
 void UnitSession::attach_observer()
 {
-    if (made_ && !receiving_ && !received_taps_.empty()) {
-        // The ports as the host mapped them for the firmware's start.
-        for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port)
+    if (made_ && !receive_decided_ && !received_taps_.empty()) {
+        // The ports as the host mapped them for the firmware's start; with
+        // both on the virtual bus there is nothing to watch.
+        receive_decided_ = true;
+        for (uint8_t port = 0; port < CAN_PORT_COUNT; ++port) {
             outside_port_[port] = !on_virtual_bus(port);
-        can_set_receive_observer(unit_received, this);
-        receiving_ = true;
+            receiving_ = receiving_ || outside_port_[port];
+        }
+        if (receiving_)
+            can_set_receive_observer(unit_received, this);
     }
     // Without taps or watchers nobody looks at what the unit sends; the
     // observer is set once there is one and the firmware is made.

@@ -143,9 +143,10 @@ private:
     // may run on any thread).
     std::mutex watchers_lock_;
     std::vector<bus_hub::subscriber> watchers_;
-    bool made_ = false;       // the firmware's runner was made
-    bool observing_ = false;  // the firmware's send observer is ours
-    bool receiving_ = false;  // the firmware's receive observer is ours
+    bool made_ = false;             // the firmware's runner was made
+    bool observing_ = false;        // the firmware's send observer is ours
+    bool receive_decided_ = false;  // the ports were looked at for the receive observer
+    bool receiving_ = false;        // the firmware's receive observer is ours
     std::unique_ptr<VirtualStepper> stepper_;
     std::unique_ptr<FirmwareRunner> runner_;
     std::unique_ptr<BusServer> server_;

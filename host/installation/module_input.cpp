@@ -411,11 +411,6 @@ std::string parse_tank(std::string_view rest, plant_action& p)
     return nothing_at_end(rest);
 }
 
-std::string format_tank(const plant_action& a)
-{
-    return number(a.channel) + " " + norvane::format_decimal(a.amount);
-}
-
 std::string parse_volts(std::string_view rest, plant_action& p)
 {
     p.verb = &VOLTS_VERB;
@@ -430,7 +425,8 @@ std::string parse_volts(std::string_view rest, plant_action& p)
     return nothing_at_end(rest);
 }
 
-std::string format_volts(const plant_action& a)
+// "TANK PERCENT" and "CH VOLTS": a 1-based number and an amount.
+std::string format_channel_amount(const plant_action& a)
 {
     return number(a.channel) + " " + norvane::format_decimal(a.amount);
 }
@@ -442,9 +438,9 @@ const plant_verb PUSH_VERB{"push", "  MS push SENBm CH MS_HELD      push button 
 const plant_verb TANK_VERB{"tank",
                            "  MS tank N PERCENT             tank N (1..4: fuel 1, fuel 2, water 1, water 2)\n"
                            "                                at PERCENT (0..125, decimals allowed)\n",
-                           parse_tank, format_tank};
+                           parse_tank, format_channel_amount};
 const plant_verb VOLTS_VERB{"volts", "  MS volts CH VOLTS             SENB4 channel CH (1..10) at VOLTS\n",
-                            parse_volts, format_volts};
+                            parse_volts, format_channel_amount};
 const plant_verb* const VERBS[] = {&SWITCH_VERB, &PUSH_VERB, &TANK_VERB, &VOLTS_VERB, nullptr};
 
 void input_state::act(const plant_action& a, snapshot& s)
